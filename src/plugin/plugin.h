@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+namespace hcs {
+
+// What the exports run; same contracts as in httpCalloutScoring.h.
+int32_t initPluginImpl(const char* initDocument, int32_t initDocumentLength, char* errorText);
+int32_t scoreImpl(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
+                  const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize);
+// "1.0": the same pointer for the life of the library.
+const char* pluginVersion();
+
+}  // namespace hcs
