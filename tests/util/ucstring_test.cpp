@@ -1,0 +1,60 @@
+#include "util/ucstring.h"
+
+#include <gtest/gtest.h>
+
+#include "error/qrm_exception.h"
+
+namespace hcs {
+namespace {
+
+TEST(UCString, BufferIsTerminatedAfterEveryConstructor) {
+  const UCString fromBytes("abcdef", 3);
+  const UCString fromUnicode(icu::UnicodeString(u"xy"));
+  const UCString empty;
+  EXPECT_EQ(fromBytes.getBuffer()[3], 0);
+  EXPECT_EQ(fromUnicode.getBuffer()[2], 0);
+  EXPECT_EQ(empty.getBuffer()[0], 0);
+  EXPECT_EQ(fromBytes, icu::UnicodeString(u"abc"));
+}
+
+TEST(UCString, NullOrNonPositiveLengthGivesEmptyText) {
+  EXPECT_TRUE(UCString(nullptr, 0).isEmpty());
+  EXPECT_TRUE(UCString(nullptr, 12).isEmpty());
+  EXPECT_TRUE(UCString("abc", -1).isEmpty());
+  EXPECT_TRUE(UCString(static_cast<const char*>(nullptr)).isEmpty());
+}
+
+TEST(UCString, InvalidUtf8BecomesSubstitutionCharactersWithoutError) {
+  const UCString text("a\xff\xc3(b", 5);
+  EXPECT_EQ(text.charAt(0), u'a');
+  EXPECT_EQ(text.indexOf(static_cast<UChar>(0xFFFD)), 1);
+  EXPECT_EQ(text.charAt(text.length() - 1), u'b');
+}
+
+TEST(Conversions, NonAsciiRoundTripsThroughUtf8) {
+  const std::string utf8 = "Ren\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+  const UCString text(utf8);
+  EXPECT_EQ(text.length(), 7);  // R e n é € and a surrogate pair
+  EXPECT_EQ(toUtf8(text), utf8);
+  EXPECT_EQ(toStdString(text), utf8);
+  EXPECT_EQ(toUtf8(icu::UnicodeString()), "");
+}
+
+TEST(Conversions, LoneSurrogateThrowsFromToUtf8ButNotFromToStdString) {
+  icu::UnicodeString text(u"ab");
+  text.append(static_cast<UChar>(0xD800));
+  text.append(u'c');
+  EXPECT_NO_THROW(toStdString(text));
+  try {
+    toUtf8(text);
+    FAIL() << "toUtf8 accepted a lone surrogate";
+  } catch (const QRM_Exception& e) {
+    EXPECT_EQ(e.entry(0).message().code(), icu::UnicodeString(u"0000E"));
+    EXPECT_STREQ(e.what(), "U_INVALID_CHAR_FOUND");
+    EXPECT_EQ(e.severity(), 4);
+    EXPECT_EQ(e.entry(0).number(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace hcs
