@@ -1,0 +1,183 @@
+#include "util/uri.h"
+
+#include <string>
+
+#include <unicode/uchar.h>
+
+#include "util/ucstring.h"
+
+namespace hcs {
+
+namespace {
+
+enum class State { Scheme, Slash, Authority, Port, Path, Name, Value };
+
+bool startsWith(const icu::UnicodeString& text, const char16_t* prefix) {
+  return text.startsWith(icu::UnicodeString(prefix));
+}
+
+void stripLeadingSlashes(icu::UnicodeString& path) {
+  int32_t n = 0;
+  while (n < path.length() && path.charAt(n) == u'/') ++n;
+  path.remove(0, n);
+}
+
+}  // namespace
+
+CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), text(uri) {
+  State state = State::Scheme;
+  icu::UnicodeString name;
+  icu::UnicodeString value;
+  const int32_t length = uri.length();
+  for (int32_t i = 0; i < length; ++i) {
+    UChar c = uri.charAt(i);
+    bool decoded = false;
+    if (state != State::Scheme && c == u'%' && i + 2 < length && u_isxdigit(uri.charAt(i + 1)) &&
+        u_isxdigit(uri.charAt(i + 2))) {
+      const int32_t v = u_digit(uri.charAt(i + 1), 16) * 16 + u_digit(uri.charAt(i + 2), 16);
+      if (v > 0) {
+        c = static_cast<UChar>(v);
+        i += 2;
+        decoded = true;
+      }
+    }
+    switch (state) {
+      case State::Scheme:
+        if (c == u'/') {
+          state = State::Slash;
+        } else if (c != u':') {
+          scheme.append(c);
+        }
+        break;
+      case State::Slash:
+        if (c == u'/' && !decoded) {
+          state = State::Authority;
+        } else {
+          path.append(c);
+          state = State::Path;
+        }
+        break;
+      case State::Authority:
+        if (decoded) {
+          host.append(c);
+        } else if (c == u'/') {
+          state = State::Path;
+        } else if (c == u':') {
+          // A ':' before an '@' (in this authority) separates user and password; otherwise the port.
+          int32_t end = uri.indexOf(u'/', i + 1);
+          if (end < 0) end = length;
+          if (uri.indexOf(u'@', i + 1, end - (i + 1)) >= 0) {
+            user = host;
+            host.remove();
+          } else {
+            state = State::Port;
+          }
+        } else if (c == u'@') {
+          password = host;
+          host.remove();
+        } else {
+          host.append(c);
+        }
+        break;
+      case State::Port:
+        if (c == u'/' && !decoded) {
+          state = State::Path;
+        } else {
+          port.append(c);
+        }
+        break;
+      case State::Path:
+        if (c == u'?' && !decoded) {
+          state = State::Name;
+        } else {
+          path.append(c);
+        }
+        break;
+      case State::Name:
+        if (c == u'=' && !decoded) {
+          state = State::Value;
+        } else {
+          name.append(c);
+        }
+        break;
+      case State::Value:
+        if ((c == u'&' || c == u';') && !decoded) {
+          params[name] = value;
+          name.remove();
+          value.remove();
+          state = State::Name;
+        } else {
+          value.append(c);
+        }
+        break;
+    }
+  }
+  if (!name.isEmpty()) params[name] = value;
+
+  if (scheme == u"file") {
+    if ((host == u"." || host == u"..") && !path.isEmpty()) {
+      path.insert(0, host);
+      host.remove();
+    } else if (host.length() == 1 && host != u"." && uri.indexOf(u':') >= 0 && !path.isEmpty()) {
+      path.insert(0, icu::UnicodeString(host).append(u':'));
+      host.remove();
+    }
+    if (path.indexOf(u':') >= 0 || startsWith(uri, u"file:/.")) stripLeadingSlashes(path);
+  }
+  if (scheme == u"msmq") stripLeadingSlashes(path);
+  if (scheme != u"http") path.findAndReplace(u"/", u"\\");
+}
+
+bool CUri::findParam(const icu::UnicodeString& name, icu::UnicodeString& value) const {
+  const auto it = params.find(name);
+  if (it == params.end()) return false;
+  value = it->second;
+  return true;
+}
+
+bool isHttpUri(const icu::UnicodeString& text) {
+  // ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ — a hand-rolled matcher: it
+  // runs on every initPlugin and the pattern is simple enough that a regex engine buys nothing.
+  const std::string s = toUtf8(text);
+  auto isAlnum = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (s.size() < 8) return false;
+  static constexpr char kScheme[] = "http://";
+  for (size_t k = 0; k < 7; ++k) {
+    const char c = s[k];
+    const char want = kScheme[k];
+    if (c != want && !(k < 4 && c == want - 32)) return false;
+  }
+  size_t i = 7;
+  if (!(isAlnum(s[i]) || s[i] == '.')) return false;
+  ++i;
+  while (i < s.size() && (isAlnum(s[i]) || s[i] == '.' || s[i] == '-')) ++i;
+  if (i < s.size() && s[i] == ':') {
+    ++i;
+    if (i >= s.size() || !isDigit(s[i])) return false;
+    while (i < s.size() && isDigit(s[i])) ++i;
+  }
+  if (i == s.size()) return true;
+  if (s[i] != '/') return false;
+  // "(/.*)$": '.' does not match a line break, so none may follow the '/'.
+  return s.find_first_of("\n\r", i) == std::string::npos;
+}
+
+icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
+  const CUri uri(text);
+  if (uri.password.isEmpty()) return text;
+  // The password sits between the user's ':' and the '@' of the authority; replace that span only.
+  const int32_t authority = text.indexOf(u"//");
+  if (authority < 0) return text;
+  int32_t end = text.indexOf(u'/', authority + 2);
+  if (end < 0) end = text.length();
+  const int32_t at = text.lastIndexOf(u'@', authority + 2, end - (authority + 2));
+  if (at < 0) return text;
+  const int32_t colon = text.indexOf(u':', authority + 2, at - (authority + 2));
+  const int32_t start = colon >= 0 ? colon + 1 : authority + 2;
+  icu::UnicodeString masked(text);
+  masked.replace(start, at - start, u"****");
+  return masked;
+}
+
+}  // namespace hcs
