@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "log/writer_test_support.h"
 
@@ -89,23 +88,19 @@ TEST(ConsoleWriter, OneMessageIsPrintedAndFlushedOnce) {
 
 TEST(ConsoleWriter, WritersShareOneLockSoMessagesNeverInterleave) {
   RecordingStream out;
-  constexpr int kThreads = 8, kMessages = 200;
+  constexpr int kThreads = 8, kMessages = 1000;
   std::vector<std::unique_ptr<CConsoleWriter>> writers;
-  std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     writers.push_back(std::make_unique<CConsoleWriter>());
     writers.back()->init(test::uri("console://stderr/?style=bare"));
     writers.back()->setStream(out.file());
   }
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([w = writers[t].get(), t] {
-      for (int m = 0; m < kMessages; ++m) {
-        const std::string id = std::to_string(t) + ":" + std::to_string(m);
-        w->write(u"L", u"m", u"INFO", test::unicodeLines({(id + " a").c_str(), (id + " b").c_str()}));
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  test::runTogether(kThreads, [&writers](int t) {
+    for (int m = 0; m < kMessages; ++m) {
+      const std::string id = std::to_string(t) + ":" + std::to_string(m);
+      writers[t]->write(u"L", u"m", u"INFO", test::unicodeLines({(id + " a").c_str(), (id + " b").c_str()}));
+    }
+  });
   const auto chunks = out.chunks();
   ASSERT_EQ(chunks.size(), static_cast<size_t>(kThreads * kMessages));
   for (const auto& chunk : chunks) {

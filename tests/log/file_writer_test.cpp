@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "error/qrm_exception.h"
 #include "log/writer_test_support.h"
@@ -161,25 +160,20 @@ TEST_F(FileWriterTest, WriteFailureIsLoggedThenThrown) {
 
 TEST_F(FileWriterTest, ConcurrentMessagesKeepTheirLinesTogether) {
   CFileWriter& w = open("?style=bare");
-  constexpr int kThreads = 8, kMessages = 200;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&w, t] {
-      for (int m = 0; m < kMessages; ++m) {
-        const std::string id = std::to_string(t) + ":" + std::to_string(m);
-        w.write(u"L", u"m", u"INFO",
-                test::unicodeLines({(id + " a").c_str(), (id + " b").c_str(), (id + " c").c_str()}));
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  constexpr int kThreads = 8, kMessages = 500, kLines = 8;
+  test::runTogether(kThreads, [&w](int t) {
+    for (int m = 0; m < kMessages; ++m) {
+      std::vector<icu::UnicodeString> lines;
+      for (int l = 0; l < kLines; ++l)
+        lines.push_back(UCString(std::to_string(t * kMessages + m) + " " + std::to_string(l)));
+      w.write(u"L", u"m", u"INFO", lines);
+    }
+  });
   const auto lines = test::splitLines(contents("app.log"));
-  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kMessages * 3));
-  for (size_t i = 0; i < lines.size(); i += 3) {
-    const std::string id = lines[i].substr(0, lines[i].find(' '));
-    ASSERT_EQ(lines[i], id + " a");
-    ASSERT_EQ(lines[i + 1], id + " b");
-    ASSERT_EQ(lines[i + 2], id + " c");
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kMessages * kLines));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& first = lines[i - i % kLines];
+    ASSERT_EQ(lines[i], first.substr(0, first.find(' ')) + " " + std::to_string(i % kLines)) << "line " << i;
   }
 }
 

@@ -54,8 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValidCase{kDefaultLogDestination, {"console stdout"}},
         ValidCase{"console://stderr", {"console stderr"}},
         ValidCase{"  console://stderr/?style=bare \t *.* ;", {"console stderr bare +DBUG"}},
-        ValidCase{"CONSOLE://stdout sql.*", {"console stdout"}},
-        ValidCase{";;console://;;", {"console stderr"}},
+        ValidCase{";;CONSOLE://stdout sql.*;", {"console stdout"}},
         ValidCase{
             "file:///var/log/hcs/app.log?rotateSize=1024&keep=3&rotateAge=24 *.*;eventlog:// *.ERR,*.CRIT",
             {"file /var/log/hcs/app.log size=1048576 age=86400 keep=3 +DBUG", "eventlog"}},
@@ -78,22 +77,19 @@ INSTANTIATE_TEST_SUITE_P(
     Values, LogConfigMalformedTest,
     ::testing::Values(std::pair{"", "names no destination"}, std::pair{" ; ", "names no destination"},
                       std::pair{"syslog://", "\"syslog://\": unknown writer"},
-                      std::pair{"console:stdout", "unknown writer"},
                       std::pair{"console://stdot", "console://stdout or console://stderr"},
                       std::pair{"console://stdout?style=bare", "parameters follow a '/'"},
                       std::pair{"console://stdout *.!DBUG extra", "a URI, a blank and one filter"},
                       std::pair{"console://stdout *.FOO", "filter rule \"*.FOO\" names no level"},
                       std::pair{"console://stdout/?keep=1", "unknown parameter \"keep\""},
-                      std::pair{"eventlog:///?style=bare", "unknown parameter \"style\""},
                       std::pair{"file://", "names no file"}, std::pair{"file:///tmp/", "names no file"},
                       std::pair{"file:///tmp/x.log?keeps=2", "unknown parameter \"keeps\""},
                       std::pair{"file:///tmp/x.log?rotateSize=1M", "rotateSize must be a whole number"},
                       std::pair{"file:///tmp/x.log?rotateSize=2097152", "from 0 to 2097151"},
-                      std::pair{"file:///tmp/x.log?rotateAge=", "rotateAge must be"},
                       std::pair{"file:///tmp/x.log?keep=-1", "keep must be"},
                       // ';' separates destinations, so a query joined with it splits the destination.
                       std::pair{"file:///tmp/x.log?rotateSize=1;keep=2", "\"keep=2\": unknown writer"},
-                      std::pair{"console://stdout;bogus://", "\"bogus://\""}));
+                      std::pair{"console://stdout;bogus:// *.*", "\"bogus:// *.*\": unknown writer"}));
 
 std::string drain(std::FILE* file) {
   std::fflush(file);
@@ -120,6 +116,7 @@ TEST(LogEnvironment, UnsetOrBlankInstallsNothingSilently) {
 
 TEST(LogEnvironment, InstallReadsTheVariableOnce) {
   // In a child process: installing is once per process and lasts until exit.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         ::setenv(kLogEnvironmentVariable, "console://stderr/?style=bare sql.*", 1);

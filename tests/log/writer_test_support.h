@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "util/ucstring.h"
@@ -54,6 +57,20 @@ inline std::vector<icu::UnicodeString> unicodeLines(std::initializer_list<const 
   std::vector<icu::UnicodeString> out;
   for (const char* line : lines) out.push_back(UCString(line));
   return out;
+}
+
+// Runs `body(thread index)` on `count` threads released together, so that they really contend.
+inline void runTogether(int count, const std::function<void(int)>& body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < count) std::this_thread::yield();
+      body(t);
+    });
+  }
+  for (auto& thread : threads) thread.join();
 }
 
 }  // namespace hcs::test
