@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <limits>
 #include <mutex>
 
 namespace hcs {
@@ -40,6 +42,11 @@ std::string requestTarget(std::string_view target) {
   return out;
 }
 
+// Milliseconds as libcurl takes them; long is 32 bits on some platforms.
+long curlMilliseconds(uint64_t ms) {
+  return static_cast<long>(std::min<uint64_t>(ms, std::numeric_limits<long>::max()));
+}
+
 std::string bodyTooLargeText() {
   return "Reply body larger than " + std::to_string(HttpClient::kMaxBodyBytes) + " bytes refused";
 }
@@ -48,11 +55,9 @@ std::string bodyTooLargeText() {
 
 HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
     : host_(std::move(host)), port_(port), minorVersion_(minorVersion), timeoutMs_(timeoutMs) {
-  for (const char c : host_) {
-    if (!usableHostByte(static_cast<unsigned char>(c))) {
-      invalid_ = "Bad host name [" + host_ + "]";
-      break;
-    }
+  if (host_.empty() || !std::all_of(host_.begin(), host_.end(),
+                                    [](char c) { return usableHostByte(static_cast<unsigned char>(c)); })) {
+    invalid_ = "Bad host name [" + host_ + "]";
   }
   if (invalid_.empty() && (port_ < 0 || port_ > 65535)) invalid_ = "Bad port number " + std::to_string(port_);
   url_ = "http://" + host_ + ":" + std::to_string(port_) + "/";
@@ -118,12 +123,12 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
   headers_ = withAccept;
 
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
   curl_easy_setopt(curl, CURLOPT_URL, endpoint_.url().c_str());
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION,
                    endpoint_.minorVersion() == 0 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(endpoint_.timeoutMs()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlMilliseconds(endpoint_.timeoutMs()));
   curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);  // one handle, one connection
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
@@ -132,9 +137,14 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Callbacks::onBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest);
   curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Callbacks::onOpenSocket);
+  // Without the prerequest callback every failure would look like a connection failure.
+  if (curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(withAccept);
+    throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
+  }
 }
 
 HttpClient::~HttpClient() {
@@ -162,8 +172,8 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   // The reply gets the full timeout after the connection is made, as a separate wait would.
-  const long timeoutMs = static_cast<long>(endpoint_.timeoutMs());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, isConnected() ? timeoutMs : 2 * timeoutMs);
+  const uint64_t timeoutMs = uint64_t{endpoint_.timeoutMs()} * (isConnected() ? 1 : 2);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, curlMilliseconds(timeoutMs));
 
   HttpReply reply;
   reply_ = &reply;

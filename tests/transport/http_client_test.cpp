@@ -96,16 +96,5 @@ TEST(HttpClient, ConnectTimeoutIsAConnectionFailureAndKeepsTheClientUsable) {
   EXPECT_FALSE(client.isConnected());
 }
 
-TEST(HttpClient, KeepsItsConnectionOpenBetweenPosts) {
-  HttpTestServer server;
-  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 5000);
-  HttpClient client(endpoint);
-  EXPECT_FALSE(client.isConnected());
-  const HttpReply reply = client.post("/", "text/xml", "x");
-  EXPECT_TRUE(reply.is2xx());
-  EXPECT_EQ(reply.statusText, "200 OK");
-  EXPECT_TRUE(client.isConnected());
-}
-
 }  // namespace
 }  // namespace hcs
