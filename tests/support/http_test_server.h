@@ -62,6 +62,8 @@ struct HttpTestAnswer {
 // accepted connection on its own thread (at most `kMaxConnections` open at once; further ones are
 // closed at once), keeps connections alive by default, records every request and counts connections.
 //
+// Request bodies are read by Content-Length only (no chunked uploads).
+//
 // Answers come, in this order, from the queue filled by `enqueue` (one entry per request), from the
 // handler when one is set, and otherwise from the default answer (200 "OK", empty body).
 //
