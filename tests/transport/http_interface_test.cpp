@@ -80,6 +80,14 @@ TEST_F(OHTTPTest, ReplyIsCutAtNulByte) {
   EXPECT_EQ(sendText(*http).reply, "ab");
 }
 
+TEST_F(OHTTPTest, MessageThatIsNoValidUtf16FailsBeforeAnythingIsSent) {
+  auto http = makeInterface(server.uri("/"));
+  const UChar loneSurrogate[] = {u'<', 0xD800, u'>'};
+  EXPECT_THROW(sendText(*http, U(loneSurrogate, 3)), QRM_Exception);
+  EXPECT_EQ(server.connectionsAccepted(), 0u);
+  EXPECT_EQ(http->idleClients(), 1u);  // the client is not lost
+}
+
 struct WireCase {
   const char* name;
   std::string path;  // as written in the URI
