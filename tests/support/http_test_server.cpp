@@ -132,7 +132,8 @@ HttpTestAnswer HttpTestAnswer::withFault(Fault fault) {
 }
 
 HttpTestServer::HttpTestServer(bool listening) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking so a connection that vanishes between poll and accept cannot stall the accept thread.
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listenFd_ < 0 || ::pipe2(wakePipe_, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("test server: ") + std::strerror(errno));
   }
