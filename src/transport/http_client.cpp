@@ -1,0 +1,203 @@
+#include "transport/http_client.h"
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+
+namespace hcs {
+namespace {
+
+void initCurlOnce() {
+  // Once per process and never undone: the host may keep other libcurl users alive after us.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool usableHostByte(unsigned char c) {
+  // Name characters and UTF-8 bytes (international names); anything else would change how the URL
+  // splits (":", "@", "?", "#", "/", blanks).
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+         c == '_' || c >= 0x80;
+}
+
+// Blanks and control bytes would break the request line apart; everything else goes out as stored.
+std::string requestTarget(std::string_view target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(target.size());
+  for (const char ch : target) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// Milliseconds as libcurl takes them; long is 32 bits on some platforms.
+long curlMilliseconds(uint64_t ms) {
+  return static_cast<long>(std::min<uint64_t>(ms, std::numeric_limits<long>::max()));
+}
+
+std::string bodyTooLargeText() {
+  return "Reply body larger than " + std::to_string(HttpClient::kMaxBodyBytes) + " bytes refused";
+}
+
+}  // namespace
+
+HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
+    : host_(std::move(host)), port_(port), minorVersion_(minorVersion), timeoutMs_(timeoutMs) {
+  if (host_.empty() || !std::all_of(host_.begin(), host_.end(),
+                                    [](char c) { return usableHostByte(static_cast<unsigned char>(c)); })) {
+    invalid_ = "Bad host name [" + host_ + "]";
+  }
+  if (invalid_.empty() && (port_ < 0 || port_ > 65535)) invalid_ = "Bad port number " + std::to_string(port_);
+  url_ = "http://" + host_ + ":" + std::to_string(port_) + "/";
+}
+
+struct HttpClient::Callbacks {
+  static size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<HttpClient*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    // A status line starts every response (1xx interim ones included); the last one counts.
+    if (line.starts_with("HTTP/")) {
+      const size_t blank = line.find(' ');
+      std::string_view rest = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n')) rest.remove_suffix(1);
+      const size_t nul = rest.find('\0');
+      if (nul != std::string_view::npos) rest = rest.substr(0, nul);
+      self->reply_->statusText.assign(rest);
+      self->reply_->body.clear();
+    }
+    return n;
+  }
+
+  static size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<HttpClient*>(user);
+    const size_t n = size * count;
+    if (self->reply_->body.size() + n > kMaxBodyBytes) {
+      self->bodyTooLarge_ = true;
+      return 0;  // makes libcurl abort the transfer
+    }
+    self->reply_->body.append(data, n);
+    return n;
+  }
+
+  // libcurl calls this once a connection exists (new or reused), right before the request goes out:
+  // the line between the connection step and the exchange.
+  static int onPrerequest(void* user, char*, char*, int, int) {
+    static_cast<HttpClient*>(user)->exchangeStarted_ = true;
+    return CURL_PREREQFUNC_OK;
+  }
+
+  // Sockets made here do not leak into processes the host forks.
+  static curl_socket_t onOpenSocket(void*, curlsocktype, curl_sockaddr* address) {
+    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    return fd >= 0 ? fd : CURL_SOCKET_BAD;
+  }
+};
+
+HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
+  initCurlOnce();
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) throw CHttpConnectException("Cannot create an HTTP client");
+  curl_ = curl;
+  errorBuffer_[0] = '\0';
+  // No "Expect: 100-continue" round trip, and no Accept header the service has no use for.
+  curl_slist* headers = curl_slist_append(nullptr, "Expect:");
+  curl_slist* withAccept = headers == nullptr ? nullptr : curl_slist_append(headers, "Accept:");
+  if (withAccept == nullptr) {
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    throw CHttpConnectException("Cannot create an HTTP client");
+  }
+  headers_ = withAccept;
+
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
+  curl_easy_setopt(curl, CURLOPT_URL, endpoint_.url().c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION,
+                   endpoint_.minorVersion() == 0 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlMilliseconds(endpoint_.timeoutMs()));
+  curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);  // one handle, one connection
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
+  curl_easy_setopt(curl, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Callbacks::onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Callbacks::onBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Callbacks::onOpenSocket);
+  // Without the prerequest callback every failure would look like a connection failure.
+  if (curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) != CURLE_OK) {
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(withAccept);
+    throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
+  }
+}
+
+HttpClient::~HttpClient() {
+  curl_easy_cleanup(static_cast<CURL*>(curl_));
+  curl_slist_free_all(static_cast<curl_slist*>(headers_));
+}
+
+bool HttpClient::isConnected() const {
+  // The socket of the connection libcurl keeps for reuse; none once it was closed or never made.
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  return curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+         socket != CURL_SOCKET_BAD;
+}
+
+HttpReply HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body) {
+  if (!endpoint_.invalid().empty()) throw CHttpConnectException(endpoint_.invalid());
+  CURL* curl = static_cast<CURL*>(curl_);
+
+  const std::string targetText = requestTarget(target);
+  const std::string contentTypeHeader = "Content-Type: " + std::string(contentType);
+  curl_slist contentTypeItem{const_cast<char*>(contentTypeHeader.c_str()),
+                             static_cast<curl_slist*>(headers_)};
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, &contentTypeItem);
+  curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, targetText.c_str());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  // The reply gets the full timeout after the connection is made, as a separate wait would.
+  const uint64_t timeoutMs = uint64_t{endpoint_.timeoutMs()} * (isConnected() ? 1 : 2);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, curlMilliseconds(timeoutMs));
+
+  HttpReply reply;
+  reply_ = &reply;
+  exchangeStarted_ = false;
+  bodyTooLarge_ = false;
+  errorBuffer_[0] = '\0';
+  const CURLcode code = curl_easy_perform(curl);
+  reply_ = nullptr;
+  // The header list lives on this stack frame only.
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+
+  if (code != CURLE_OK) {
+    std::string why;
+    if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
+      why = bodyTooLargeText();
+    } else {
+      why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
+    }
+    if (!exchangeStarted_) throw CHttpConnectException(std::move(why));
+    throw CHttpException(std::move(why));
+  }
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.code);
+  return reply;
+}
+
+}  // namespace hcs

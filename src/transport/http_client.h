@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace hcs {
+
+// A failure of the HTTP transport, carrying the transport's own message text (libcurl's, or ours for
+// the reply size cap). This is what leaves OHTTP::send when the exchange with the service fails.
+class CHttpException : public std::exception {
+ public:
+  explicit CHttpException(std::string why) : why_(std::move(why)) {}
+  const std::string& why() const { return why_; }
+  const char* what() const noexcept override { return why_.c_str(); }
+
+ private:
+  std::string why_;
+};
+
+// A failure before any connection to the service existed: the host did not resolve, the connection
+// was refused or timed out, the address is unusable, or no client could be made. Nothing was sent.
+class CHttpConnectException : public CHttpException {
+ public:
+  using CHttpException::CHttpException;
+};
+
+// Where and how to post: built once per interface, then read-only and shared by all its clients.
+class HttpEndpoint {
+ public:
+  // `host` is UTF-8; `port` as given (out-of-range ports and unusable host names fail at connection
+  // time with a clear text). `minorVersion` 0 sends HTTP/1.0, anything else HTTP/1.1. `timeoutMs`
+  // bounds connecting and waiting for the reply; 0 means libcurl's defaults (no transfer limit).
+  HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs);
+
+  const std::string& url() const { return url_; }
+  // Non-empty when host or port cannot make a usable address.
+  const std::string& invalid() const { return invalid_; }
+  int minorVersion() const { return minorVersion_; }
+  uint32_t timeoutMs() const { return timeoutMs_; }
+  const std::string& host() const { return host_; }
+  int32_t port() const { return port_; }
+
+ private:
+  std::string host_;
+  int32_t port_;
+  std::string url_;
+  std::string invalid_;
+  int minorVersion_;
+  uint32_t timeoutMs_;
+};
+
+struct HttpReply {
+  long code = 0;
+  // "<code> <reason phrase>" from the status line, cut at a NUL byte.
+  std::string statusText;
+  // The body bytes as received (may hold NUL bytes; the caller decides what to keep).
+  std::string body;
+
+  bool is2xx() const { return code >= 200 && code < 300; }
+};
+
+// One HTTP client connection: a libcurl easy handle, which keeps at most one connection to the
+// endpoint open between posts and reconnects by itself when it finds that connection closed.
+//
+// Not thread-safe: one thread at a time per client. Different clients are independent. The endpoint
+// must outlive the client.
+class HttpClient {
+ public:
+  // Reply bodies past this size are refused rather than held in the host's memory.
+  static constexpr size_t kMaxBodyBytes = 64u * 1024 * 1024;
+
+  // Throws CHttpConnectException when libcurl cannot make a handle.
+  explicit HttpClient(const HttpEndpoint& endpoint);
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Whether a connection to the service is open and kept for the next post.
+  bool isConnected() const;
+
+  // POSTs `body` with the request target `target` and the Content-Type `contentType`.
+  // Throws CHttpConnectException when no connection could be made (nothing was sent); the client stays
+  // usable. Throws CHttpException for any later failure (send, receive, timeout waiting for the reply,
+  // a malformed reply, a body over kMaxBodyBytes); the client should then be dropped.
+  // A non-2xx status is no failure: it comes back in the reply.
+  HttpReply post(std::string_view target, std::string_view contentType, std::string_view body);
+
+ private:
+  struct Callbacks;  // libcurl's callbacks, defined where curl.h is included
+  friend struct Callbacks;
+
+  const HttpEndpoint& endpoint_;
+  void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
+  void* headers_ = nullptr;  // curl_slist*
+  char errorBuffer_[256];
+  bool exchangeStarted_ = false;
+  bool bodyTooLarge_ = false;
+  HttpReply* reply_ = nullptr;
+};
+
+}  // namespace hcs

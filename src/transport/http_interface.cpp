@@ -1,0 +1,136 @@
+#include "transport/http_interface.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "error/qrm_exception.h"
+#include "util/numbers.h"
+#include "util/ucstring.h"
+#include "util/uri.h"
+
+namespace hcs {
+namespace {
+
+constexpr std::string_view kContentType = "text/xml; charset=UTF-8";
+
+int32_t retriesFrom(const CUri& uri) {
+  icu::UnicodeString value;
+  if (!uri.findParam(icu::UnicodeString(u"retries"), value)) return OHTTP::kDefaultRetries;
+  for (int32_t i = 0; i < value.length(); ++i) {
+    if (!u_isdigit(value.charAt(i))) return OHTTP::kDefaultRetries;
+  }
+  return parseInt(value);
+}
+
+int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
+
+// Text from the transport is 8-bit in the local code page; a NUL ends it.
+UCString fromTransport(const std::string& text) {
+  return UCString(std::string_view(text.data(), ::strnlen(text.data(), text.size())));
+}
+
+QRM_Exception connectionFailure(const CHttpException& e) {
+  return QRM_Exception("", UCString(std::string_view(e.why())), 0, kSeverityCritical);
+}
+
+}  // namespace
+
+// Holds a client for one send and returns it to the pool unless the send drops it.
+class OHTTP::Lease {
+ public:
+  Lease(OHTTP& owner, std::unique_ptr<HttpClient> client) : owner_(owner), client_(std::move(client)) {}
+  ~Lease() {
+    if (client_) owner_.giveBack(std::move(client_));
+  }
+  HttpClient& client() { return *client_; }
+  void drop() { client_.reset(); }
+
+ private:
+  OHTTP& owner_;
+  std::unique_ptr<HttpClient> client_;
+};
+
+OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
+    : path_(uri.path),
+      timeout_(timeoutMs),
+      retries_(retriesFrom(uri)),
+      versionMinor_(minorVersionFor(versionSelector)),
+      endpoint_(toUtf8(uri.host), parseInt(uri.port), versionMinor_, timeoutMs) {
+  // Made up front like a single-connection client would be; it connects on the first send.
+  idle_.push_back(std::make_unique<HttpClient>(endpoint_));
+}
+
+OHTTP::~OHTTP() = default;
+
+std::unique_ptr<HttpClient> OHTTP::takeClient() {
+  {
+    std::lock_guard lock(poolMutex_);
+    if (!idle_.empty()) {
+      // The most recently used client is the one most likely to still hold a live connection.
+      std::unique_ptr<HttpClient> client = std::move(idle_.back());
+      idle_.pop_back();
+      return client;
+    }
+  }
+  return std::make_unique<HttpClient>(endpoint_);
+}
+
+void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
+  {
+    std::lock_guard lock(poolMutex_);
+    if (idle_.size() < kMaxIdleClients) {
+      idle_.push_back(std::move(client));
+      return;
+    }
+  }
+  // Surplus after a burst of concurrent sends: closed outside the lock.
+  client.reset();
+}
+
+size_t OHTTP::idleClients() const {
+  std::lock_guard lock(poolMutex_);
+  return idle_.size();
+}
+
+size_t OHTTP::idleConnections() const {
+  std::lock_guard lock(poolMutex_);
+  return static_cast<size_t>(
+      std::count_if(idle_.begin(), idle_.end(), [](const auto& c) { return c->isConnected(); }));
+}
+
+int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
+                    icu::UnicodeString* reply) {
+  if (reply != nullptr) reply->remove();
+
+  std::unique_ptr<HttpClient> client;
+  try {
+    client = takeClient();
+  } catch (const CHttpConnectException& e) {
+    throw connectionFailure(e);
+  }
+  Lease lease(*this, std::move(client));
+
+  const std::string target = toUtf8(path_);
+  std::string body = toUtf8(message);
+  body += '\n';
+
+  HttpReply answer;
+  try {
+    answer = lease.client().post(target, kContentType, body);
+  } catch (const CHttpConnectException& e) {
+    throw connectionFailure(e);
+  } catch (const CHttpException&) {
+    // Whatever state the connection is in now cannot be trusted; the next send starts afresh.
+    lease.drop();
+    throw;
+  }
+
+  status = fromTransport(answer.statusText);
+  if (reply != nullptr) *reply = fromTransport(answer.body);
+  return answer.is2xx() ? 0 : -1;
+}
+
+}  // namespace hcs

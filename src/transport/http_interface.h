@@ -1,0 +1,87 @@
+#pragma once
+
+#include <unicode/unistr.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "transport/http_client.h"
+#include "transport/output_interface.h"
+
+namespace hcs {
+
+class CUri;
+
+// Delivers message texts to an HTTP service: each send POSTs the message (UTF-8, plus a final line
+// feed, Content-Type "text/xml; charset=UTF-8") to the URI's path and returns the reply.
+//
+// Connections: the interface keeps a small pool of idle client connections and takes one per send, so
+// concurrent senders never share one; used from one thread it holds exactly one connection, kept open
+// between sends and reopened when the service has closed it.
+//
+// Thread-safety: `send` may run on many threads at once. Everything else is fixed at construction.
+class OHTTP : public OInterface {
+ public:
+  static constexpr int32_t kDefaultRetries = 3;
+  // Idle connections kept beyond this number are closed when their send ends.
+  static constexpr size_t kMaxIdleClients = 16;
+
+  // Address from the URI's host (as UTF-8) and port (read with parseInt: no port gives port 0, and no
+  // default is filled in). `timeoutMs` bounds connecting and waiting for a reply (0: no limit).
+  // `versionSelector` 0 sends HTTP/1.0, 1 (and anything else) HTTP/1.1. "retries" in the query sets
+  // retries() when every character of its value is a decimal digit (empty gives 0); otherwise 3.
+  // Throws the "0000E" QRM_Exception when the host is not valid UTF-16, CHttpConnectException when no
+  // client can be made.
+  OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
+  ~OHTTP() override;
+
+  // One attempt, in two steps:
+  // 1. The connection step: take an idle client (or make one) and, inside the post, connect when it
+  //    has no open connection. A failure here (no client, bad address, host not found, connection
+  //    refused or timed out) throws QRM_Exception "0000E" (entry 0, severity 4) carrying the
+  //    transport's text; nothing was sent, and the client goes back to the pool.
+  // 2. The exchange: any transport failure after the connection exists (reset, closed without an
+  //    answer, reply timeout, malformed reply, reply body over 64 MiB) drops that client and throws
+  //    CHttpException; its why() is the transport's text.
+  // `reply` is emptied first. On an answer, `status` gets "<code> <reason phrase>" and `reply` the
+  // body, each cut at a NUL byte; the result is 0 for a 2xx status and -1 otherwise.
+  // The "0000E" record of toUtf8 leaves when `message` or the path is not valid UTF-16.
+  int32_t send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
+               icu::UnicodeString* reply) override;
+
+  void open() override {}
+  void close() override {}
+  void flush() override {}
+
+  int32_t retries() const { return retries_; }
+  uint32_t timeout() const { return timeout_; }
+  int32_t versionMajor() const { return versionMajor_; }
+  int32_t versionMinor() const { return versionMinor_; }
+  const icu::UnicodeString& path() const { return path_; }
+  const HttpEndpoint& endpoint() const { return endpoint_; }
+
+  // Idle clients in the pool, and how many of them hold an open connection.
+  size_t idleClients() const;
+  size_t idleConnections() const;
+
+ private:
+  class Lease;
+
+  std::unique_ptr<HttpClient> takeClient();
+  void giveBack(std::unique_ptr<HttpClient> client);
+
+  icu::UnicodeString path_;
+  uint32_t timeout_;
+  int32_t retries_ = kDefaultRetries;
+  int32_t versionMajor_ = 1;
+  int32_t versionMinor_;
+  HttpEndpoint endpoint_;
+
+  mutable std::mutex poolMutex_;
+  std::vector<std::unique_ptr<HttpClient>> idle_;
+};
+
+}  // namespace hcs
