@@ -1,0 +1,13 @@
+#pragma once
+
+#include <unicode/unistr.h>
+#include <xercesc/dom/DOMNode.hpp>
+
+namespace hcs {
+
+// Appends `node` serialised exactly as Xerces-C's DOMLSSerializer writes it with its default settings
+// (no pretty printing, entity references kept, attributes defaulted from a DTD left out), without the
+// cost of building a serializer and its formatter for every call. Iterative: any depth is safe.
+void writeXmlNode(const xercesc::DOMNode* node, icu::UnicodeString& out);
+
+}  // namespace hcs
