@@ -170,6 +170,27 @@ void CXmlDocument::toXml(DOMNode* node, icu::UnicodeString& out) const {
   out = std::move(text);
 }
 
+void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
+                  icu::UnicodeString& out) {
+  icu::UnicodeString text;
+  text.append(u'<').append(rootName);
+  bool empty = true;
+  for (const DOMNode* child : children) {
+    if (child == nullptr) continue;
+    if (empty) text.append(u'>');
+    empty = false;
+    // A copy keeps only specified attributes and writes entity references by name, which is what
+    // the writer does with the original; only the version of the new document differs.
+    writeXmlNode(child, text, true);
+  }
+  if (empty) {
+    text.append(u"/>", 2);
+  } else {
+    text.append(u"</", 2).append(rootName).append(u'>');
+  }
+  out = std::move(text);
+}
+
 DOMNode* appendCopy(DOMNode* parent, DOMNode* child) {
   if (parent == nullptr || child == nullptr) return nullptr;
   DOMDocument* target = parent->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<DOMDocument*>(parent)

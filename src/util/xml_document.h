@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include <unicode/unistr.h>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -81,5 +82,11 @@ class CXmlDocument {
 // an import otherwise) and returns the copy. Does nothing and returns nullptr when either is nullptr.
 // Throws xercesc::DOMException when the DOM refuses the child (a document node, say).
 xercesc::DOMNode* appendCopy(xercesc::DOMNode* parent, xercesc::DOMNode* child);
+
+// Replaces `out` with the text toXml gives for a fresh element `rootName` after appendCopy of each
+// non-null node of `children` to it, in order, without building that element or copying anything.
+// The nodes must be elements (or other nodes an element may hold) of live documents.
+void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const xercesc::DOMNode*> children,
+                  icu::UnicodeString& out);
 
 }  // namespace hcs

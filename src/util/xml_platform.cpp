@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <bit>
+#include <memory>
 #include <mutex>
+#include <string_view>
 #include <new>
 
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -107,18 +109,31 @@ class CappedDOMParser : public XercesDOMParser {
   int32_t depth_ = 0;
 };
 
-// One parser per thread: building a Xerces parser costs far more than parsing a small document.
+std::unique_ptr<CappedDOMParser> makeParser(const XMLCh* scanner, SecurityManager& security,
+                                            XMLEntityResolver& resolver) {
+  auto parser = std::make_unique<CappedDOMParser>(&memoryManager());
+  parser->useScanner(scanner);
+  parser->setErrorHandler(&errorHandler());
+  parser->setLoadExternalDTD(false);
+  parser->setDisableDefaultEntityResolution(true);
+  parser->setXMLEntityResolver(&resolver);
+  parser->setSecurityManager(&security);  // default cap: 50000 entity expansions per document
+  return parser;
+}
+
+// Parsers are kept per thread: building one costs far more than parsing a small document. Documents
+// without a DOCTYPE, nearly all of them, go to the well-formedness scanner, which skips the per-parse
+// grammar set-up; the others need the full scanner for their internal DTD subset.
 struct ThreadParser {
   SecurityManager security;
   RefusingEntityResolver resolver;
-  CappedDOMParser parser{&memoryManager()};
+  std::unique_ptr<CappedDOMParser> plain;
+  std::unique_ptr<CappedDOMParser> full;
 
-  ThreadParser() {
-    parser.setErrorHandler(&errorHandler());
-    parser.setLoadExternalDTD(false);
-    parser.setDisableDefaultEntityResolution(true);
-    parser.setXMLEntityResolver(&resolver);
-    parser.setSecurityManager(&security);  // default cap: 50000 entity expansions per document
+  CappedDOMParser& get(bool withDoctype) {
+    std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
+    if (!slot) slot = makeParser(withDoctype ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
+    return *slot;
   }
 };
 
@@ -127,24 +142,29 @@ ThreadParser& threadParser() {
   return slot;
 }
 
+bool hasDoctype(const char16_t* text, int32_t length) {
+  static constexpr std::u16string_view kDoctype = u"<!DOCTYPE";
+  return std::u16string_view(text, static_cast<size_t>(length)).find(kDoctype) != std::u16string_view::npos;
+}
+
 constexpr const char16_t* kNativeUtf16 = std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
 
 }  // namespace
 
 DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
-  ThreadParser& slot = threadParser();
+  CappedDOMParser& parser = threadParser().get(hasDoctype(text, length));
   MemBufInputSource source(reinterpret_cast<const XMLByte*>(text), static_cast<XMLSize_t>(length) * 2,
                            u"Internal", false, &memoryManager());
   source.setCopyBufToStream(false);  // the text outlives the parse
   source.setEncoding(kNativeUtf16);
-  slot.parser.resetDepth();
+  parser.resetDepth();
   try {
-    slot.parser.parse(source);
+    parser.parse(source);
   } catch (...) {
-    slot.parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
+    parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
     throw;
   }
-  return slot.parser.adoptDocument();
+  return parser.adoptDocument();
 }
 
 }  // namespace xml_internal

@@ -99,9 +99,9 @@ void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out) {
   }
 }
 
-bool handled(const DOMNode* node) {
+bool handled(const DOMNode* node, bool asXml10) {
   // XML 1.1 output escapes control characters as well; leave that rare case to the library.
-  if (const DOMDocument* doc = node->getOwnerDocument(); doc != nullptr) {
+  if (const DOMDocument* doc = node->getOwnerDocument(); doc != nullptr && !asXml10) {
     const XMLCh* version = doc->getXmlVersion();
     if (version != nullptr && XMLString::equals(version, u"1.1")) return false;
   }
@@ -132,9 +132,9 @@ void writeWithSerializer(const DOMNode* node, icu::UnicodeString& out) {
 
 }  // namespace
 
-void writeXmlNode(const DOMNode* node, icu::UnicodeString& out) {
+void writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
   if (node == nullptr) return;
-  if (!handled(node)) {
+  if (!handled(node, asXml10)) {
     writeWithSerializer(node, out);
     return;
   }

@@ -1,6 +1,8 @@
 #include "util/xml_document.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <xercesc/dom/DOMImplementation.hpp>
@@ -120,6 +122,35 @@ TEST(XmlDocument, ScoreDocumentIsAssembledAndSerialised) {
             "</ATTRS_TO_SCORE>");
   EXPECT_EQ(utf8(wrapper.doc.getValue(nullptr, u"VALUE", u"", true)), "Ann");
 }
+
+// The shortcut must give exactly the text of copying into a fresh wrapper and serialising it.
+class XmlWrapped : public testing::TestWithParam<std::vector<const char*>> {};
+
+TEST_P(XmlWrapped, EqualsAppendCopyThenToXml) {
+  std::vector<std::unique_ptr<Parsed>> parts;
+  std::vector<const xercesc::DOMNode*> roots;
+  Parsed wrapper("<ATTRS_TO_SCORE></ATTRS_TO_SCORE>");
+  for (const char* text : GetParam()) {
+    parts.push_back(std::make_unique<Parsed>(text));
+    roots.push_back(parts.back()->doc.getRoot());
+    appendCopy(wrapper.doc.getRoot(), parts.back()->doc.getRoot());
+  }
+  icu::UnicodeString out(u"old");
+  switch (roots.size()) {
+    case 0: toXmlWrapped(u"ATTRS_TO_SCORE", {}, out); break;
+    case 1: toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0]}, out); break;
+    default: toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0], roots[1], roots[2]}, out); break;
+  }
+  EXPECT_EQ(utf8(out), serialise(wrapper.doc));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, XmlWrapped,
+    testing::Values(std::vector<const char*>{},
+                    std::vector<const char*>{"<R a=\"&#9;\">x&#13;<!--c--><?p d?><![CDATA[z]]></R>"},
+                    std::vector<const char*>{"<REQ/>", "<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID></ATTR1>", "<bad"},
+                    std::vector<const char*>{"<!DOCTYPE R [<!ENTITY E \"e\"><!ATTLIST R d CDATA \"x\">]><R>&E;</R>",
+                                             "<?xml version=\"1.1\"?><S>&#127;&#x85;</S>", "<T xmlns=\"urn:t\"/>"}));
 
 TEST(XmlDocument, CopyWithinOneDocumentClones) {
   Parsed p("<R><A>1</A><B/></R>");
