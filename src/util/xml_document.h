@@ -15,6 +15,11 @@ namespace hcs {
 // instead of exhausting the stack of the recursive DOM operations (copying, lookups).
 inline constexpr int32_t kXmlMaxDepth = 1024;
 
+// Most references to declared entities a document may expand (predefined entities such as &amp; and
+// character references do not count). Each expansion costs the parser a fresh reader, so the cap
+// keeps a hostile document to a few milliseconds.
+inline constexpr int32_t kXmlMaxEntityExpansions = 1000;
+
 // Starts Xerces-C (and Xalan-C when built with it) once per process. Safe to call from any thread, any
 // number of times; the first caller does the work, the others wait for it. The libraries are never
 // terminated. Throws the library's exception when start-up fails; a later call tries again.

@@ -117,7 +117,7 @@ std::unique_ptr<CappedDOMParser> makeParser(const XMLCh* scanner, SecurityManage
   parser->setLoadExternalDTD(false);
   parser->setDisableDefaultEntityResolution(true);
   parser->setXMLEntityResolver(&resolver);
-  parser->setSecurityManager(&security);  // default cap: 50000 entity expansions per document
+  parser->setSecurityManager(&security);
   return parser;
 }
 
@@ -125,6 +125,8 @@ std::unique_ptr<CappedDOMParser> makeParser(const XMLCh* scanner, SecurityManage
 // without a DOCTYPE, nearly all of them, go to the well-formedness scanner, which skips the per-parse
 // grammar set-up; the others need the full scanner for their internal DTD subset.
 struct ThreadParser {
+  ThreadParser() { security.setEntityExpansionLimit(kXmlMaxEntityExpansions); }
+
   SecurityManager security;
   RefusingEntityResolver resolver;
   std::unique_ptr<CappedDOMParser> plain;
