@@ -56,7 +56,8 @@ bool hasName(const DOMNode* node, const icu::UnicodeString& name) {
   const int32_t length = name.length();
   const char16_t* wanted = name.getBuffer();
   for (int32_t i = 0; i < length; ++i) {
-    if (nodeName[i] != wanted[i]) return false;  // also stops at the node name's NUL
+    // Stops at the node name's NUL, also when the wanted name holds a NUL of its own.
+    if (nodeName[i] == 0 || nodeName[i] != wanted[i]) return false;
   }
   return nodeName[length] == 0;
 }

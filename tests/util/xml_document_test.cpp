@@ -60,6 +60,8 @@ TEST(XmlMarkup, UpperCasingStopsAtTheFirstNul) {
   CXmlDocument doc(text);
   EXPECT_EQ(text, icu::UnicodeString(u"<A/>").append(u'\0').append(u"<b/>"));
   EXPECT_TRUE(doc.parsed());
+  EXPECT_NE(doc.findNode(u"A", nullptr, false), nullptr);
+  EXPECT_EQ(doc.findNode(icu::UnicodeString(u"A\0B", 3), nullptr, false), nullptr);
 }
 
 struct LookupCase {
@@ -223,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, XmlBadInput,
 TEST(XmlDocument, MutatedInputNeverCrashes) {
   const std::string seed = "<?xml version=\"1.0\"?><!DOCTYPE R [<!ENTITY E \"e\">]><R a=\"1\"><A>&E;</A><![CDATA[x]]></R>";
   uint32_t state = 12345;
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     std::string text = seed;
     for (int k = 0; k < 3; ++k) {
       state = state * 1103515245 + 12345;
