@@ -76,6 +76,7 @@ class CountingServer {
 class XmlExternal : public testing::Test {
  protected:
   void SetUp() override {
+    initXmlLibraries();  // the control parser below needs Xerces started
     dir_ = std::filesystem::temp_directory_path() / ("HCS_XML_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
     std::ofstream(dir_ / "SECRET.TXT") << "TOPSECRET";
