@@ -1,6 +1,6 @@
-#include <string>
-
 #include <benchmark/benchmark.h>
+
+#include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
@@ -92,8 +92,9 @@ void BM_ParseWrapperOnly(benchmark::State& state) {
 BENCHMARK(BM_ParseWrapperOnly);
 
 void BM_ToXml(benchmark::State& state) {
-  UCString text("<ATTRS_TO_SCORE><REQ/><ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>"
-                "<ATTR2><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>");
+  UCString text(
+      "<ATTRS_TO_SCORE><REQ/><ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>"
+      "<ATTR2><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>");
   CXmlDocument doc(text);
   for (auto _ : state) {
     icu::UnicodeString out;

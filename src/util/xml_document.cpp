@@ -1,11 +1,11 @@
 #include "util/xml_document.h"
 
+#include <unicode/uchar.h>
+
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
-#include <xercesc/util/XMLException.hpp>
 #include <xercesc/sax/SAXException.hpp>
-
-#include <unicode/uchar.h>
+#include <xercesc/util/XMLException.hpp>
 
 #include "util/ucstring.h"
 #include "util/xml_platform.h"
@@ -195,8 +195,9 @@ void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<cons
 DOMNode* appendCopy(DOMNode* parent, DOMNode* child) {
   if (parent == nullptr || child == nullptr) return nullptr;
   DOMDocument* target = parent->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<DOMDocument*>(parent)
-                                                                         : parent->getOwnerDocument();
-  DOMNode* copy = child->getOwnerDocument() == target ? child->cloneNode(true) : target->importNode(child, true);
+                                                                        : parent->getOwnerDocument();
+  DOMNode* copy =
+      child->getOwnerDocument() == target ? child->cloneNode(true) : target->importNode(child, true);
   return parent->appendChild(copy);
 }
 

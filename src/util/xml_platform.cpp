@@ -4,9 +4,8 @@
 #include <bit>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <new>
-
+#include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -134,7 +133,8 @@ struct ThreadParser {
 
   CappedDOMParser& get(bool withDoctype) {
     std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
-    if (!slot) slot = makeParser(withDoctype ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
+    if (!slot)
+      slot = makeParser(withDoctype ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
     return *slot;
   }
 };
@@ -149,7 +149,8 @@ bool hasDoctype(const char16_t* text, int32_t length) {
   return std::u16string_view(text, static_cast<size_t>(length)).find(kDoctype) != std::u16string_view::npos;
 }
 
-constexpr const char16_t* kNativeUtf16 = std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
+constexpr const char16_t* kNativeUtf16 =
+    std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
 
 }  // namespace
 
@@ -182,7 +183,8 @@ void initXmlLibraries() {
   if (started.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> lock(startMutex);
   if (started.load(std::memory_order_relaxed)) return;
-  XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale, nullptr, nullptr, &xml_internal::memoryManager());
+  XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale, nullptr, nullptr,
+                               &xml_internal::memoryManager());
 #if defined(HCS_WITH_XALAN)
   xalanc::XalanTransformer::initialize();
   xalanc::XPathEvaluator::initialize();

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
-
-#include <unicode/unistr.h>
 
 // Internal to the XML utilities: the process-wide pieces handed to Xerces-C and the per-thread parser.
 namespace hcs::xml_internal {

@@ -1,7 +1,6 @@
 #include "util/xml_writer.h"
 
 #include <memory>
-
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
@@ -24,15 +23,30 @@ void appendEscaped(icu::UnicodeString& out, const XMLCh* text, bool attribute) {
   for (const XMLCh* p = text; *p != 0; ++p) {
     const char16_t* entity = nullptr;
     switch (*p) {
-      case u'&': entity = u"&amp;"; break;
-      case u'<': entity = u"&lt;"; break;
-      case u'>': entity = attribute ? nullptr : u"&gt;"; break;
-      case u'"': entity = attribute ? u"&quot;" : nullptr; break;
+      case u'&':
+        entity = u"&amp;";
+        break;
+      case u'<':
+        entity = u"&lt;";
+        break;
+      case u'>':
+        entity = attribute ? nullptr : u"&gt;";
+        break;
+      case u'"':
+        entity = attribute ? u"&quot;" : nullptr;
+        break;
       // A parser would normalise these away, so the serializer keeps them as references.
-      case u'\r': entity = u"&#xD;"; break;
-      case u'\n': entity = attribute ? u"&#xA;" : nullptr; break;
-      case u'\t': entity = attribute ? u"&#x9;" : nullptr; break;
-      default: break;
+      case u'\r':
+        entity = u"&#xD;";
+        break;
+      case u'\n':
+        entity = attribute ? u"&#xA;" : nullptr;
+        break;
+      case u'\t':
+        entity = attribute ? u"&#x9;" : nullptr;
+        break;
+      default:
+        break;
     }
     if (entity == nullptr) continue;
     out.append(run, static_cast<int32_t>(p - run)).append(entity, -1);
@@ -123,8 +137,8 @@ void writeWithSerializer(const DOMNode* node, icu::UnicodeString& out) {
   DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"");
   MemoryManager* manager = XMLPlatformUtils::fgMemoryManager;
   DOMLSSerializer* serializer = implementation->createLSSerializer(manager);
-  std::unique_ptr<DOMLSSerializer, void (*)(DOMLSSerializer*)> guard(serializer,
-                                                                     [](DOMLSSerializer* s) { s->release(); });
+  std::unique_ptr<DOMLSSerializer, void (*)(DOMLSSerializer*)> guard(
+      serializer, [](DOMLSSerializer* s) { s->release(); });
   XMLCh* text = serializer->writeToString(node, manager);
   out.append(text, -1);
   manager->deallocate(text);

@@ -1,10 +1,10 @@
 #include "util/xml_document.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
@@ -44,15 +44,20 @@ TEST_P(XmlUpperCase, RewritesMarkupOnlyInTheCallersString) {
 
 INSTANTIATE_TEST_SUITE_P(
     Markup, XmlUpperCase,
-    testing::Values(
-        UpperCaseCase{"<root><child>x</child></root>", "<ROOT><CHILD>x</CHILD></ROOT>"},
-        UpperCaseCase{"<?xml version=\"1.0\"?><r a=\"v\">Text</r>", "<?xml version=\"1.0\"?><R A=\"V\">Text</R>"},
-        UpperCaseCase{"<r><!-- note --><![CDATA[data]]></r>", "<R><!-- NOTE --><![CDATA[DATA]]></R>"},
-        // A '>' inside an attribute value ends the upper-casing early.
-        UpperCaseCase{"<r a=\"x>y\" b=\"z\">t</r>", "<R A=\"X>y\" b=\"z\">t</R>"},
-        UpperCaseCase{"<stra\xc3\x9f" "e>gr\xc3\xbc\xc3\x9f</stra\xc3\x9f" "e>",
-                      "<STRA\xc3\x9f" "E>gr\xc3\xbc\xc3\x9f</STRA\xc3\x9f" "E>"},
-        UpperCaseCase{"<\xc3\xa9t\xc3\xa9/>", "<\xc3\x89T\xc3\x89/>"}));
+    testing::Values(UpperCaseCase{"<root><child>x</child></root>", "<ROOT><CHILD>x</CHILD></ROOT>"},
+                    UpperCaseCase{"<?xml version=\"1.0\"?><r a=\"v\">Text</r>",
+                                  "<?xml version=\"1.0\"?><R A=\"V\">Text</R>"},
+                    UpperCaseCase{"<r><!-- note --><![CDATA[data]]></r>",
+                                  "<R><!-- NOTE --><![CDATA[DATA]]></R>"},
+                    // A '>' inside an attribute value ends the upper-casing early.
+                    UpperCaseCase{"<r a=\"x>y\" b=\"z\">t</r>", "<R A=\"X>y\" b=\"z\">t</R>"},
+                    UpperCaseCase{"<stra\xc3\x9f"
+                                  "e>gr\xc3\xbc\xc3\x9f</stra\xc3\x9f"
+                                  "e>",
+                                  "<STRA\xc3\x9f"
+                                  "E>gr\xc3\xbc\xc3\x9f</STRA\xc3\x9f"
+                                  "E>"},
+                    UpperCaseCase{"<\xc3\xa9t\xc3\xa9/>", "<\xc3\x89T\xc3\x89/>"}));
 
 TEST(XmlMarkup, UpperCasingStopsAtTheFirstNul) {
   icu::UnicodeString text(u"<a/>");
@@ -89,22 +94,27 @@ TEST_P(XmlLookup, GetValue) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, XmlLookup,
     testing::Values(
-        LookupCase{"LowerCaseMarkupFoundByUpperName", "<root><child>x</child></root>", nullptr, u"CHILD", true, "x"},
-        LookupCase{"LowerCaseNameFindsNothing", "<root><child>x</child></root>", nullptr, u"child", true, "dflt"},
-        LookupCase{"DirectChildBeatsEarlierDeepMatch", "<R><A><C>1</C></A><C>2</C></R>", nullptr, u"C", true, "2"},
+        LookupCase{"LowerCaseMarkupFoundByUpperName", "<root><child>x</child></root>", nullptr, u"CHILD",
+                   true, "x"},
+        LookupCase{"LowerCaseNameFindsNothing", "<root><child>x</child></root>", nullptr, u"child", true,
+                   "dflt"},
+        LookupCase{"DirectChildBeatsEarlierDeepMatch", "<R><A><C>1</C></A><C>2</C></R>", nullptr, u"C", true,
+                   "2"},
         LookupCase{"DeepFindsGrandchild", "<R><A><C>1</C></A></R>", nullptr, u"C", true, "1"},
         LookupCase{"ShallowSkipsGrandchild", "<R><A><C>1</C></A></R>", nullptr, u"C", false, "dflt"},
         LookupCase{"ShallowFromStartNode", "<R><A><C>1</C></A><B><C>2</C></B></R>", "B", u"C", false, "2"},
         LookupCase{"StartNodeItselfNotMatched", "<R><A>1</A></R>", "A", u"A", true, "dflt"},
-        LookupCase{"DepthFirstPerChild", "<R><A><B><C>1</C></B></A><D><C>2</C></D></R>", nullptr, u"C", true, "1"},
+        LookupCase{"DepthFirstPerChild", "<R><A><B><C>1</C></B></A><D><C>2</C></D></R>", nullptr, u"C", true,
+                   "1"},
         LookupCase{"RootNameGivesWholeText", "<R><A>a</A>b<B>c</B></R>", nullptr, u"R", false, "abc"},
         LookupCase{"EmptyElementTag", "<R><A/></R>", nullptr, u"A", true, "dflt"},
         LookupCase{"EmptyStartEnd", "<R><A></A></R>", nullptr, u"A", true, "dflt"},
         LookupCase{"TextNotTrimmed", "<R><A> x </A></R>", nullptr, u"A", true, " x "},
-        LookupCase{"CdataCountsCommentsDoNot", "<R><A><!--c--><![CDATA[q]]>t</A></R>", nullptr, u"A", true, "Qt"},
+        LookupCase{"CdataCountsCommentsDoNot", "<R><A><!--c--><![CDATA[q]]>t</A></R>", nullptr, u"A", true,
+                   "Qt"},
         // The declaration is markup too, so the replacement text comes out upper-cased.
-        LookupCase{"InternalEntityExpands", "<!DOCTYPE R [<!ENTITY E \"ent\">]><R><A>&E;!</A></R>", nullptr, u"A",
-                   true, "ENT!"},
+        LookupCase{"InternalEntityExpands", "<!DOCTYPE R [<!ENTITY E \"ent\">]><R><A>&E;!</A></R>", nullptr,
+                   u"A", true, "ENT!"},
         LookupCase{"NonAsciiDataKept", "<R><V>Zo\xc3\xab \xf0\x9f\x98\x80</V></R>", nullptr, u"V", true,
                    "Zo\xc3\xab \xf0\x9f\x98\x80"},
         LookupCase{"FailedParseGivesDefault", "<R><A>1</A>", nullptr, u"A", true, "dflt"}),
@@ -114,9 +124,11 @@ TEST(XmlDocument, ScoreDocumentIsAssembledAndSerialised) {
   Parsed wrapper("<ATTRS_TO_SCORE></ATTRS_TO_SCORE>");
   Parsed request("<?xml version=\"1.0\"?><req mode=\"fast\"><opt>a&amp;b</opt></req>");
   Parsed inbound("<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>");
-  Parsed matched("<ATTR2><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Zo\xc3\xab &lt;\xf0\x9f\x98\x80&gt;</VALUE></ATTR2>");
+  Parsed matched(
+      "<ATTR2><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Zo\xc3\xab &lt;\xf0\x9f\x98\x80&gt;</VALUE></ATTR2>");
   xercesc::DOMNode* root = wrapper.doc.getRoot();
-  for (Parsed* part : {&request, &inbound, &matched}) ASSERT_NE(appendCopy(root, part->doc.getRoot()), nullptr);
+  for (Parsed* part : {&request, &inbound, &matched})
+    ASSERT_NE(appendCopy(root, part->doc.getRoot()), nullptr);
   EXPECT_EQ(serialise(wrapper.doc, root),
             "<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>a&amp;b</OPT></REQ>"
             "<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>"
@@ -139,20 +151,27 @@ TEST_P(XmlWrapped, EqualsAppendCopyThenToXml) {
   }
   icu::UnicodeString out(u"old");
   switch (roots.size()) {
-    case 0: toXmlWrapped(u"ATTRS_TO_SCORE", {}, out); break;
-    case 1: toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0]}, out); break;
-    default: toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0], roots[1], roots[2]}, out); break;
+    case 0:
+      toXmlWrapped(u"ATTRS_TO_SCORE", {}, out);
+      break;
+    case 1:
+      toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0]}, out);
+      break;
+    default:
+      toXmlWrapped(u"ATTRS_TO_SCORE", {roots[0], roots[1], roots[2]}, out);
+      break;
   }
   EXPECT_EQ(utf8(out), serialise(wrapper.doc));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, XmlWrapped,
-    testing::Values(std::vector<const char*>{},
-                    std::vector<const char*>{"<R a=\"&#9;\">x&#13;<!--c--><?p d?><![CDATA[z]]></R>"},
-                    std::vector<const char*>{"<REQ/>", "<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID></ATTR1>", "<bad"},
-                    std::vector<const char*>{"<!DOCTYPE R [<!ENTITY E \"e\"><!ATTLIST R d CDATA \"x\">]><R>&E;</R>",
-                                             "<?xml version=\"1.1\"?><S>&#127;&#x85;</S>", "<T xmlns=\"urn:t\"/>"}));
+    testing::Values(
+        std::vector<const char*>{},
+        std::vector<const char*>{"<R a=\"&#9;\">x&#13;<!--c--><?p d?><![CDATA[z]]></R>"},
+        std::vector<const char*>{"<REQ/>", "<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID></ATTR1>", "<bad"},
+        std::vector<const char*>{"<!DOCTYPE R [<!ENTITY E \"e\"><!ATTLIST R d CDATA \"x\">]><R>&E;</R>",
+                                 "<?xml version=\"1.1\"?><S>&#127;&#x85;</S>", "<T xmlns=\"urn:t\"/>"}));
 
 TEST(XmlDocument, CopyWithinOneDocumentClones) {
   Parsed p("<R><A>1</A><B/></R>");
@@ -176,16 +195,18 @@ TEST_P(XmlSerialiserAgreement, MatchesDomLsSerializer) {
   EXPECT_EQ(serialise(p.doc), reference);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Corpus, XmlSerialiserAgreement,
-    testing::Values("<R/>", "<R></R>", "<R a='1' b=\"x&#34;y'z\"/>", "<R>a&amp;b&lt;c&gt;d\"e'f</R>",
-                    "<R a=\"&#60;&#38;>&#9;&#10;&#13;\" b=\"\t\n\"/>", "<R>line1\nline2\r\nline3&#13;&#9;tab</R>",
-                    "<R><!-- c --><?pi data here?><?empty?><![CDATA[<x>&]]></R>",
-                    "<R>Zo\xc3\xab \xf0\x9f\x98\x80 \xe2\x80\xa8</R>",
-                    "<!DOCTYPE R [<!ENTITY E \"ent\">]><R>&E;<A>&E;</A></R>",
-                    "<!DOCTYPE R [<!ATTLIST R d CDATA \"def\">]><R a=\"1\"/>",
-                    "<R xmlns=\"urn:x\" xmlns:p=\"urn:p\"><p:A p:b=\"c\">t</p:A></R>",
-                    "<R>  <A> </A>\n</R>", "<?xml version=\"1.1\"?><R a=\"&#133;\">&#127;&#x85;&#13;</R>"));
+INSTANTIATE_TEST_SUITE_P(Corpus, XmlSerialiserAgreement,
+                         testing::Values("<R/>", "<R></R>", "<R a='1' b=\"x&#34;y'z\"/>",
+                                         "<R>a&amp;b&lt;c&gt;d\"e'f</R>",
+                                         "<R a=\"&#60;&#38;>&#9;&#10;&#13;\" b=\"\t\n\"/>",
+                                         "<R>line1\nline2\r\nline3&#13;&#9;tab</R>",
+                                         "<R><!-- c --><?pi data here?><?empty?><![CDATA[<x>&]]></R>",
+                                         "<R>Zo\xc3\xab \xf0\x9f\x98\x80 \xe2\x80\xa8</R>",
+                                         "<!DOCTYPE R [<!ENTITY E \"ent\">]><R>&E;<A>&E;</A></R>",
+                                         "<!DOCTYPE R [<!ATTLIST R d CDATA \"def\">]><R a=\"1\"/>",
+                                         "<R xmlns=\"urn:x\" xmlns:p=\"urn:p\"><p:A p:b=\"c\">t</p:A></R>",
+                                         "<R>  <A> </A>\n</R>",
+                                         "<?xml version=\"1.1\"?><R a=\"&#133;\">&#127;&#x85;&#13;</R>"));
 
 TEST(XmlDocument, ParseErrorIsRecordedNotThrown) {
   Parsed p("<R><A>1</B></R>");
@@ -218,12 +239,15 @@ TEST_P(XmlBadInput, IsRecordedAsParseFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, XmlBadInput,
-                         testing::Values(u"", std::u16string(1, u'\0'), u"<", u"<R>", u"text", u"<R>\xD800</R>",
-                                         u"<R>\xFFFF</R>", u"<R/><S/>", u"<?xml version=\"1.0\" encoding=\"x\"?>",
-                                         u"<R a=\"1\" a=\"2\"/>", u"<?xml version=\"1.5\"?><R/>", u"<R>&undefined;</R>", u"<!DOCTYPE R [<!ENTITY"));
+                         testing::Values(u"", std::u16string(1, u'\0'), u"<", u"<R>", u"text",
+                                         u"<R>\xD800</R>", u"<R>\xFFFF</R>", u"<R/><S/>",
+                                         u"<?xml version=\"1.0\" encoding=\"x\"?>", u"<R a=\"1\" a=\"2\"/>",
+                                         u"<?xml version=\"1.5\"?><R/>", u"<R>&undefined;</R>",
+                                         u"<!DOCTYPE R [<!ENTITY"));
 
 TEST(XmlDocument, MutatedInputNeverCrashes) {
-  const std::string seed = "<?xml version=\"1.0\"?><!DOCTYPE R [<!ENTITY E \"e\">]><R a=\"1\"><A>&E;</A><![CDATA[x]]></R>";
+  const std::string seed =
+      "<?xml version=\"1.0\"?><!DOCTYPE R [<!ENTITY E \"e\">]><R a=\"1\"><A>&E;</A><![CDATA[x]]></R>";
   uint32_t state = 12345;
   for (int round = 0; round < 1000; ++round) {
     std::string text = seed;

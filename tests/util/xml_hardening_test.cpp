@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,8 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
@@ -114,7 +113,8 @@ TEST_F(XmlExternal, UrlEntityAndDtdAreNeverFetched) {
   CountingServer server;
   const std::string entity = "<!DOCTYPE R [<!ENTITY X SYSTEM \"" + server.url("/E") + "\">]><R>&X;</R>";
   const std::string dtd = "<!DOCTYPE R SYSTEM \"" + server.url("/D") + "\"><R><A>a</A></R>";
-  const std::string parameter = "<!DOCTYPE R [<!ENTITY % P SYSTEM \"" + server.url("/P") + "\"> %P;]><R>x</R>";
+  const std::string parameter =
+      "<!DOCTYPE R [<!ENTITY % P SYSTEM \"" + server.url("/P") + "\"> %P;]><R>x</R>";
   ASSERT_EQ(unhardenedText(entity), "FETCHED");
   const int controlHits = server.hits();
   ASSERT_GT(controlHits, 0);
