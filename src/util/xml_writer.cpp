@@ -1,0 +1,178 @@
+#include "util/xml_writer.h"
+
+#include <memory>
+#include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMImplementation.hpp>
+#include <xercesc/dom/DOMImplementationRegistry.hpp>
+#include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMProcessingInstruction.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+using namespace xercesc;
+
+namespace hcs {
+
+namespace {
+
+void appendEscaped(icu::UnicodeString& out, const XMLCh* text, bool attribute) {
+  if (text == nullptr) return;
+  const XMLCh* run = text;
+  for (const XMLCh* p = text; *p != 0; ++p) {
+    const char16_t* entity = nullptr;
+    switch (*p) {
+      case u'&':
+        entity = u"&amp;";
+        break;
+      case u'<':
+        entity = u"&lt;";
+        break;
+      case u'>':
+        entity = attribute ? nullptr : u"&gt;";
+        break;
+      case u'"':
+        entity = attribute ? u"&quot;" : nullptr;
+        break;
+      // A parser would normalise these away, so the serializer keeps them as references.
+      case u'\r':
+        entity = u"&#xD;";
+        break;
+      case u'\n':
+        entity = attribute ? u"&#xA;" : nullptr;
+        break;
+      case u'\t':
+        entity = attribute ? u"&#x9;" : nullptr;
+        break;
+      default:
+        break;
+    }
+    if (entity == nullptr) continue;
+    out.append(run, static_cast<int32_t>(p - run)).append(entity, -1);
+    run = p + 1;
+  }
+  out.append(run, -1);
+}
+
+void appendRaw(icu::UnicodeString& out, const XMLCh* text) {
+  if (text != nullptr) out.append(text, -1);
+}
+
+void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out) {
+  switch (node->getNodeType()) {
+    case DOMNode::ELEMENT_NODE: {
+      out.append(u'<');
+      appendRaw(out, node->getNodeName());
+      const DOMNamedNodeMap* attributes = node->getAttributes();
+      const XMLSize_t count = attributes == nullptr ? 0 : attributes->getLength();
+      for (XMLSize_t i = 0; i < count; ++i) {
+        const auto* attribute = static_cast<const DOMAttr*>(attributes->item(i));
+        if (!attribute->getSpecified()) continue;  // defaulted from the DTD: the serializer drops them
+        out.append(u' ');
+        appendRaw(out, attribute->getName());
+        out.append(u"=\"", 2);
+        appendEscaped(out, attribute->getValue(), true);
+        out.append(u'"');
+      }
+      out.append(node->hasChildNodes() ? u">" : u"/>", -1);
+      break;
+    }
+    case DOMNode::TEXT_NODE:
+      appendEscaped(out, node->getNodeValue(), false);
+      break;
+    case DOMNode::CDATA_SECTION_NODE:
+      out.append(u"<![CDATA[", -1);
+      appendRaw(out, node->getNodeValue());
+      out.append(u"]]>", -1);
+      break;
+    case DOMNode::COMMENT_NODE:
+      out.append(u"<!--", -1);
+      appendRaw(out, node->getNodeValue());
+      out.append(u"-->", -1);
+      break;
+    case DOMNode::PROCESSING_INSTRUCTION_NODE: {
+      const auto* instruction = static_cast<const DOMProcessingInstruction*>(node);
+      out.append(u"<?", -1);
+      appendRaw(out, instruction->getTarget());
+      const XMLCh* data = instruction->getData();
+      if (data != nullptr && *data != 0) {
+        out.append(u' ');
+        appendRaw(out, data);
+      }
+      out.append(u"?>", -1);
+      break;
+    }
+    case DOMNode::ENTITY_REFERENCE_NODE:
+      out.append(u'&');
+      appendRaw(out, node->getNodeName());
+      out.append(u';');
+      break;
+    default:
+      break;
+  }
+}
+
+bool handled(const DOMNode* node, bool asXml10) {
+  // XML 1.1 output escapes control characters as well; leave that rare case to the library.
+  if (const DOMDocument* doc = node->getOwnerDocument(); doc != nullptr && !asXml10) {
+    const XMLCh* version = doc->getXmlVersion();
+    if (version != nullptr && XMLString::equals(version, u"1.1")) return false;
+  }
+  switch (node->getNodeType()) {
+    case DOMNode::ELEMENT_NODE:
+    case DOMNode::TEXT_NODE:
+    case DOMNode::CDATA_SECTION_NODE:
+    case DOMNode::COMMENT_NODE:
+    case DOMNode::PROCESSING_INSTRUCTION_NODE:
+    case DOMNode::ENTITY_REFERENCE_NODE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Documents, fragments, doctypes and attributes are rare here; the library's own serializer does them.
+void writeWithSerializer(const DOMNode* node, icu::UnicodeString& out) {
+  DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"");
+  MemoryManager* manager = XMLPlatformUtils::fgMemoryManager;
+  DOMLSSerializer* serializer = implementation->createLSSerializer(manager);
+  std::unique_ptr<DOMLSSerializer, void (*)(DOMLSSerializer*)> guard(
+      serializer, [](DOMLSSerializer* s) { s->release(); });
+  XMLCh* text = serializer->writeToString(node, manager);
+  out.append(text, -1);
+  manager->deallocate(text);
+}
+
+}  // namespace
+
+void writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
+  if (node == nullptr) return;
+  if (!handled(node, asXml10)) {
+    writeWithSerializer(node, out);
+    return;
+  }
+  // Walks the subtree through the DOM links instead of recursing, so depth costs no stack.
+  const DOMNode* current = node;
+  while (true) {
+    writeStartOrLeaf(current, out);
+    // Entity references are written by name; their expansion stays out of the text.
+    if (current->getNodeType() == DOMNode::ELEMENT_NODE && current->hasChildNodes()) {
+      current = current->getFirstChild();
+      continue;
+    }
+    while (true) {
+      if (current == node) return;
+      if (const DOMNode* next = current->getNextSibling(); next != nullptr) {
+        current = next;
+        break;
+      }
+      current = current->getParentNode();
+      out.append(u"</", 2);
+      appendRaw(out, current->getNodeName());
+      out.append(u'>');
+    }
+  }
+}
+
+}  // namespace hcs
