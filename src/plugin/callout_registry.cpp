@@ -1,0 +1,33 @@
+#include "plugin/callout_registry.h"
+
+#include <mutex>
+
+#include "transport/output_interface.h"
+
+namespace hcs {
+
+CalloutRegistry::CalloutRegistry() = default;
+CalloutRegistry::~CalloutRegistry() = default;
+
+bool CalloutRegistry::insert(int32_t key, std::unique_ptr<OInterface> interface) {
+  std::unique_lock lock(mutex_);
+  return interfaces_.try_emplace(key, std::move(interface)).second;
+}
+
+OInterface* CalloutRegistry::find(int32_t key) const {
+  std::shared_lock lock(mutex_);
+  const auto it = interfaces_.find(key);
+  return it == interfaces_.end() ? nullptr : it->second.get();
+}
+
+size_t CalloutRegistry::size() const {
+  std::shared_lock lock(mutex_);
+  return interfaces_.size();
+}
+
+CalloutRegistry& calloutRegistry() {
+  static CalloutRegistry registry;
+  return registry;
+}
+
+}  // namespace hcs
