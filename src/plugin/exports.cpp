@@ -4,6 +4,10 @@
 
 #include "plugin/plugin.h"
 
+namespace {
+[[maybe_unused]] const bool kLoaded = (hcs::onLibraryLoad(), true);
+}  // namespace
+
 extern "C" {
 
 HCS_EXPORT int32_t initPlugin(const char* initDocument, int32_t initDocumentLength, char* errorText) {

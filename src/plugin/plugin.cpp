@@ -1,31 +1,67 @@
 #include "plugin/plugin.h"
 
+#include <exception>
+#include <string>
+
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+#include "config/settings.h"
+#include "error/qrm_exception.h"
+#include "log/event_writer.h"
+#include "log/log_config.h"
 #include <cstring>
+#include "plugin/score.h"
+#include "transport/output_interface.h"
+#include "util/ucstring.h"
 
 namespace hcs {
 
 namespace {
+
 // Constant-initialised: valid before any static constructor runs and until unload.
 constexpr char kVersion[] = "1.0";
 
-constexpr char kInitUnavailable[] = "<ERROR>initPlugin is not available in this build</ERROR>";
-constexpr char kScoreUnavailable[] =
-    "<SCORE_RESULT><ERROR>score is not available in this build</ERROR></SCORE_RESULT>";
+// The failures that leave an export do so as std::exception-derived records, so a host can catch them
+// in one place; the XML library's own exception types do not derive from std::exception.
+template <class F>
+int32_t atHostBoundary(F&& body) {
+  try {
+    return body();
+  } catch (const std::exception&) {
+    throw;
+  } catch (const xercesc::XMLException& e) {
+    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0, 4);
+  } catch (const xercesc::DOMException& e) {
+    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0, 4);
+  } catch (...) {
+    throw QRM_Exception("", UCString("Unexpected failure inside the plugin"), 0, 4);
+  }
+}
+
 }  // namespace
 
 const char* pluginVersion() { return kVersion; }
 
+void onLibraryLoad() {
+  // The event writer sits below the settings, so it asks for the module name through this hook.
+  setModuleNameLookup([](icu::UnicodeString& name) { return theSettings.getModuleName(name); });
+  installLogFromEnvironment();
+  driverRegistry();  // enters the HTTP driver
+}
+
 int32_t initPluginImpl(const char*, int32_t, char* errorText) {
-  if (errorText != nullptr) std::memcpy(errorText, kInitUnavailable, sizeof kInitUnavailable);
+  static constexpr char kUnavailable[] = "<ERROR>initPlugin is not available in this build</ERROR>";
+  if (errorText != nullptr) std::memcpy(errorText, kUnavailable, sizeof kUnavailable);
   return -1;
 }
 
-int32_t scoreImpl(const char*, int32_t, const char*, int32_t, const char*, int32_t, char* resultBuffer,
-                  uint32_t maxResultSize) {
-  if (resultBuffer != nullptr && maxResultSize + 1 >= sizeof kScoreUnavailable) {
-    std::memcpy(resultBuffer, kScoreUnavailable, sizeof kScoreUnavailable);
-  }
-  return -1;
+int32_t scoreImpl(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
+                  const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
+  return atHostBoundary([&] {
+    return scoreRequest(request, requestLength, inbound, inboundLength, matched, matchedLength, resultBuffer,
+                        maxResultSize);
+  });
 }
 
 }  // namespace hcs

@@ -1,0 +1,125 @@
+#include "plugin/score.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "error/qrm_exception.h"
+#include "plugin/callout_registry.h"
+#include "plugin/host_buffer.h"
+#include "transport/http_interface.h"
+#include "transport/output_interface.h"
+#include "util/format.h"
+#include "util/numbers.h"
+#include "util/ucstring.h"
+#include "util/xml_document.h"
+
+namespace hcs {
+
+namespace {
+
+const UCString kAttrTypeId("ATTR_TYPE_ID");
+const icu::UnicodeString kAttributeEnd(u"ATTRIBUTE>");
+const icu::UnicodeString kError(u"<ERROR>");
+const icu::UnicodeString kWrapperName(u"ATTRS_TO_SCORE");
+
+// The working state of one call: status and the last error text recorded.
+struct CallState {
+  int32_t status = 0;
+  std::string errorText;
+
+  template <class... Args>
+  void record(std::string_view format, const Args&... args) {
+    formatString(errorText, format, args...);
+    status = -1;
+  }
+};
+
+// A host text as UTF-16 with the record's root renamed; done on the text, before parsing, so a root
+// written in lower case keeps its name.
+UCString recordText(const char* text, int32_t length, const char16_t* newRoot) {
+  UCString unicode(text, length);
+  unicode.findAndReplace(kAttributeEnd, icu::UnicodeString(newRoot));
+  return unicode;
+}
+
+// Records the parse error of an input that did not parse, naming it.
+bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
+  if (doc.getRoot() != nullptr) return true;
+  call.record("%s document is not well-formed XML: %s", name, doc.error.what());
+  return false;
+}
+
+// Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
+// document could not be read (then nothing was sent and the error is recorded).
+bool callout(OInterface& interface, const char* request, int32_t requestLength, const CXmlDocument& inboundDoc,
+             const CXmlDocument& matchedDoc, icu::UnicodeString& reply, CallState& call) {
+  UCString requestText(request, requestLength);
+  CXmlDocument requestDoc(requestText);
+  if (!readable("request", requestDoc, call)) return false;
+
+  // The same text as appending copies of the three roots to a new ATTRS_TO_SCORE element and
+  // serialising it, without building that element.
+  icu::UnicodeString outgoingText;
+  toXmlWrapped(kWrapperName, {requestDoc.getRoot(), inboundDoc.getRoot(), matchedDoc.getRoot()}, outgoingText);
+
+  const auto* http = dynamic_cast<const OHTTP*>(&interface);
+  const int32_t attempts = (http != nullptr ? http->retries() : OHTTP::kDefaultRetries) + 1;
+  for (int32_t attempt = 0; attempt < attempts; ++attempt) {
+    try {
+      sendOrThrow(interface, nullptr, outgoingText, &reply);
+      return true;
+    } catch (const QRM_Exception& e) {
+      // A non-2xx answer or a refused connection: worth a warning, not an error of the call.
+      e.log(kSeverityWarning, false, false);
+    } catch (const CHttpException& e) {
+      call.record("HTTP Callout: %s", e.why());
+    }
+  }
+  call.record("HTTP Callout: Failed to receive message despite retries");
+  return true;
+}
+
+}  // namespace
+
+int32_t scoreRequest(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
+                     const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
+  CallState call;
+
+  UCString inboundText = recordText(inbound, inboundLength, u"ATTR1>");
+  UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
+  CXmlDocument inboundDoc(inboundText);
+  CXmlDocument matchedDoc(matchedText);
+
+  const icu::UnicodeString inboundType = inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
+  const icu::UnicodeString matchedType = matchedDoc.getValue(matchedDoc.getRoot(), kAttrTypeId, UCString(), true);
+  if (inboundType != matchedType) {
+    call.record("mismatched attribute types. inbound[%S] matched[%S]", inboundType, matchedType);
+  }
+
+  std::string result;
+  icu::UnicodeString reply;
+  OInterface* interface = nullptr;
+  if (!readable("inbound", inboundDoc, call) || !readable("matched", matchedDoc, call)) {
+    // nothing to send
+  } else if ((interface = calloutRegistry().find(parseInt(inboundType))) == nullptr) {
+    call.record("ATTR_TYPE_ID [%S] does not have a URI configured.", inboundType);
+  } else if (callout(*interface, request, requestLength, inboundDoc, matchedDoc, reply, call)) {
+    if (reply.isEmpty()) call.record("HTTP Callout: Result message was returned empty");
+    result = toStdString(reply);
+    if (result.size() > maxResultSize) call.record("return document size exceeds maximum allowed size");
+  }
+
+  const bool errorDocument = call.status == -1;
+  // A reply that reports an error of its own is handed back as it came, but the call still failed.
+  if (reply.indexOf(kError) >= 0) call.status = -1;
+  if (errorDocument) {
+    writeScoreError(resultBuffer, maxResultSize, call.errorText);
+  } else if (resultBuffer != nullptr) {
+    std::memcpy(resultBuffer, result.data(), result.size());
+    resultBuffer[result.size()] = '\0';
+  }
+  return call.status;
+}
+
+}  // namespace hcs
