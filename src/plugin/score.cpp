@@ -1,6 +1,8 @@
 #include "plugin/score.h"
 
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <string>
 #include <utility>
 
@@ -39,9 +41,34 @@ struct CallState {
 // written in lower case keeps its name.
 UCString recordText(const char* text, int32_t length, const char16_t* newRoot) {
   UCString unicode(text, length);
-  unicode.findAndReplace(kAttributeEnd, icu::UnicodeString(newRoot));
+  if (newRoot != nullptr) unicode.findAndReplace(kAttributeEnd, icu::UnicodeString(newRoot));
   return unicode;
 }
+
+// The last document of one kind this thread parsed. Hosts score one request and inbound record against
+// many matched records, so the same bytes usually come again and need not be parsed again. Documents
+// are only read after parsing, so reusing one is indistinguishable from parsing anew.
+class ParsedInput {
+ public:
+  explicit ParsedInput(const char16_t* newRoot) : newRoot_(newRoot) {}
+
+  const CXmlDocument& get(const char* text, int32_t length) {
+    const size_t size = text == nullptr || length <= 0 ? 0 : static_cast<size_t>(length);
+    const std::string_view bytes(size == 0 ? "" : text, size);
+    if (document_ == nullptr || bytes != bytes_) {
+      document_.reset();
+      bytes_.assign(bytes);
+      UCString unicode = recordText(text, length, newRoot_);
+      document_ = std::make_unique<CXmlDocument>(unicode);
+    }
+    return *document_;
+  }
+
+ private:
+  const char16_t* newRoot_;
+  std::string bytes_;
+  std::unique_ptr<CXmlDocument> document_;
+};
 
 // Records the parse error of an input that did not parse, naming it.
 bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
@@ -54,8 +81,8 @@ bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
 // document could not be read (then nothing was sent and the error is recorded).
 bool callout(OInterface& interface, const char* request, int32_t requestLength, const CXmlDocument& inboundDoc,
              const CXmlDocument& matchedDoc, icu::UnicodeString& reply, CallState& call) {
-  UCString requestText(request, requestLength);
-  CXmlDocument requestDoc(requestText);
+  thread_local ParsedInput lastRequest(nullptr);
+  const CXmlDocument& requestDoc = lastRequest.get(request, requestLength);
   if (!readable("request", requestDoc, call)) return false;
 
   // The same text as appending copies of the three roots to a new ATTRS_TO_SCORE element and
@@ -86,9 +113,9 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
                      const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
   CallState call;
 
-  UCString inboundText = recordText(inbound, inboundLength, u"ATTR1>");
+  thread_local ParsedInput lastInbound(u"ATTR1>");
+  const CXmlDocument& inboundDoc = lastInbound.get(inbound, inboundLength);
   UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
-  CXmlDocument inboundDoc(inboundText);
   CXmlDocument matchedDoc(matchedText);
 
   const icu::UnicodeString inboundType = inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
