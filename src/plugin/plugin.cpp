@@ -10,7 +10,7 @@
 #include "error/qrm_exception.h"
 #include "log/event_writer.h"
 #include "log/log_config.h"
-#include <cstring>
+#include "plugin/init_plugin.h"
 #include "plugin/score.h"
 #include "transport/output_interface.h"
 #include "util/ucstring.h"
@@ -50,10 +50,8 @@ void onLibraryLoad() {
   driverRegistry();  // enters the HTTP driver
 }
 
-int32_t initPluginImpl(const char*, int32_t, char* errorText) {
-  static constexpr char kUnavailable[] = "<ERROR>initPlugin is not available in this build</ERROR>";
-  if (errorText != nullptr) std::memcpy(errorText, kUnavailable, sizeof kUnavailable);
-  return -1;
+int32_t initPluginImpl(const char* initDocument, int32_t initDocumentLength, char* errorText) {
+  return atHostBoundary([&] { return initializePlugin(initDocument, initDocumentLength, errorText); });
 }
 
 int32_t scoreImpl(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
