@@ -9,9 +9,9 @@ int main(int argc, char** argv) {
   int status = 0;
   hcs::tool::addServeCommand(app, status);
   hcs::tool::addScoreCommand(app, status);
-  hcs::tool::addPendingCommand(app, status, "bench", "measure scoring throughput through the plugin");
+  hcs::tool::addBenchCommand(app, status);
   hcs::tool::addCheckConfigCommand(app, status);
-  hcs::tool::addPendingCommand(app, status, "demo", "run a service and score the example pairs");
+  hcs::tool::addDemoCommand(app, status);
   CLI11_PARSE(app, argc, argv);
   return status;
 }

@@ -1,0 +1,192 @@
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands/commands.h"
+#include "commands/local_service.h"
+#include "host/pairs.h"
+#include "host/plugin_library.h"
+
+namespace hcs::tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct BenchOptions {
+  std::string url;
+  std::string plugin = HCS_DEFAULT_PLUGIN;
+  int threads = 1;
+  long calls = 20000;
+  int rounds = 5;
+};
+
+// The documents every call sends: markup already in upper case, so the plugin's ATTRS_TO_SCORE text
+// is byte for byte the one the raw client posts.
+const std::string kRequest = "<REQUEST><PAIR>1</PAIR></REQUEST>";
+const std::string kInbound = host::attributeRecord(1, "Jonathan Smithers");
+const std::string kMatched = host::attributeRecord(1, "Jonathon Smithers");
+
+std::string wireDocument() {
+  auto renamed = [](std::string record, const std::string& root) {
+    record.replace(record.find("ATTRIBUTE>"), 10, root + ">");
+    record.replace(record.rfind("ATTRIBUTE>"), 10, root + ">");
+    return record;
+  };
+  return "<ATTRS_TO_SCORE>" + kRequest + renamed(kInbound, "ATTR1") + renamed(kMatched, "ATTR2") +
+         "</ATTRS_TO_SCORE>\n";
+}
+
+size_t collect(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+// A plain libcurl keep-alive client posting the same bytes the plugin posts: the floor the plugin is
+// measured against.
+class RawClient {
+ public:
+  RawClient(const std::string& url, const std::string& body) : body_(body) {
+    handle_ = curl_easy_init();
+    if (handle_ == nullptr) throw std::runtime_error("curl_easy_init failed");
+    headers_ = curl_slist_append(headers_, "Content-Type: text/xml; charset=UTF-8");
+    headers_ = curl_slist_append(headers_, "Expect:");
+    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle_, CURLOPT_PROXY, "");
+    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, body_.data());
+    curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body_.size()));
+    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply_);
+  }
+  ~RawClient() {
+    curl_slist_free_all(headers_);
+    curl_easy_cleanup(handle_);
+  }
+  bool post() {
+    reply_.clear();
+    long status = 0;
+    return curl_easy_perform(handle_) == CURLE_OK &&
+           curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200;
+  }
+
+ private:
+  std::string body_;
+  std::string reply_;
+  CURL* handle_ = nullptr;
+  curl_slist* headers_ = nullptr;
+};
+
+// Runs `perThread(calls)` on `threads` threads; returns the elapsed seconds and counts failures.
+template <class Make>
+double timed(int threads, long calls, Make make, std::atomic<long>& failures) {
+  std::vector<std::thread> workers;
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  const long share = calls / threads;
+  Clock::time_point start;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&] {
+      auto call = make();
+      call();  // warm: connection open, caches filled
+      ++ready;
+      while (!go.load()) std::this_thread::yield();
+      for (long i = 0; i < share; ++i) {
+        if (!call()) ++failures;
+      }
+    });
+  }
+  while (ready.load() < threads) std::this_thread::yield();
+  start = Clock::now();
+  go = true;
+  for (auto& w : workers) w.join();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int runBench(const BenchOptions& options) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  std::optional<LocalService> service;
+  std::string url = options.url;
+  if (url.empty()) {
+    service.emplace();
+    url = service->url();
+  }
+  std::string error;
+  const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
+  if (!plugin) {
+    std::fprintf(stderr, "hcs bench: %s\n", error.c_str());
+    return 2;
+  }
+  TempDirectory dir;
+  const std::string config = dir.write("bench.ini", "[ATTR_URI]\nBENCH=" + url + "\n");
+  const std::string init = host::initDocument(config, "BENCH", "BENCH", 1);
+  char errorText[1024] = "";
+  if (plugin->initPlugin(init.data(), static_cast<int32_t>(init.size()), errorText) != 0) {
+    std::fprintf(stderr, "hcs bench: initPlugin: %s\n", errorText);
+    return 2;
+  }
+
+  const std::string body = wireDocument();
+  auto pluginCall = [&] {
+    return [&plugin, buffer = std::vector<char>(4097)]() mutable {
+      return plugin->score(kRequest.data(), static_cast<int32_t>(kRequest.size()), kInbound.data(),
+                           static_cast<int32_t>(kInbound.size()), kMatched.data(),
+                           static_cast<int32_t>(kMatched.size()), buffer.data(), 4096) == 0;
+    };
+  };
+  auto rawCall = [&] {
+    return [client = std::make_shared<RawClient>(url, body)] { return client->post(); };
+  };
+
+  std::printf("hcs bench: %s, %d thread(s), %ld calls per side in %d alternating rounds\n", url.c_str(),
+              options.threads, options.calls, options.rounds);
+  std::atomic<long> pluginFailures{0}, rawFailures{0};
+  double pluginSeconds = 0, rawSeconds = 0;
+  const long perRound = std::max<long>(options.calls / options.rounds, options.threads);
+  for (int round = 0; round < options.rounds; ++round) {
+    pluginSeconds += timed(options.threads, perRound, pluginCall, pluginFailures);
+    rawSeconds += timed(options.threads, perRound, rawCall, rawFailures);
+  }
+  const double done = static_cast<double>(perRound / options.threads * options.threads) * options.rounds;
+  const double pluginRate = done / pluginSeconds;
+  const double rawRate = done / rawSeconds;
+  const double addedMicros = (1.0 / pluginRate - 1.0 / rawRate) * options.threads * 1e6;
+  std::printf("plugin score    %10.0f calls/s  (%ld failed)\n", pluginRate, pluginFailures.load());
+  std::printf("raw libcurl     %10.0f calls/s  (%ld failed)\n", rawRate, rawFailures.load());
+  std::printf("ratio           %10.3f\n", pluginRate / rawRate);
+  std::printf("added per call  %10.2f us\n", addedMicros);
+  return pluginFailures.load() == 0 && rawFailures.load() == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void addBenchCommand(CLI::App& app, int& status) {
+  auto options = std::make_shared<BenchOptions>();
+  CLI::App* command = app.add_subcommand(
+      "bench", "measure score calls/s through the plugin against a raw libcurl client posting the same bytes");
+  command->add_option("--url", options->url, "scoring service to use (default: start the reference service)");
+  command->add_option("--threads", options->threads, "calling threads")->check(CLI::Range(1, 256))->capture_default_str();
+  command->add_option("--calls", options->calls, "calls per side")->check(CLI::Range(1L, 1000000000L))->capture_default_str();
+  command->add_option("--rounds", options->rounds, "alternations of the two sides")->check(CLI::Range(1, 1000))->capture_default_str();
+  command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
+  command->callback([options, &status] {
+    try {
+      status = runBench(*options);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "hcs bench: %s\n", e.what());
+      status = 2;
+    }
+  });
+}
+
+}  // namespace hcs::tool

@@ -1,0 +1,40 @@
+#include "commands/local_service.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace hcs::tool {
+
+LocalService::LocalService() {
+  const int port = server_.bind("127.0.0.1", 0);
+  if (port < 0) throw std::runtime_error("cannot start the reference service on 127.0.0.1");
+  url_ = "http://127.0.0.1:" + std::to_string(port) + "/score";
+  thread_ = std::thread([this] { server_.run(); });
+}
+
+LocalService::~LocalService() {
+  server_.stop();
+  thread_.join();
+}
+
+TempDirectory::TempDirectory() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "hcs-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary directory");
+  path_ = pattern;
+}
+
+TempDirectory::~TempDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDirectory::write(const std::string& name, const std::string& content) const {
+  const std::string file = path_ + "/" + name;
+  std::ofstream(file, std::ios::binary) << content;
+  return file;
+}
+
+}  // namespace hcs::tool
