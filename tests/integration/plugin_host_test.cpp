@@ -1,0 +1,61 @@
+// The plugin as a host runs it: dlopen'ed, initialised from an .ini file, scoring against the
+// reference service of hcs.
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "../config/ini_fixture.h"
+#include "host/pairs.h"
+#include "host/plugin_library.h"
+#include "service/score_server.h"
+
+namespace hcs {
+namespace {
+
+TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
+  service::ScoreServer server;
+  const int port = server.bind("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  std::thread serving([&] { server.run(); });
+
+  std::string error;
+  const auto plugin = host::PluginLibrary::open(HCS_PLUGIN_PATH, error);
+  ASSERT_NE(plugin, nullptr) << error;
+  EXPECT_STREQ(plugin->getVersion(), "1.0");
+
+  test::TempDir dir;
+  const std::string ini = dir.write("host.ini", "; callouts\n[ATTR_URI]\nNAME = http://127.0.0.1:" +
+                                                    std::to_string(port) + "/score\nPHONE=https://nope/\n");
+  char errorText[1024] = "";
+  const std::string name = host::initDocument(ini, "HOST", "NAME", 5);
+  ASSERT_EQ(plugin->initPlugin(name.data(), static_cast<int32_t>(name.size()), errorText), 0) << errorText;
+  const std::string phone = host::initDocument(ini, "HOST", "PHONE", 6);
+  EXPECT_EQ(plugin->initPlugin(phone.data(), static_cast<int32_t>(phone.size()), errorText), -1);
+  EXPECT_STREQ(errorText, "<ERROR>Malformed HTTP Callout URI: [https://nope/]</ERROR>");
+
+  // A failure the plugin does not handle reaches the host as a std::exception it can catch.
+  const std::string missing = host::initDocument(ini, "HOST", "EMAIL", 7);
+  EXPECT_THROW(plugin->initPlugin(missing.data(), static_cast<int32_t>(missing.size()), errorText),
+               std::exception);
+
+  const std::string request = host::requestDocument(1);
+  const std::string same = host::attributeRecord(5, "Martha Jones");
+  const std::string close = host::attributeRecord(5, "Marhta Jones");
+  char reply[4097] = "";
+  EXPECT_EQ(plugin->score(request.data(), static_cast<int32_t>(request.size()), same.data(),
+                          static_cast<int32_t>(same.size()), same.data(), static_cast<int32_t>(same.size()), reply,
+                          4096),
+            0);
+  EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>1.0000</SCORE></SCORE_RESULT>");
+  EXPECT_EQ(plugin->score(request.data(), static_cast<int32_t>(request.size()), same.data(),
+                          static_cast<int32_t>(same.size()), close.data(), static_cast<int32_t>(close.size()),
+                          reply, 4096),
+            0);
+  EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>0.9806</SCORE></SCORE_RESULT>");
+
+  server.stop();
+  serving.join();
+}
+
+}  // namespace
+}  // namespace hcs
