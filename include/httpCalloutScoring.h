@@ -54,7 +54,8 @@ HCS_EXPORT int32_t initPlugin(const char* initDocument, int32_t initDocumentLeng
  *
  * Returns 0 with the reply on success, -1 with "<SCORE_RESULT><ERROR>text</ERROR></SCORE_RESULT>" (at
  * most maxResultSize + 1 bytes with its NUL) on failure, or -1 with the service's own reply when that
- * reply carries "<ERROR>". All failures are reported this way; none leaves as an exception.
+ * reply carries "<ERROR>". Every failure of the service, the network or the input is reported this way;
+ * only memory exhaustion or an internal failure of the XML library leaves as a C++ exception.
  */
 HCS_EXPORT int32_t score(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
                          const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize);
