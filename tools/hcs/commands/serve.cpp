@@ -1,0 +1,83 @@
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "commands/commands.h"
+#include "service/score_server.h"
+
+namespace hcs::tool {
+namespace {
+
+struct ServeOptions {
+  std::string host = "127.0.0.1";
+  int port = 8080;
+  std::size_t threads = 64;
+  int keepAlive = 10;
+};
+
+int serve(const ServeOptions& options) {
+  // Signals go to one waiting thread, so stopping never runs inside a signal handler. Every thread
+  // started from here on inherits the blocked mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  service::ScoreServer::Options serverOptions;
+  serverOptions.threads = options.threads;
+  serverOptions.keepAliveSeconds = options.keepAlive;
+  service::ScoreServer server(serverOptions);
+  const int port = server.bind(options.host, options.port);
+  if (port < 0) {
+    std::fprintf(stderr, "hcs serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  std::printf("listening on http://%s:%d/score\n", options.host.c_str(), port);
+  std::fflush(stdout);
+
+  std::thread waiter([&server, &signals] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  const bool ok = server.run();
+  // The waiter may still be waiting when the server ended by itself.
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  std::printf("stopped after %zu requests\n", server.answered());
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+void addServeCommand(CLI::App& app, int& status) {
+  auto options = std::make_shared<ServeOptions>();
+  CLI::App* command = app.add_subcommand("serve", "run the reference scoring service (Jaro-Winkler of ATTR1 and ATTR2)");
+  command->add_option("--host", options->host, "address to listen on")->capture_default_str();
+  command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+  command->add_option("--threads", options->threads, "worker threads; each open connection holds one")
+      ->check(CLI::Range(1, 4096))
+      ->capture_default_str();
+  command->add_option("--keep-alive", options->keepAlive, "seconds an idle connection stays open")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
+  command->callback([options, &status] { status = serve(*options); });
+}
+
+void addPendingCommand(CLI::App& app, int& status, const char* name, const char* description) {
+  CLI::App* command = app.add_subcommand(name, description);
+  command->allow_extras();
+  const std::string label = name;
+  command->callback([label, &status] {
+    std::fprintf(stderr, "hcs %s: not yet available\n", label.c_str());
+    status = 2;
+  });
+}
+
+}  // namespace hcs::tool
