@@ -1,9 +1,60 @@
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "check/config_check.h"
 #include "commands/commands.h"
+#include "error/qrm_exception.h"
+#include "util/ucstring.h"
 
 namespace hcs::tool {
+namespace {
+
+struct CheckOptions {
+  std::string config;
+  std::string node;
+};
+
+// 0: every callout URI is accepted; 1: some is refused or there is none; 2: the file cannot be read.
+int checkConfig(const CheckOptions& options) {
+  check::ConfigReport report;
+  try {
+    report = check::checkConfig(options.config, options.node);
+  } catch (const QRM_Exception& e) {
+    std::fprintf(stderr, "hcs check-config: %s\n", e.what());
+    for (int32_t i = 1; i < e.entryCount(); ++i) {
+      std::fprintf(stderr, "  %s\n", e.entry(i).narrowText().c_str());
+    }
+    return 2;
+  }
+  std::printf("%s: application section %s, %zu ATTR_URI entr%s\n", options.config.c_str(), report.section.c_str(),
+              report.entries.size(), report.entries.size() == 1 ? "y" : "ies");
+  std::size_t width = 0;
+  for (const auto& entry : report.entries) width = std::max(width, entry.attrType.size());
+  int refused = 0;
+  for (const auto& entry : report.entries) {
+    const bool ok = entry.problem.empty();
+    refused += ok ? 0 : 1;
+    std::printf("  %-*s  %-8s %s%s%s\n", static_cast<int>(width), entry.attrType.c_str(), ok ? "ok" : "REFUSED",
+                entry.uri.c_str(), ok ? "" : "  -- ", entry.problem.c_str());
+  }
+  if (report.entries.empty()) {
+    std::printf("no [ATTR_URI] entries: initPlugin would find no callout for any attribute type\n");
+    return 1;
+  }
+  return refused == 0 ? 0 : 1;
+}
+
+}  // namespace
 
 void addCheckConfigCommand(CLI::App& app, int& status) {
-  addPendingCommand(app, status, "check-config", "list the callout URIs of a configuration and check them");
+  auto options = std::make_shared<CheckOptions>();
+  CLI::App* command =
+      app.add_subcommand("check-config", "list the callout URIs of a configuration and check them as initPlugin does");
+  command->add_option("--config", options->config, ".ini file (CONFIG_FILE)")->required();
+  command->add_option("--node", options->node, "application name (NODE_NAME)");
+  command->callback([options, &status] { status = checkConfig(*options); });
 }
 
 }  // namespace hcs::tool

@@ -1,0 +1,80 @@
+#include "check/config_check.h"
+
+#include "config/build_store.h"
+#include "config/parameter_store.h"
+#include "util/ucstring.h"
+#include "util/uri.h"
+
+namespace hcs::check {
+namespace {
+
+bool isAlnum(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string quoted(char c) { return std::string("\"") + c + "\""; }
+
+// Walks the same shape isHttpUri accepts and names the first place the text leaves it.
+std::string diagnose(const std::string& s) {
+  if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
+    return "blanks before or after the URI";
+  }
+  const std::size_t schemeEnd = s.find("://");
+  if (schemeEnd == std::string::npos) return "not of the form http://host[:port][/path]";
+  std::string scheme = s.substr(0, schemeEnd);
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (scheme == "https") return "https is not supported: the callout speaks plain http";
+  if (scheme != "http") return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http";
+  std::size_t i = schemeEnd + 3;
+  const std::size_t authorityEnd = s.find('/', i);
+  if (s.find('@', i) < authorityEnd) return "user information is not allowed";
+  if (i >= s.size() || s[i] == '/' || s[i] == ':') return "no host";
+  if (s[i] == '-') return "the host starts with a hyphen";
+  if (s[i] == '[') return "IPv6 literal hosts are not accepted";
+  if (!isAlnum(s[i]) && s[i] != '.') return "the host holds " + quoted(s[i]);
+  while (i < s.size() && (isAlnum(s[i]) || s[i] == '.' || s[i] == '-')) ++i;
+  if (i < s.size() && s[i] == ':') {
+    ++i;
+    if (i >= s.size() || !isDigit(s[i])) return "the port is not a number";
+    while (i < s.size() && isDigit(s[i])) ++i;
+  }
+  if (i < s.size() && s[i] == '?') return "a query needs a path before it (/?…)";
+  if (i < s.size() && s[i] != '/') return "the host or port holds " + quoted(s[i]);
+  if (s.find_first_of("\r\n", i) != std::string::npos) return "a line break in the path";
+  return "";
+}
+
+}  // namespace
+
+std::string httpUriProblem(const std::string& uri) {
+  if (isHttpUri(UCString(uri))) return "";
+  const std::string reason = diagnose(uri);
+  return reason.empty() ? "not an acceptable http URI" : reason;
+}
+
+namespace {
+
+class Destination : public CCMEParameterStore {
+ public:
+  Destination() : CCMEParameterStore(false) {}
+  void load() override {}
+  void save() override {}
+};
+
+}  // namespace
+
+ConfigReport checkConfig(const std::string& iniFile, const std::string& node) {
+  Destination store;
+  buildParameterStore(store, nullptr, iniFile.c_str(), UCString(node), nullptr, 0);
+  ConfigReport report;
+  report.section = toStdString(store.section());
+  const icu::UnicodeString prefix = CCMEParameterStore::makeKey(u"ATTR_URI", u"", false);
+  for (const auto& [key, record] : store.records()) {
+    if (!key.startsWith(prefix)) continue;
+    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), ""};
+    entry.problem = httpUriProblem(entry.uri);
+    report.entries.push_back(std::move(entry));
+  }
+  return report;
+}
+
+}  // namespace hcs::check
