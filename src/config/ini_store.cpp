@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "config/store_defaults.h"
+#include "config/settings.h"
 #include "error/qrm_exception.h"
 #include "util/ucstring.h"
 
@@ -13,6 +13,12 @@ namespace {
 
 // Lines longer than this are read in pieces of kLineBuffer - 1 bytes.
 constexpr int kLineBuffer = 1500;
+
+std::string defaultConfigFileName() {
+  icu::UnicodeString name;
+  theSettings.getConfigFileName(name);
+  return toStdString(name);
+}
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }

@@ -4,7 +4,7 @@
 
 #include <unicode/uchar.h>
 
-#include "config/store_defaults.h"
+#include "config/settings.h"
 #include "error/qrm_exception.h"
 #include "util/ucstring.h"
 
@@ -108,9 +108,13 @@ void CCMEParameterStore::setup(const icu::UnicodeString& appName, const CCMEPara
   if (!appName.isEmpty()) {
     // The source is read only to learn whether it knows the application's own section.
     load();
-    section_ = hasGroup(appName) ? appName : defaultAppName();
+    if (hasGroup(appName)) {
+      section_ = appName;
+    } else {
+      theSettings.getAppName(section_);
+    }
   } else {
-    section_ = defaultAppName();
+    theSettings.getAppName(section_);
   }
   records_.clear();
   if (table == nullptr) return;
