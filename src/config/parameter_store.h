@@ -123,4 +123,13 @@ class CCMEParameterStore {
   icu::UnicodeString section_;
 };
 
+// A store with no backing source, as initPlugin's destination: filled by setValue, copyFrom or
+// buildParameterStore; load and save do nothing. Never case-sensitive.
+class CCMEParameterMemoryStore : public CCMEParameterStore {
+ public:
+  CCMEParameterMemoryStore() : CCMEParameterStore(false) {}
+  void load() override {}
+  void save() override {}
+};
+
 }  // namespace hcs

@@ -12,14 +12,6 @@
 namespace hcs {
 namespace {
 
-// A destination like the plugin's: no source of its own.
-class BareStore : public CCMEParameterStore {
- public:
-  BareStore() : CCMEParameterStore(false) {}
-  void load() override {}
-  void save() override {}
-};
-
 const char* kIni =
     "[MYAPP]\nretries = 5\n"
     "[ATTR_URI]\nphone = http://127.0.0.1:8080/score\nName=http://127.0.0.1:8080/name\n";
@@ -37,7 +29,7 @@ TEST_P(BuildFromIni, CopiesEveryValueAndTheSection) {
   test::TempDir dir;
   const std::string path = dir.write("app.ini", kIni);
   const CCMEParameterDef table[] = {{"*", "TIMEOUT", "INTEGER", "", "10000", "N", "N"}};
-  BareStore destination;
+  CCMEParameterMemoryStore destination;
   buildParameterStore(destination, nullptr, path.c_str(), c.appName, table, 1);
   EXPECT_EQ(toStdString(destination.section()), c.expectedSection);
   EXPECT_EQ(toStdString(destination.getParameter(u"ATTR_URI", u"PHONE")), "http://127.0.0.1:8080/score");
@@ -62,7 +54,7 @@ TEST(BuildParameterStore, MissingFileFailsWithTheIniRecord) {
   test::TempDir dir;
   const std::string path = dir.file("missing.ini");
   for (const char16_t* app : {u"MYAPP", u""}) {
-    BareStore destination;
+    CCMEParameterMemoryStore destination;
     try {
       buildParameterStore(destination, nullptr, path.c_str(), app, nullptr, 0);
       ADD_FAILURE() << "no exception";
@@ -78,7 +70,7 @@ TEST(BuildParameterStore, PreparedDestinationKeepsItsDefinitions) {
   const std::string path = dir.write("app.ini", kIni);
   const CCMEParameterDef own[] = {{"ATTR_URI", "PHONE", "STRING", "callout", "", "Y", "Y"},
                                   {"ATTR_URI", "FAX", "STRING", "", "none", "N", "N"}};
-  BareStore destination;
+  CCMEParameterMemoryStore destination;
   destination.setup(u"", own, 2);
   buildParameterStore(destination, nullptr, path.c_str(), u"MYAPP", nullptr, 0);
   const CCMEParameterRecord* phone = destination.findRecord(u"ATTR_URI:PHONE");

@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int status = 0;
   hcs::tool::addServeCommand(app, status);
-  hcs::tool::addPendingCommand(app, status, "score", "score attribute pairs through the plugin");
+  hcs::tool::addScoreCommand(app, status);
   hcs::tool::addPendingCommand(app, status, "bench", "measure scoring throughput through the plugin");
   hcs::tool::addCheckConfigCommand(app, status);
   hcs::tool::addPendingCommand(app, status, "demo", "run a service and score the example pairs");

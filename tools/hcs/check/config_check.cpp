@@ -51,19 +51,8 @@ std::string httpUriProblem(const std::string& uri) {
   return reason.empty() ? "not an acceptable http URI" : reason;
 }
 
-namespace {
-
-class Destination : public CCMEParameterStore {
- public:
-  Destination() : CCMEParameterStore(false) {}
-  void load() override {}
-  void save() override {}
-};
-
-}  // namespace
-
 ConfigReport checkConfig(const std::string& iniFile, const std::string& node) {
-  Destination store;
+  CCMEParameterMemoryStore store;
   buildParameterStore(store, nullptr, iniFile.c_str(), UCString(node), nullptr, 0);
   ConfigReport report;
   report.section = toStdString(store.section());
