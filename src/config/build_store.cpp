@@ -5,7 +5,8 @@
 namespace hcs {
 
 void buildParameterStore(CCMEParameterStore& destination, QRMDB* connection, const char* iniFileName,
-                         const icu::UnicodeString& appName, const CCMEParameterDef* table, uint16_t rowCount) {
+                         const icu::UnicodeString& appName, const CCMEParameterDef* table,
+                         uint16_t rowCount) {
   CCMEParameterINIStore iniStore(iniFileName, appName, table, rowCount);
   // Read again even though setup may have read it: setup kept only the definitions.
   iniStore.load();

@@ -53,7 +53,8 @@ void CCMEParameterINIStore::load() {
     readLine(UCString(buffer, static_cast<int32_t>(std::strlen(buffer))), section);
   }
   // A name that opens but cannot be read (a directory, an I/O error) is as unusable as a missing file.
-  if (std::ferror(file.get())) throw fileError(u"9113E", u"Failed to open ini file for reading [{0}]", fileName_);
+  if (std::ferror(file.get()))
+    throw fileError(u"9113E", u"Failed to open ini file for reading [{0}]", fileName_);
 }
 
 void CCMEParameterINIStore::readLine(const icu::UnicodeString& rawLine, icu::UnicodeString& section) {
@@ -86,7 +87,8 @@ void CCMEParameterINIStore::save() {
       ok = ok && writeText(file.get(), icu::UnicodeString(u"[").append(section).append(u"]\n"));
       lastSection = section;
     }
-    ok = ok && writeText(file.get(), icu::UnicodeString(name).append(u'=').append(record.value()).append(u'\n'));
+    ok = ok &&
+         writeText(file.get(), icu::UnicodeString(name).append(u'=').append(record.value()).append(u'\n'));
   }
   // A full disk shows only when the buffered text is flushed.
   if (std::fclose(file.release()) != 0) ok = false;

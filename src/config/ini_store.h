@@ -15,8 +15,8 @@ class CCMEParameterINIStore : public CCMEParameterStore {
  public:
   // `fileName` null: the process's default .ini name. Runs setup, so with a non-empty `appName` the
   // file is read here and a missing file throws "9113E" from the constructor.
-  CCMEParameterINIStore(const char* fileName, const icu::UnicodeString& appName, const CCMEParameterDef* table,
-                        uint16_t rowCount);
+  CCMEParameterINIStore(const char* fileName, const icu::UnicodeString& appName,
+                        const CCMEParameterDef* table, uint16_t rowCount);
   ~CCMEParameterINIStore() override;
 
   // Throws the "9113E" QRM_Exception (severity 4) naming the file when it cannot be opened for reading.

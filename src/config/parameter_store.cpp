@@ -11,7 +11,9 @@
 namespace hcs {
 namespace {
 
-bool flagSet(const char* text) { return text != nullptr && (std::strcmp(text, "Y") == 0 || std::strcmp(text, "y") == 0); }
+bool flagSet(const char* text) {
+  return text != nullptr && (std::strcmp(text, "Y") == 0 || std::strcmp(text, "y") == 0);
+}
 
 }  // namespace
 
@@ -57,8 +59,8 @@ CCMEParameterStore::CCMEParameterStore(bool caseSensitive) : caseSensitive_(case
 
 CCMEParameterStore::~CCMEParameterStore() = default;
 
-icu::UnicodeString CCMEParameterStore::makeKey(const icu::UnicodeString& group, const icu::UnicodeString& name,
-                                               bool caseSensitive) {
+icu::UnicodeString CCMEParameterStore::makeKey(const icu::UnicodeString& group,
+                                               const icu::UnicodeString& name, bool caseSensitive) {
   icu::UnicodeString key(group);
   key.append(u':').append(name);
   if (!caseSensitive) key.toUpper();
@@ -73,7 +75,8 @@ const icu::UnicodeString& CCMEParameterStore::getParameter(const icu::UnicodeStr
                       kSeverityCritical);
 }
 
-CCMEParameterRecord* CCMEParameterStore::setValue(const icu::UnicodeString& group, const icu::UnicodeString& name,
+CCMEParameterRecord* CCMEParameterStore::setValue(const icu::UnicodeString& group,
+                                                  const icu::UnicodeString& name,
                                                   const icu::UnicodeString& value, bool create) {
   icu::UnicodeString k = key(group, name);
   auto it = records_.find(k);

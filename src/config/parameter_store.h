@@ -85,7 +85,8 @@ class CCMEParameterStore {
   // The parameter's value; group "*" means the application section. The reference stays valid while
   // the record exists (until setup or destruction). Throws the "9107E" QRM_Exception (severity 4)
   // naming the key when there is no such parameter.
-  const icu::UnicodeString& getParameter(const icu::UnicodeString& group, const icu::UnicodeString& name) const;
+  const icu::UnicodeString& getParameter(const icu::UnicodeString& group,
+                                         const icu::UnicodeString& name) const;
 
   // Gives the parameter `value` (group used as is, "*" included). Without a record, creates a plain
   // one when `create` is set. Returns the record changed or created, or nullptr.

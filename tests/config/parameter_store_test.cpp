@@ -161,7 +161,12 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Setup,
     ::testing::Values(
         SetupCase{"AppFound", {{"MYAPP", "X"}}, u"MYAPP", 3, 1, "MYAPP", {"ATTR_URI:PHONE", "MYAPP:RETRIES"}},
-        SetupCase{"CaseDiffers", {{"MYAPP", "X"}}, u"myapp", 3, 1, "UNKNOWN_APP",
+        SetupCase{"CaseDiffers",
+                  {{"MYAPP", "X"}},
+                  u"myapp",
+                  3,
+                  1,
+                  "UNKNOWN_APP",
                   {"ATTR_URI:PHONE", "UNKNOWN_APP:RETRIES"}},
         SetupCase{"NoAppName", {{"MYAPP", "X"}}, u"", 1, 0, "UNKNOWN_APP", {"UNKNOWN_APP:RETRIES"}},
         SetupCase{"NoRows", {}, u"", 0, 0, "UNKNOWN_APP", {}}),
@@ -187,8 +192,10 @@ TEST(Setup, RecordsCarryTheDefinitions) {
 }
 
 TEST(Setup, FlagsNeedExactlyY) {
-  const CCMEParameterDef rows[] = {{"G", "A", "", "", "", "Y", "y"},   {"G", "B", "", "", "", "YES", "N"},
-                                   {"G", "C", "", "", "", " Y", "n"},  {"G", "D", "", "", "", "", ""},
+  const CCMEParameterDef rows[] = {{"G", "A", "", "", "", "Y", "y"},
+                                   {"G", "B", "", "", "", "YES", "N"},
+                                   {"G", "C", "", "", "", " Y", "n"},
+                                   {"G", "D", "", "", "", "", ""},
                                    {"G", "E", nullptr, nullptr, nullptr, nullptr, nullptr}};
   RowStore store;
   store.setup(u"", rows, 5);
@@ -205,7 +212,7 @@ TEST(Setup, FlagsNeedExactlyY) {
 
 TEST(CopyFrom, OnlyValuesAndSectionTravel) {
   RowStore source;
-  source.setup(u"", kTable, 2);                  // PHONE: programmed, required, hidden, default only
+  source.setup(u"", kTable, 2);  // PHONE: programmed, required, hidden, default only
   source.setValue(u"extra", u"k", u"v", true);
   RowStore destination;
   const CCMEParameterDef own[] = {{"EXTRA", "K", "INTEGER", "", "0", "Y", "N"}};

@@ -10,13 +10,15 @@ namespace {
 
 std::string utf8(const std::u32string& text) {
   std::string out;
-  icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(text.data()), static_cast<int32_t>(text.size()))
+  icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(text.data()),
+                                static_cast<int32_t>(text.size()))
       .toUTF8String(out);
   return out;
 }
 
 std::string doc(const std::string& attr1, const std::string& attr2, const std::string& request = "<REQ/>") {
-  return "<ATTRS_TO_SCORE>" + request + "<ATTR1>" + attr1 + "</ATTR1><ATTR2>" + attr2 + "</ATTR2></ATTRS_TO_SCORE>";
+  return "<ATTRS_TO_SCORE>" + request + "<ATTR1>" + attr1 + "</ATTR1><ATTR2>" + attr2 +
+         "</ATTR2></ATTRS_TO_SCORE>";
 }
 
 struct ReadCase {
@@ -41,12 +43,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ReadsDocument,
     ::testing::Values(
         ReadCase{"PluginShape",
-                 "<ATTRS_TO_SCORE><REQ><ID>1</ID></REQ><ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>"
+                 "<ATTRS_TO_SCORE><REQ><ID>1</ID></REQ>"
+                 "<ATTR1><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Ann</VALUE></ATTR1>"
                  "<ATTR2><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>\n",
                  "ann", "anne"},
         ReadCase{"DeclarationCommentsAndPi",
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- x -->" + doc("<?pi x?>A<!--<B>-->b", "c"), "ab",
-                 "c"},
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- x -->" + doc("<?pi x?>A<!--<B>-->b", "c"),
+                 "ab", "c"},
         ReadCase{"ElementsKeptApart", doc("<F>Ann</F><L>Lee</L>", "<F>Ann</F>\n  <L> Lee </L>"), "ann lee",
                  "ann lee"},
         ReadCase{"WhiteSpaceCollapsed", doc("  Mary \t\r\n Ann  ", "MARY\u00A0ANN"), "mary ann", "mary ann"},
@@ -55,9 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "ann"},
         ReadCase{"References", doc("&lt;a&gt; &amp; &quot;&apos; &#65;&#x42;", "<![CDATA[<a> &amp;]]>"),
                  "<a> & \"' ab", "<a> &amp;"},
-        ReadCase{"CaseFoldingBeyondAscii", doc("STRASSE ÉCOLE", "Straße école"), "strasse école", "straße école"},
+        ReadCase{"CaseFoldingBeyondAscii", doc("STRASSE ÉCOLE", "Straße école"), "strasse école",
+                 "straße école"},
         ReadCase{"EmptyRecords", doc("", "<ATTR_TYPE_ID>7</ATTR_TYPE_ID>"), "", ""},
-        ReadCase{"SelfClosingAttributes", "<ATTRS_TO_SCORE><ATTR2>b</ATTR2><ATTR1/></ATTRS_TO_SCORE>", "", "b"},
+        ReadCase{"SelfClosingAttributes", "<ATTRS_TO_SCORE><ATTR2>b</ATTR2><ATTR1/></ATTRS_TO_SCORE>", "",
+                 "b"},
         ReadCase{"Attr1DeeperIsNotTheRecord", doc("a", "b", "<REQ><ATTR1>zzz</ATTR1></REQ>"), "a", "b"}),
     [](const auto& info) { return std::string(info.param.label); });
 
@@ -88,12 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RejectCase{"Empty", "", "no root element"},
         RejectCase{"WrongRoot", "<SCORE/>", "the root element is <SCORE>, not <ATTRS_TO_SCORE>"},
-        RejectCase{"LowerCaseRoot", "<attrs_to_score/>", "the root element is <attrs_to_score>, not <ATTRS_TO_SCORE>"},
+        RejectCase{"LowerCaseRoot", "<attrs_to_score/>",
+                   "the root element is <attrs_to_score>, not <ATTRS_TO_SCORE>"},
         RejectCase{"MissingAttr2", "<ATTRS_TO_SCORE><ATTR1>a</ATTR1></ATTRS_TO_SCORE>", "ATTR2 is missing"},
         RejectCase{"MissingAttr1", "<ATTRS_TO_SCORE><ATTR2>a</ATTR2></ATTRS_TO_SCORE>", "ATTR1 is missing"},
         RejectCase{"Attr1Twice", doc("a", "b").insert(16, "<ATTR1/>"), "ATTR1 appears twice"},
         RejectCase{"Mismatched", doc("<V>a</W>", "b"), "</W> closes <V>"},
-        RejectCase{"Unclosed", "<ATTRS_TO_SCORE><ATTR1>a</ATTR1><ATTR2>b", "the document ends inside <ATTR2>"},
+        RejectCase{"Unclosed", "<ATTRS_TO_SCORE><ATTR1>a</ATTR1><ATTR2>b",
+                   "the document ends inside <ATTR2>"},
         RejectCase{"TextBefore", "x" + doc("a", "b"), "text before the root element"},
         RejectCase{"TextAfter", doc("a", "b") + "x", "text after the root element"},
         RejectCase{"SecondRoot", doc("a", "b") + "<ATTRS_TO_SCORE/>", "more than one root element"},

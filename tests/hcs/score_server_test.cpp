@@ -36,7 +36,8 @@ class Connection {
   std::string exchange(const std::string& method, const std::string& body) {
     const std::string request = method + " /score HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n" +
                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
+    if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+      return "";
     std::string reply;
     std::size_t headerEnd;
     while ((headerEnd = reply.find("\r\n\r\n")) == std::string::npos) {
@@ -90,13 +91,16 @@ TEST_F(ScoreServerTest, AnswersManyRequestsOnOneConnection) {
   Connection connection(port_);
   ASSERT_TRUE(connection.connected());
   for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(connection.exchange("POST", kDocument), "200|<SCORE_RESULT><SCORE>0.9417</SCORE></SCORE_RESULT>") << i;
+    ASSERT_EQ(connection.exchange("POST", kDocument),
+              "200|<SCORE_RESULT><SCORE>0.9417</SCORE></SCORE_RESULT>")
+        << i;
   }
   EXPECT_EQ(connection.exchange("POST", "<ATTRS_TO_SCORE/>"),
             "400|<SCORE_RESULT><ERROR>ATTR1 is missing</ERROR></SCORE_RESULT>");
   // The connection survives a refused document.
   EXPECT_EQ(connection.exchange("POST", kDocument), "200|<SCORE_RESULT><SCORE>0.9417</SCORE></SCORE_RESULT>");
-  EXPECT_EQ(connection.exchange("GET", ""), "405|<SCORE_RESULT><ERROR>only POST is served</ERROR></SCORE_RESULT>");
+  EXPECT_EQ(connection.exchange("GET", ""),
+            "405|<SCORE_RESULT><ERROR>only POST is served</ERROR></SCORE_RESULT>");
   EXPECT_EQ(server_->answered(), 22u);
 }
 

@@ -23,17 +23,14 @@ TEST_P(JaroWinkler, MatchesPublishedValuesBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, JaroWinkler,
-    ::testing::Values(SimilarityCase{U"martha", U"marhta", 0.9611},    // one transposition
+    ::testing::Values(SimilarityCase{U"martha", U"marhta", 0.9611},  // one transposition
                       SimilarityCase{U"dwayne", U"duane", 0.8400},
-                      SimilarityCase{U"dixon", U"dicksonx", 0.8133},
-                      SimilarityCase{U"ann", U"anne", 0.9417},
-                      SimilarityCase{U"abc", U"xyz", 0.0},
-                      SimilarityCase{U"", U"", 1.0},
-                      SimilarityCase{U"a", U"", 0.0},
-                      SimilarityCase{U"a", U"a", 1.0},
-                      SimilarityCase{U"ab", U"ba", 0.0},            // matches must lie within the window
-                      SimilarityCase{U"crate", U"trace", 0.7333},    // no common prefix, no bonus
-                      SimilarityCase{U"zoë", U"zoe", 0.8222},        // code points, not bytes
+                      SimilarityCase{U"dixon", U"dicksonx", 0.8133}, SimilarityCase{U"ann", U"anne", 0.9417},
+                      SimilarityCase{U"abc", U"xyz", 0.0}, SimilarityCase{U"", U"", 1.0},
+                      SimilarityCase{U"a", U"", 0.0}, SimilarityCase{U"a", U"a", 1.0},
+                      SimilarityCase{U"ab", U"ba", 0.0},           // matches must lie within the window
+                      SimilarityCase{U"crate", U"trace", 0.7333},  // no common prefix, no bonus
+                      SimilarityCase{U"zoë", U"zoe", 0.8222},      // code points, not bytes
                       SimilarityCase{U"\U0001F600x", U"\U0001F600y", 0.6667}));  // under 0.7: no prefix bonus
 
 TEST(JaroWinkler, LongTextsUseTheHeapPathAndAgree) {

@@ -11,7 +11,7 @@ std::string httpUriProblem(const std::string& uri);
 struct CalloutEntry {
   std::string attrType;  // the name as written in the file
   std::string uri;
-  std::string problem;   // "" when accepted
+  std::string problem;  // "" when accepted
 };
 
 struct ConfigReport {

@@ -28,16 +28,16 @@ int checkConfig(const CheckOptions& options) {
     }
     return 2;
   }
-  std::printf("%s: application section %s, %zu ATTR_URI entr%s\n", options.config.c_str(), report.section.c_str(),
-              report.entries.size(), report.entries.size() == 1 ? "y" : "ies");
+  std::printf("%s: application section %s, %zu ATTR_URI entr%s\n", options.config.c_str(),
+              report.section.c_str(), report.entries.size(), report.entries.size() == 1 ? "y" : "ies");
   std::size_t width = 0;
   for (const auto& entry : report.entries) width = std::max(width, entry.attrType.size());
   int refused = 0;
   for (const auto& entry : report.entries) {
     const bool ok = entry.problem.empty();
     refused += ok ? 0 : 1;
-    std::printf("  %-*s  %-8s %s%s%s\n", static_cast<int>(width), entry.attrType.c_str(), ok ? "ok" : "REFUSED",
-                entry.uri.c_str(), ok ? "" : "  -- ", entry.problem.c_str());
+    std::printf("  %-*s  %-8s %s%s%s\n", static_cast<int>(width), entry.attrType.c_str(),
+                ok ? "ok" : "REFUSED", entry.uri.c_str(), ok ? "" : "  -- ", entry.problem.c_str());
   }
   if (report.entries.empty()) {
     std::printf("no [ATTR_URI] entries: initPlugin would find no callout for any attribute type\n");
@@ -50,8 +50,8 @@ int checkConfig(const CheckOptions& options) {
 
 void addCheckConfigCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<CheckOptions>();
-  CLI::App* command =
-      app.add_subcommand("check-config", "list the callout URIs of a configuration and check them as initPlugin does");
+  CLI::App* command = app.add_subcommand(
+      "check-config", "list the callout URIs of a configuration and check them as initPlugin does");
   command->add_option("--config", options->config, ".ini file (CONFIG_FILE)")->required();
   command->add_option("--node", options->node, "application name (NODE_NAME)");
   command->callback([options, &status] { status = checkConfig(*options); });

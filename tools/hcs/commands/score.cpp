@@ -56,7 +56,8 @@ int scorePairs(const ScoreOptions& options) {
       return 2;
     }
     if (result != 0) {
-      std::fprintf(stderr, "hcs score: initPlugin for %s returned %d: %s\n", pair.type.c_str(), result, errorText);
+      std::fprintf(stderr, "hcs score: initPlugin for %s returned %d: %s\n", pair.type.c_str(), result,
+                   errorText);
       return 2;
     }
   }
@@ -69,9 +70,10 @@ int scorePairs(const ScoreOptions& options) {
     const std::string inbound = host::attributeRecord(id, pair.inbound);
     const std::string matched = host::attributeRecord(id, pair.matched);
     reply[0] = '\0';
-    const int32_t result = plugin->score(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
-                                         static_cast<int32_t>(inbound.size()), matched.data(),
-                                         static_cast<int32_t>(matched.size()), reply.data(), options.maxResult);
+    const int32_t result =
+        plugin->score(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
+                      static_cast<int32_t>(inbound.size()), matched.data(),
+                      static_cast<int32_t>(matched.size()), reply.data(), options.maxResult);
     if (result != 0) ++failures;
     std::printf("%d\t%s\t%d\t%s\n", pair.line, pair.type.c_str(), result, reply.data());
   }
@@ -83,7 +85,8 @@ int scorePairs(const ScoreOptions& options) {
 void addScoreCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<ScoreOptions>();
   CLI::App* command = app.add_subcommand("score", "score the attribute pairs of a file through the plugin");
-  command->add_option("--config", options->config, ".ini file naming the callout of each attribute type")->required();
+  command->add_option("--config", options->config, ".ini file naming the callout of each attribute type")
+      ->required();
   command->add_option("--pairs", options->pairs, "pairs file: type, inbound value, matched value per line")
       ->required();
   command->add_option("--node", options->node, "application name (NODE_NAME)");

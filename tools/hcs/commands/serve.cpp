@@ -56,7 +56,8 @@ int serve(const ServeOptions& options) {
 
 void addServeCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<ServeOptions>();
-  CLI::App* command = app.add_subcommand("serve", "run the reference scoring service (Jaro-Winkler of ATTR1 and ATTR2)");
+  CLI::App* command =
+      app.add_subcommand("serve", "run the reference scoring service (Jaro-Winkler of ATTR1 and ATTR2)");
   command->add_option("--host", options->host, "address to listen on")->capture_default_str();
   command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
       ->check(CLI::Range(0, 65535))

@@ -10,14 +10,16 @@ bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string&
     const std::size_t first = text.find('\t');
     const std::size_t second = first == std::string::npos ? first : text.find('\t', first + 1);
     if (second == std::string::npos || text.find('\t', second + 1) != std::string::npos) {
-      error = "line " + std::to_string(line) + ": expected three tab-separated fields (type, inbound, matched)";
+      error =
+          "line " + std::to_string(line) + ": expected three tab-separated fields (type, inbound, matched)";
       return false;
     }
     if (first == 0) {
       error = "line " + std::to_string(line) + ": the attribute type is empty";
       return false;
     }
-    pairs.push_back({line, text.substr(0, first), text.substr(first + 1, second - first - 1), text.substr(second + 1)});
+    pairs.push_back(
+        {line, text.substr(0, first), text.substr(first + 1, second - first - 1), text.substr(second + 1)});
   }
   return true;
 }
@@ -27,16 +29,24 @@ std::string xmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
-std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type, int typeId) {
+std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,
+                         int typeId) {
   return "<INIT><CONFIG_FILE>" + xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" + xmlEscape(node) +
          "</NODE_NAME><ATTR_TYPE>" + xmlEscape(type) + "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) +
          "</ATTR_TYPE_ID></INIT>";
@@ -47,6 +57,8 @@ std::string attributeRecord(int typeId, std::string_view value) {
          "</VALUE></ATTRIBUTE>";
 }
 
-std::string requestDocument(int line) { return "<REQUEST><PAIR>" + std::to_string(line) + "</PAIR></REQUEST>"; }
+std::string requestDocument(int line) {
+  return "<REQUEST><PAIR>" + std::to_string(line) + "</PAIR></REQUEST>";
+}
 
 }  // namespace hcs::host

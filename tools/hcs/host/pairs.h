@@ -24,7 +24,8 @@ bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string&
 std::string xmlEscape(std::string_view text);
 
 // The documents a host hands the plugin.
-std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type, int typeId);
+std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,
+                         int typeId);
 std::string attributeRecord(int typeId, std::string_view value);
 std::string requestDocument(int line);
 

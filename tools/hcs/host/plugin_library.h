@@ -11,7 +11,8 @@ namespace hcs::host {
 class PluginLibrary {
  public:
   using InitPluginFn = int32_t (*)(const char*, int32_t, char*);
-  using ScoreFn = int32_t (*)(const char*, int32_t, const char*, int32_t, const char*, int32_t, char*, uint32_t);
+  using ScoreFn = int32_t (*)(const char*, int32_t, const char*, int32_t, const char*, int32_t, char*,
+                              uint32_t);
   using GetVersionFn = const char* (*)();
 
   // nullptr with the loader's reason in `error` when the library or one of its exports is missing.

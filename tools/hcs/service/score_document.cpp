@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include <unicode/uchar.h>
@@ -17,6 +18,14 @@ constexpr std::string_view kTypeId = "ATTR_TYPE_ID";
 constexpr std::size_t kMaxDepth = 64;
 
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// 0-15 for a hexadecimal digit, -1 otherwise.
+int digitValue(char d) {
+  if (d >= '0' && d <= '9') return d - '0';
+  if (d >= 'a' && d <= 'f') return d - 'a' + 10;
+  if (d >= 'A' && d <= 'F') return d - 'A' + 10;
+  return -1;
+}
 
 // Decodes one UTF-8 sequence at `text[i]`, advancing `i`; false on malformed input.
 bool decodeUtf8(std::string_view text, std::size_t& i, char32_t& c) {
@@ -58,7 +67,8 @@ class Reader {
     out_.typeId2.clear();
     while (pos_ < doc_.size()) {
       const std::size_t lt = doc_.find('<', pos_);
-      const std::string_view text = doc_.substr(pos_, lt == std::string_view::npos ? std::string_view::npos : lt - pos_);
+      const std::string_view text =
+          doc_.substr(pos_, lt == std::string_view::npos ? std::string_view::npos : lt - pos_);
       if (!characters(text, true)) return false;
       if (lt == std::string_view::npos) break;
       pos_ = lt;
@@ -197,7 +207,8 @@ class Reader {
     if (chars.empty()) return true;
     if (stack_.empty()) {
       for (char c : chars) {
-        if (!isXmlSpace(c)) return fail(rootSeen_ ? "text after the root element" : "text before the root element");
+        if (!isXmlSpace(c))
+          return fail(rootSeen_ ? "text after the root element" : "text before the root element");
       }
       return true;
     }
@@ -218,29 +229,31 @@ class Reader {
 
   bool reference(std::string_view text, std::size_t& i, char32_t& c) {
     const std::size_t semicolon = text.find(';', i);
-    if (semicolon == std::string_view::npos || semicolon - i > 10) return fail("a malformed character reference");
+    if (semicolon == std::string_view::npos || semicolon - i > 10)
+      return fail("a malformed character reference");
     const std::string_view body = text.substr(i + 1, semicolon - i - 1);
     i = semicolon + 1;
-    if (body == "lt") c = '<';
-    else if (body == "gt") c = '>';
-    else if (body == "amp") c = '&';
-    else if (body == "quot") c = '"';
-    else if (body == "apos") c = '\'';
-    else if (body.size() > 1 && body[0] == '#') {
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto& [entity, character] : kNamed) {
+      if (body == entity) {
+        c = static_cast<unsigned char>(character);
+        return true;
+      }
+    }
+    if (body.size() > 1 && body[0] == '#') {
       const bool hex = body[1] == 'x';
       const std::string_view digits = body.substr(hex ? 2 : 1);
       if (digits.empty()) return fail("a malformed character reference");
       uint32_t value = 0;
       for (char d : digits) {
-        int v;
-        if (d >= '0' && d <= '9') v = d - '0';
-        else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-        else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-        else return fail("a malformed character reference");
+        const int v = digitValue(d);
+        if (v < 0 || v >= (hex ? 16 : 10)) return fail("a malformed character reference");
         value = value * (hex ? 16 : 10) + static_cast<uint32_t>(v);
         if (value > 0x10FFFF) return fail("a character reference out of range");
       }
-      if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) return fail("a character reference out of range");
+      if (value == 0 || (value >= 0xD800 && value <= 0xDFFF))
+        return fail("a character reference out of range");
       c = value;
     } else {
       return fail("an unknown entity &" + std::string(body) + ";");
@@ -277,10 +290,17 @@ std::string errorReply(std::string_view reason) {
   std::string out = "<SCORE_RESULT><ERROR>";
   for (char c : reason) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "</ERROR></SCORE_RESULT>";
