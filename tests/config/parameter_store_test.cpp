@@ -191,25 +191,6 @@ TEST(Setup, RecordsCarryTheDefinitions) {
   EXPECT_FALSE(phone->required || phone->hidden);
 }
 
-TEST(Setup, FlagsNeedExactlyY) {
-  const CCMEParameterDef rows[] = {{"G", "A", "", "", "", "Y", "y"},
-                                   {"G", "B", "", "", "", "YES", "N"},
-                                   {"G", "C", "", "", "", " Y", "n"},
-                                   {"G", "D", "", "", "", "", ""},
-                                   {"G", "E", nullptr, nullptr, nullptr, nullptr, nullptr}};
-  RowStore store;
-  store.setup(u"", rows, 5);
-  const std::pair<const char16_t*, bool> required[] = {
-      {u"G:A", true}, {u"G:B", false}, {u"G:C", false}, {u"G:D", false}, {u"G:E", false}};
-  for (const auto& [key, expected] : required) {
-    const CCMEParameterRecord* record = store.findRecord(key);
-    ASSERT_NE(record, nullptr) << str(key);
-    EXPECT_EQ(record->required, expected) << str(key);
-  }
-  EXPECT_TRUE(store.findRecord(u"G:A")->hidden);
-  EXPECT_EQ(store.findRecord(u"G:E")->storeType, ParameterDataType::STRING);
-}
-
 TEST(CopyFrom, OnlyValuesAndSectionTravel) {
   RowStore source;
   source.setup(u"", kTable, 2);  // PHONE: programmed, required, hidden, default only
@@ -232,14 +213,6 @@ TEST(CopyFrom, OnlyValuesAndSectionTravel) {
   EXPECT_EQ(str(extra->value()), "v");
   EXPECT_TRUE(extra->programmed && extra->required);  // the destination's own definition stays
   EXPECT_EQ(extra->programmedType, ParameterDataType::INTEGER);
-}
-
-TEST(HasGroup, ComparesExactly) {
-  RowStore store(Rows{{"ATTR_URI", "X"}});
-  store.load();
-  EXPECT_TRUE(store.hasGroup(u"ATTR_URI"));
-  EXPECT_FALSE(store.hasGroup(u"attr_uri"));
-  EXPECT_FALSE(store.hasGroup(u"ATTR"));
 }
 
 }  // namespace
