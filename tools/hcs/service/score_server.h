@@ -7,7 +7,7 @@
 namespace hcs::service {
 
 // The reference scoring service over HTTP/1.1 with keep-alive: every POST, whatever its path, is read as
-// an ATTRS_TO_SCORE document and answered by answerScoreRequest (text/xml). Other methods get 405.
+// an ATTRS_TO_SCORE document and answered by answerScoreRequest (text/xml); GET, PUT and DELETE get 405.
 //
 // Each open connection holds one worker thread while it lives, so `threads` bounds the number of
 // clients served at once; later connections wait for a free worker.
