@@ -30,14 +30,6 @@ const UCString kAttrUri("ATTR_URI");
 // The callout interfaces wait this long for a connection and for each reply.
 constexpr uint32_t kCalloutTimeoutMs = 10000;
 
-// A store filled only through buildParameterStore; it has no backing source of its own.
-class CInitParameterStore : public CCMEParameterStore {
- public:
-  CInitParameterStore() : CCMEParameterStore(false) {}
-  void load() override {}
-  void save() override {}
-};
-
 int32_t reportError(char* errorText, const std::string& text) {
   // Every initPlugin error text is "<ERROR>…</ERROR>": cut inside it, never past the host's 1024 bytes.
   static constexpr std::string_view kOpen = "<ERROR>";
@@ -75,7 +67,7 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
     }
   }
 
-  CInitParameterStore store;
+  CCMEParameterMemoryStore store;
   const std::string iniFile = toStdString(configFile);
   buildParameterStore(store, database.get(), iniFile.c_str(), nodeName, nullptr, 0);
 

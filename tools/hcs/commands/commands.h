@@ -10,7 +10,5 @@ void addCheckConfigCommand(CLI::App& app, int& status);
 void addScoreCommand(CLI::App& app, int& status);
 void addBenchCommand(CLI::App& app, int& status);
 void addDemoCommand(CLI::App& app, int& status);
-// A declared subcommand whose work is not there yet: says so and exits with status 2.
-void addPendingCommand(CLI::App& app, int& status, const char* name, const char* description);
 
 }  // namespace hcs::tool

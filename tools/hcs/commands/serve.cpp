@@ -71,14 +71,4 @@ void addServeCommand(CLI::App& app, int& status) {
   command->callback([options, &status] { status = serve(*options); });
 }
 
-void addPendingCommand(CLI::App& app, int& status, const char* name, const char* description) {
-  CLI::App* command = app.add_subcommand(name, description);
-  command->allow_extras();
-  const std::string label = name;
-  command->callback([label, &status] {
-    std::fprintf(stderr, "hcs %s: not yet available\n", label.c_str());
-    status = 2;
-  });
-}
-
 }  // namespace hcs::tool
