@@ -99,7 +99,15 @@ void classifySqlState(const std::string& state, SQLErrorClass& out) {
   fill(kSQLUnhandled, out);
 }
 
-void classifySqliteError(const std::string& state, int32_t nativeError, SQLErrorClass& out) {
+void classifySqliteError(const std::string& state, int32_t nativeError, const std::string& message,
+                         SQLErrorClass& out) {
+  const bool uniqueText = message.find("UNIQUE constraint failed") != std::string::npos ||
+                          message.find("PRIMARY KEY constraint failed") != std::string::npos ||
+                          message.find("is not unique") != std::string::npos;
+  if ((nativeError & 0xff) == 19 && uniqueText) {
+    reset(out);
+    return fill(kSQLUniqueViolation, out);
+  }
   if (state != "HY000" && state != "S1000") return classifySqlState(state, out);
   reset(out);
   int32_t category = kSQLUnhandled;
@@ -164,7 +172,7 @@ void DB2SQLException::classify(SQLErrorClass& out) const {
 }
 void PGSQLException::classify(SQLErrorClass& out) const { classifySqlState(status().sqlState(), out); }
 void SQLiteSQLException::classify(SQLErrorClass& out) const {
-  classifySqliteError(status().sqlState(), status().vendorError1(), out);
+  classifySqliteError(status().sqlState(), status().vendorError1(), status().vendorMessage1(), out);
 }
 
 namespace {

@@ -104,6 +104,7 @@ struct StateCase {
   int32_t native;
   bool sqlite;
   int32_t category;
+  const char* message = "";
 };
 
 class SqlStateTest : public ::testing::TestWithParam<StateCase> {};
@@ -112,7 +113,7 @@ TEST_P(SqlStateTest, MapsStateToCategory) {
   const StateCase& c = GetParam();
   SQLErrorClass out;
   if (c.sqlite) {
-    classifySqliteError(c.state, c.native, out);
+    classifySqliteError(c.state, c.native, c.message, out);
   } else {
     classifySqlState(c.state, out);
   }
@@ -136,7 +137,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"HY000", 1555, true, kSQLUniqueViolation},
                       StateCase{"HY000", 19, true, kSQLConstraint}, StateCase{"HY000", 1, true, kSQLSyntax},
                       StateCase{"HY000", 5, true, kSQLContention}, StateCase{"HY000", 0, true, kSQLUnhandled},
-                      StateCase{"23000", 0, true, kSQLConstraint}));
+                      StateCase{"23000", 0, true, kSQLConstraint},
+                      StateCase{"HY000", 19, true, kSQLUniqueViolation, "UNIQUE constraint failed: t.k (19)"},
+                      StateCase{"23000", 19, true, kSQLUniqueViolation, "PRIMARY KEY constraint failed"},
+                      StateCase{"HY000", 19, true, kSQLConstraint, "NOT NULL constraint failed: t.k"}));
 
 TEST(SQLExceptionText, JoinsPartsAndDropsOnlyTrailingNewlines) {
   EXPECT_STREQ(MSSQLException(DBIStatus(3, "A")).what(), "A");

@@ -370,6 +370,8 @@ std::string odbcConnectionString(const DBIConnectParams& p, bool maskPassword) {
   const std::string password = maskPassword && !p.password.empty() ? "****" : p.password;
   if (p.vendor == "sqlite") {
     appendKey(out, "Database", p.database);
+    // Wait at most 10 s for another writer's lock instead of the driver's 100 s.
+    appendKey(out, "Timeout", "10000");
   } else if (p.vendor == "pg") {
     appendKey(out, "Server", p.server);
     appendKey(out, "Port", p.port);
