@@ -16,8 +16,10 @@ constexpr int kRows = 10000;
 void prepareTable() {
   static bool done = [] {
     test::PgCluster::shared().psql(
-        "CREATE TABLE IF NOT EXISTS bench_rows (k INTEGER PRIMARY KEY, name VARCHAR(40), amount DOUBLE PRECISION); "
-        "TRUNCATE bench_rows; INSERT INTO bench_rows SELECT g, 'name ' || g, g * 1.5 FROM generate_series(1, " +
+        "CREATE TABLE IF NOT EXISTS bench_rows (k INTEGER PRIMARY KEY, name VARCHAR(40), amount DOUBLE "
+        "PRECISION); "
+        "TRUNCATE bench_rows; INSERT INTO bench_rows SELECT g, 'name ' || g, g * 1.5 FROM "
+        "generate_series(1, " +
         std::to_string(kRows) + ") g");
     return true;
   }();
@@ -31,8 +33,8 @@ void BM_CursorFromPostgres(benchmark::State& state) {
   }
   prepareTable();
   test::PgCluster& cluster = test::PgCluster::shared();
-  std::string uri = "pg://" + cluster.user() + ":x@" + cluster.host() + ":" + std::to_string(cluster.port()) + "/" +
-                    cluster.database() + "?fetching=" + std::to_string(state.range(0));
+  std::string uri = "pg://" + cluster.user() + ":x@" + cluster.host() + ":" + std::to_string(cluster.port()) +
+                    "/" + cluster.database() + "?fetching=" + std::to_string(state.range(0));
   QRMDB db{UCString(uri)};
   db.open();
   int64_t rows = 0;

@@ -33,9 +33,12 @@ icu::UnicodeString QRMCursor::value(int32_t index) {
 icu::UnicodeString QRMCursor::valueToText(const DBIValue& value) {
   switch (value.type()) {
     case DBIValue::kDate:
-    case DBIValue::kDateTime: return UCString(value.asString());  // "%Y-%m-%d" / "%Y-%m-%d %H:%M:%S"
-    case DBIValue::kUString: return value.asUnicode();
-    default: return UCString(value.asString());
+    case DBIValue::kDateTime:
+      return UCString(value.asString());  // "%Y-%m-%d" / "%Y-%m-%d %H:%M:%S"
+    case DBIValue::kUString:
+      return value.asUnicode();
+    default:
+      return UCString(value.asString());
   }
 }
 
@@ -44,7 +47,8 @@ int32_t QRMCursor::open(QRMDB* connection, const char16_t* sql, bool unused) {
   return open(connection, sql, unused, {});
 }
 
-int32_t QRMCursor::open(QRMDB* connection, const char16_t* sql, bool, std::span<CStringTableRow* const> rows) {
+int32_t QRMCursor::open(QRMDB* connection, const char16_t* sql, bool,
+                        std::span<CStringTableRow* const> rows) {
   connection_ = connection;
   sql_ = icu::UnicodeString(sql != nullptr ? sql : u"");
   if (connection_ == nullptr) return -1;

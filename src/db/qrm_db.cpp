@@ -1,8 +1,7 @@
 #include "db/qrm_db.h"
 
-#include <unistd.h>
-
 #include <unicode/uchar.h>
+#include <unistd.h>
 
 #include "db/dbi/odbc_database.h"
 #include "db/qrm_mem_table.h"
@@ -131,7 +130,8 @@ void QRMDB::connect(const CUri& uri) {
     throw connectionFailure(text);
   }
   icu::UnicodeString driver;
-  params.driver = uri.findParam(u"driver", driver) && !driver.isEmpty() ? toUtf8(driver) : defaultOdbcDriver(params.vendor);
+  params.driver = uri.findParam(u"driver", driver) && !driver.isEmpty() ? toUtf8(driver)
+                                                                        : defaultOdbcDriver(params.vendor);
   params.server = toUtf8(uri.host);
   params.port = toUtf8(uri.port);
   params.user = toUtf8(uri.user);
@@ -148,8 +148,10 @@ void QRMDB::connect(const CUri& uri) {
     // Name the target the way the user wrote it, without its password.
     DBIStatus status(failed.errorCode(), "Cannot open database " + toStdString(maskedUri(uriText_)),
                      failed.sqlState(), failed.vendorError1(), failed.message(),
-                     failed.vendorMessage1().empty() ? failed.vendorMessage2()
-                                                     : failed.vendorMessage1() + (failed.vendorMessage2().empty() ? "" : "; " + failed.vendorMessage2()));
+                     failed.vendorMessage1().empty()
+                         ? failed.vendorMessage2()
+                         : failed.vendorMessage1() +
+                               (failed.vendorMessage2().empty() ? "" : "; " + failed.vendorMessage2()));
     params.errorHandler(status);
     throw connectionFailure(UCString(status.message()));
   }
@@ -174,7 +176,8 @@ void QRMDB::setUpSession() {
     if (uri.scheme == u"db2") schema.toUpper();
     if (!schema.isEmpty()) {
       execute(icu::UnicodeString(u"SET CURRENT SCHEMA '").append(schema).append(u"'"), &affected, true);
-      execute(icu::UnicodeString(u"SET CURRENT PATH = ").append(schema).append(u", CURRENT PATH"), &affected, true);
+      execute(icu::UnicodeString(u"SET CURRENT PATH = ").append(schema).append(u", CURRENT PATH"), &affected,
+              true);
     }
   }
   if (oci) checkCharacterSet();
@@ -183,7 +186,8 @@ void QRMDB::setUpSession() {
 
 void QRMDB::checkCharacterSet() {
   QRMDBStatement statement = createStatement(
-      u"SELECT VALUE FROM NLS_DATABASE_PARAMETERS WHERE PARAMETER IN ('NLS_CHARACTERSET', 'NLS_NCHAR_CHARACTERSET')");
+      u"SELECT VALUE FROM NLS_DATABASE_PARAMETERS WHERE PARAMETER IN ('NLS_CHARACTERSET', "
+      u"'NLS_NCHAR_CHARACTERSET')");
   QRMDBStatementCanceler canceler(&statement);
   QRMDBUtil local;  // its error record is not this connection's
   if (!local.executeForResult(statement)) return;
@@ -199,8 +203,8 @@ void QRMDB::checkCharacterSet() {
 
 QRMDBStatement QRMDB::createStatement(const icu::UnicodeString& sql) {
   if (!isValid()) {
-    throw QRMSQL_Exception("", icu::UnicodeString(u"Can't create statement on invalid connection."), 999999, "", "",
-                           999, kSeverityMajor);
+    throw QRMSQL_Exception("", icu::UnicodeString(u"Can't create statement on invalid connection."), 999999,
+                           "", "", 999, kSeverityMajor);
   }
   QRMDBStatement statement;
   if (cache_.lookup(sql, statement)) return statement;
@@ -215,7 +219,8 @@ QRMDBStatement QRMDB::createStatement(const icu::UnicodeString& sql) {
       at += marker.length();
     }
   }
-  statement = QRMDBStatement(std::make_shared<QRMDBStatementImp>(text, connection_, fetchSize_, asciiOnlyDatabase_));
+  statement =
+      QRMDBStatement(std::make_shared<QRMDBStatementImp>(text, connection_, fetchSize_, asciiOnlyDatabase_));
   cache_.insert(sql, statement);
   return statement;
 }

@@ -35,8 +35,10 @@ void QRMDBStatementImp::setValue(int32_t position, const DBIValue& value) {
     return;
   }
   while (slots_.size() <= i) slots_.resize(std::max<size_t>(slots_.size(), 1) * 2);
-  while (bound_.size() <= static_cast<size_t>(position)) bound_.resize(std::max<size_t>(bound_.size(), 1) * 2, false);
-  auto buffer = std::make_shared<DBIBuffer>(value.type(), connection_ ? connection_->errorHandler() : nullptr);
+  while (bound_.size() <= static_cast<size_t>(position))
+    bound_.resize(std::max<size_t>(bound_.size(), 1) * 2, false);
+  auto buffer =
+      std::make_shared<DBIBuffer>(value.type(), connection_ ? connection_->errorHandler() : nullptr);
   slots_[i] = buffer;
   bound_[i] = true;
   buffer->set(value);
@@ -183,7 +185,9 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
       }
     }
   }
-  auto bindAsText = [&](const icu::UnicodeString& value) { body_->setValue(position, DBIValue(toStdString(value))); };
+  auto bindAsText = [&](const icu::UnicodeString& value) {
+    body_->setValue(position, DBIValue(toStdString(value)));
+  };
   if (!detectNumbers) {
     bindAsText(text);
     return true;
@@ -204,8 +208,10 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
         bindDouble(position, readDouble(text));
       } catch (const SQLException& e) {
         CLogMessage message("sql", kLogError);
-        message.addLine(u"Parameter Binding of parameter %d failed, retrying with Integer type. Might lose precision [%S]: %s",
-                        position, text, e.what());
+        message.addLine(
+            u"Parameter Binding of parameter %d failed, retrying with Integer type. Might lose precision "
+            u"[%S]: %s",
+            position, text, e.what());
         message.addLine(u"SQL was: [%S]", sql());
         sendToLog(message);
         bindInteger(position, readInteger64(text));
@@ -216,7 +222,8 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
         bindInteger(position, readInteger64(text));
       } catch (const SQLException& e) {
         CLogMessage message("sql", kLogWarning);
-        message.addLine(u"Parameter Binding of parameter %d failed, retrying with Double type: %s", position, e.what());
+        message.addLine(u"Parameter Binding of parameter %d failed, retrying with Double type: %s", position,
+                        e.what());
         message.addLine(u"SQL was: [%S]", sql());
         sendToLog(message);
         bindDouble(position, readDouble(text));
@@ -226,8 +233,12 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
   return true;
 }
 
-void QRMDBStatement::bindInteger(int32_t position, int64_t value) { body_->setValue(position, DBIValue(value)); }
-void QRMDBStatement::bindDouble(int32_t position, double value) { body_->setValue(position, DBIValue(value)); }
+void QRMDBStatement::bindInteger(int32_t position, int64_t value) {
+  body_->setValue(position, DBIValue(value));
+}
+void QRMDBStatement::bindDouble(int32_t position, double value) {
+  body_->setValue(position, DBIValue(value));
+}
 
 QRMDBUtil::~QRMDBUtil() = default;
 
@@ -265,12 +276,17 @@ DBIReader QRMDBUtil::executeReader(QRMDBStatement& statement) {
 namespace {
 uint32_t levelForSeverity(int32_t severity) {
   switch (severity) {
-    case 0: return kLogInfo;
+    case 0:
+      return kLogInfo;
     case 1:
-    case 2: return kLogWarning;
-    case 3: return kLogError;
-    case 4: return kLogCritical;
-    default: return kLogNote;
+    case 2:
+      return kLogWarning;
+    case 3:
+      return kLogError;
+    case 4:
+      return kLogCritical;
+    default:
+      return kLogNote;
   }
 }
 }  // namespace
@@ -299,8 +315,9 @@ int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatemen
     statementText = toStdString(statement->sql());
     statementText = statementText.substr(0, statementText.find('\n'));
   }
-  lastError_ = QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
-                                statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
+  lastError_ =
+      QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
+                       statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
   if (cls.severity >= kSeverityMajor) throw QRMSQL_Exception(lastError_);
   return cls.number;
 }

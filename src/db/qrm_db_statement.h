@@ -1,11 +1,11 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unicode/unistr.h>
 
 #include "db/dbi/dbi.h"
 #include "error/qrm_exception.h"
@@ -22,8 +22,8 @@ class QRMDBStatementImp {
   // A placeholder body (what an unopened cursor holds): no statement, never executed.
   QRMDBStatementImp();
   // `sql` is the text as sent (after placeholder rewriting). The statement is created on `connection`.
-  QRMDBStatementImp(const icu::UnicodeString& sql, std::shared_ptr<DBIConnection> connection, int32_t fetchSize,
-                    bool asciiOnlyDatabase);
+  QRMDBStatementImp(const icu::UnicodeString& sql, std::shared_ptr<DBIConnection> connection,
+                    int32_t fetchSize, bool asciiOnlyDatabase);
   virtual ~QRMDBStatementImp();
 
   // Stores `value` at `position` (from 1), creating the buffer on first use with the value's type.

@@ -49,7 +49,8 @@ void DBIndexer::addColumn(const icu::UnicodeString& table, const icu::UnicodeStr
   indexes_[table][index].push_back(column);
 }
 
-std::list<icu::UnicodeString> DBIndexer::columns(const icu::UnicodeString& table, const icu::UnicodeString& index) const {
+std::list<icu::UnicodeString> DBIndexer::columns(const icu::UnicodeString& table,
+                                                 const icu::UnicodeString& index) const {
   std::lock_guard lock(mutex_);
   auto t = indexes_.find(table);
   if (t == indexes_.end()) return {};
@@ -75,9 +76,12 @@ QRMSQL_Exception indexFailure(const char16_t* text) {
 }
 
 const char16_t* const kMssql2005Query =
-    u"SELECT sys.objects.name as 'Table Name', sys.indexes.name as 'Index Name', sys.columns.name as 'Column Name', "
-    u"sys.index_columns.key_ordinal as 'Position' FROM sys.objects INNER JOIN sys.indexes ON sys.objects.object_id = "
-    u"sys.indexes.object_id INNER JOIN sys.index_columns ON sys.indexes.object_id = sys.index_columns.object_id       "
+    u"SELECT sys.objects.name as 'Table Name', sys.indexes.name as 'Index Name', sys.columns.name as 'Column "
+    u"Name', "
+    u"sys.index_columns.key_ordinal as 'Position' FROM sys.objects INNER JOIN sys.indexes ON "
+    u"sys.objects.object_id = "
+    u"sys.indexes.object_id INNER JOIN sys.index_columns ON sys.indexes.object_id = "
+    u"sys.index_columns.object_id       "
     u"     AND sys.indexes.index_id = sys.index_columns.index_id INNER JOIN sys.columns ON "
     u"sys.index_columns.object_id = sys.columns.object_id            AND sys.index_columns.column_id = "
     u"sys.columns.column_id WHERE sys.objects.type = 'U' ORDER BY sys.objects.name, sys.indexes.name, "
@@ -85,7 +89,8 @@ const char16_t* const kMssql2005Query =
 
 const char16_t* const kMssql2000Query =
     u"SELECT  OBJECT_NAME(I.ID) AS 'Table Name', I.NAME AS 'Index Name', syscolumns.name as 'Column Name', "
-    u"SYSINDEXKEYS.keyno  as 'Position' FROM SYSINDEXES I INNER JOIN SYSINDEXKEYS ON I.ID=SYSINDEXKEYS.ID AND "
+    u"SYSINDEXKEYS.keyno  as 'Position' FROM SYSINDEXES I INNER JOIN SYSINDEXKEYS ON I.ID=SYSINDEXKEYS.ID "
+    u"AND "
     u"I.INDID=SYSINDEXKEYS.INDID INNER JOIN SYSCOLUMNS ON SYSINDEXKEYS.ID=SYSCOLUMNS.ID AND "
     u"SYSINDEXKEYS.COLID=SYSCOLUMNS.COLID WHERE I.INDID > 0 AND I.INDID < 255 AND (I.STATUS & 64)=0 order by "
     u"OBJECT_NAME(I.ID),I.NAME,SYSINDEXKEYS.keyno";
@@ -93,20 +98,25 @@ const char16_t* const kMssql2000Query =
 const char16_t* const kOracleQuery =
     u"SELECT C.TABLE_NAME, C.INDEX_NAME, (CASE WHEN substr(COLUMN_NAME,1,3) = 'SYS' THEN (SELECT "
     u"f_Return_Index_expression(index_name,column_position) FROM user_ind_expressions X WHERE X.INDEX_NAME = "
-    u"C.INDEX_NAME and X.INDEX_NAME = I.INDEX_NAME AND I.TABLE_NAME = X.TABLE_NAME AND C.TABLE_NAME = X.TABLE_NAME "
+    u"C.INDEX_NAME and X.INDEX_NAME = I.INDEX_NAME AND I.TABLE_NAME = X.TABLE_NAME AND C.TABLE_NAME = "
+    u"X.TABLE_NAME "
     u"AND X.COLUMN_POSITION = C.COLUMN_POSITION) ELSE COLUMN_NAME END) AS COLUMN_NAME, COLUMN_POSITION FROM "
-    u"USER_INDEXES I, USER_IND_COLUMNS C WHERE I.INDEX_NAME = C.INDEX_NAME ORDER BY C.TABLE_NAME, C.INDEX_NAME, "
+    u"USER_INDEXES I, USER_IND_COLUMNS C WHERE I.INDEX_NAME = C.INDEX_NAME ORDER BY C.TABLE_NAME, "
+    u"C.INDEX_NAME, "
     u"C.COLUMN_POSITION";
 
 const char16_t* const kDb2CatalogPrefix =
-    u"select i.TABNAME, icu.INDNAME, icu.colname , icu.colseq from SYSCAT.INDEXCOLUSE icu , SYSCAT.INDEXES i where "
+    u"select i.TABNAME, icu.INDNAME, icu.colname , icu.colseq from SYSCAT.INDEXCOLUSE icu , SYSCAT.INDEXES i "
+    u"where "
     u"icu.indschema= '";
 const char16_t* const kDb2CatalogSuffix =
-    u"' and i.INDSCHEMA = icu.indschema and i.INDNAME = icu.INDNAME ORDER BY i.TABNAME, icu.INDNAME, icu.COLSEQ";
+    u"' and i.INDSCHEMA = icu.indschema and i.INDNAME = icu.INDNAME ORDER BY i.TABNAME, icu.INDNAME, "
+    u"icu.COLSEQ";
 const char16_t* const kDb2SystemPrefix =
     u"SELECT  si.tbname AS tabname,si.name AS indname, sk.colname, sk.colseq FROM sysibm.sysindexes si, "
     u"sysibm.syskeys sk where si.name=sk.ixname and creator='";
-const char16_t* const kDb2SystemSuffix = u"' and si.creator = sk.ixcreator order by tabname, indname, colseq ASC ";
+const char16_t* const kDb2SystemSuffix =
+    u"' and si.creator = sk.ixcreator order by tabname, indname, colseq ASC ";
 
 // The two schemes this project adds read their catalogs the same way: table, index, column, position.
 const char16_t* const kPgQuery =
@@ -145,7 +155,8 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
     schema.toUpper();
     bool catalogViews = true;
     try {
-      database.connection()->executeSql("select INDNAME from SYSCAT.INDEXCOLUSE WHERE INDNAME='DUMMYSTATEMENT'");
+      database.connection()->executeSql(
+          "select INDNAME from SYSCAT.INDEXCOLUSE WHERE INDNAME='DUMMYSTATEMENT'");
     } catch (...) {
       catalogViews = false;  // no SYSCAT views on this server: use the system tables
     }

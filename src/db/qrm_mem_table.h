@@ -1,13 +1,13 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
 #include <mutex>
-
-#include <unicode/unistr.h>
 
 #include "db/dbi/dbi.h"
 
@@ -44,10 +44,12 @@ class DBIndexer {
   bool finish();
   bool isReady() const;
   int32_t state() const { return state_.load(std::memory_order_acquire); }
-  void addColumn(const icu::UnicodeString& table, const icu::UnicodeString& index, const icu::UnicodeString& column);
+  void addColumn(const icu::UnicodeString& table, const icu::UnicodeString& index,
+                 const icu::UnicodeString& column);
 
   // Copy of the columns of one index (empty when unknown).
-  std::list<icu::UnicodeString> columns(const icu::UnicodeString& table, const icu::UnicodeString& index) const;
+  std::list<icu::UnicodeString> columns(const icu::UnicodeString& table,
+                                        const icu::UnicodeString& index) const;
   size_t tableCount() const;
 
   // Back to empty. For tests, which need several first opens in one process.

@@ -41,8 +41,9 @@ bool CStringTableRow::addValue(const icu::UnicodeString& value, bool addToKey, b
   icu::UnicodeString* stored = nullptr;
   if (valueCount_ < capacity_) {
     if (writePosition_ >= slots_.size()) {
-      throw QRM_Exception("", QRM_Message(u"9703E", u"Current field in memory row is passed end of row",
-                                          std::vector<icu::UnicodeString>{}),
+      throw QRM_Exception("",
+                          QRM_Message(u"9703E", u"Current field in memory row is passed end of row",
+                                      std::vector<icu::UnicodeString>{}),
                           0, kSeverityCritical);
     }
     stored = slots_[writePosition_];
@@ -82,10 +83,11 @@ const icu::UnicodeString* CStringTableRow::valuePtr(int32_t index) const {
   if (index < valueCount_ && index >= 0) return slots_[static_cast<size_t>(index)];
   icu::UnicodeString number;
   formatUnicode(number, u"%d", index);
-  throw QRM_Exception("",
-                      QRM_Message(u"9701E", u"Cannot retrieve index[{0}] from memory row of key[{1}], out of range!",
-                                  number, key_),
-                      0, kSeverityCritical);
+  throw QRM_Exception(
+      "",
+      QRM_Message(u"9701E", u"Cannot retrieve index[{0}] from memory row of key[{1}], out of range!", number,
+                  key_),
+      0, kSeverityCritical);
 }
 
 icu::UnicodeString CStringTableRow::valueAt(int32_t index) const { return *valuePtr(index); }
@@ -104,7 +106,9 @@ void CStringTableRow::dump(bool valuesOnly) const {
   }
 }
 
-bool CStringTableRow::keyEquals(const CStringTableRow& other) const { return key_.caseCompare(other.key_, 0) == 0; }
+bool CStringTableRow::keyEquals(const CStringTableRow& other) const {
+  return key_.caseCompare(other.key_, 0) == 0;
+}
 
 CStringTableRow& CStringTableRow::assign(const CStringTableRow& other) {
   if (&other == this) return *this;

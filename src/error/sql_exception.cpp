@@ -46,7 +46,9 @@ const SQLCodeRule* findRule(std::span<const SQLCodeRule> rules, int32_t code) {
   return nullptr;
 }
 
-bool startsWith(const std::string& text, std::string_view prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 }  // namespace
 
@@ -83,10 +85,11 @@ void classifySqlState(const std::string& state, SQLErrorClass& out) {
       {"HY010", kSQLCursor},          {"53100", kSQLTableSpace},     {"HY001", kSQLMemory},
   };
   static constexpr Exact kClasses[] = {
-      {"23", kSQLConstraint},   {"40", kSQLTransaction}, {"25", kSQLTransaction}, {"2D", kSQLTransaction},
-      {"3B", kSQLTransaction},  {"08", kSQLConnectFailure}, {"28", kSQLConnectFailure}, {"22", kSQLDataType},
-      {"42", kSQLSyntax},       {"38", kSQLUserRoutine}, {"39", kSQLUserRoutine}, {"P0", kSQLUserRoutine},
-      {"53", kSQLMemory},       {"XX", kSQLCritical},    {"58", kSQLCritical},
+      {"23", kSQLConstraint},     {"40", kSQLTransaction}, {"25", kSQLTransaction},
+      {"2D", kSQLTransaction},    {"3B", kSQLTransaction}, {"08", kSQLConnectFailure},
+      {"28", kSQLConnectFailure}, {"22", kSQLDataType},    {"42", kSQLSyntax},
+      {"38", kSQLUserRoutine},    {"39", kSQLUserRoutine}, {"P0", kSQLUserRoutine},
+      {"53", kSQLMemory},         {"XX", kSQLCritical},    {"58", kSQLCritical},
   };
   for (const Exact& exact : kExact) {
     if (state == exact.state) return fill(exact.category, out);
@@ -118,22 +121,41 @@ void classifySqliteError(const std::string& state, int32_t nativeError, const st
       break;
     default:
       switch (nativeError & 0xff) {
-        case 19: category = kSQLConstraint; break;
+        case 19:
+          category = kSQLConstraint;
+          break;
         case 5:
-        case 6: category = kSQLContention; break;
-        case 7: category = kSQLMemory; break;
-        case 13: category = kSQLTableSpace; break;
+        case 6:
+          category = kSQLContention;
+          break;
+        case 7:
+          category = kSQLMemory;
+          break;
+        case 13:
+          category = kSQLTableSpace;
+          break;
         case 3:
         case 8:
-        case 23: category = kSQLPermissions; break;
+        case 23:
+          category = kSQLPermissions;
+          break;
         case 14:
-        case 26: category = kSQLConnectFailure; break;
+        case 26:
+          category = kSQLConnectFailure;
+          break;
         case 20:
-        case 25: category = kSQLDataType; break;
-        case 1: category = kSQLSyntax; break;
+        case 25:
+          category = kSQLDataType;
+          break;
+        case 1:
+          category = kSQLSyntax;
+          break;
         case 10:
-        case 11: category = kSQLCritical; break;
-        default: break;
+        case 11:
+          category = kSQLCritical;
+          break;
+        default:
+          break;
       }
   }
   fill(category, out);

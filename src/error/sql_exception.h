@@ -91,8 +91,8 @@ void classifyVendorError(const SQLVendorTable& table, int32_t vendorError, SQLEr
 // The SQLite driver reports almost everything as the generic HY000; its native number is then the
 // SQLite result code (extended or primary), which decides instead:
 //   2067 1555 (unique / primary key) → 90; 19 constraint → 100, or 90 when the driver's message says a
-//   UNIQUE or PRIMARY KEY constraint failed (the driver reports only primary codes); 5 6 busy, locked → 30; 7 → 10;
-//   13 full → 20; 3 8 23 (permission, read-only, auth) → 70; 14 26 (cannot open, not a database) → 50;
+//   UNIQUE or PRIMARY KEY constraint failed (the driver reports only primary codes); 5 6 busy, locked → 30; 7
+//   → 10; 13 full → 20; 3 8 23 (permission, read-only, auth) → 70; 14 26 (cannot open, not a database) → 50;
 //   20 mismatch, 25 range → 130; 1 (SQL error: syntax, unknown name) → 110; 11 10 (corrupt, I/O) → 2.
 void classifySqlState(const std::string& sqlState, SQLErrorClass& out);
 void classifySqliteError(const std::string& sqlState, int32_t nativeError, const std::string& message,

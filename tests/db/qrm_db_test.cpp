@@ -1,8 +1,8 @@
 #include "db/qrm_db.h"
 
-#include <cctype>
-
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 #include "db/qrm_cursor.h"
 #include "db/qrm_mem_table.h"
@@ -52,7 +52,8 @@ class QRMDBTest : public ::testing::TestWithParam<std::string> {
 
   std::string table(const std::string& base) {
     std::string name = base + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+    for (char& c : name)
+      c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
     return name;
   }
 
@@ -129,7 +130,9 @@ TEST_P(QRMDBTest, CursorsReadTheSameRowsWhateverTheFetchSize) {
         ASSERT_EQ(db->execute(UCString("INSERT INTO " + name + " VALUES (?, ?)"), nullptr, true, rows), 0);
       }
       QRMCursor cursor;
-      ASSERT_EQ(cursor.open(db.get(), UCString("SELECT k, v FROM " + name + " ORDER BY k").getTerminatedBuffer(), true), 0);
+      ASSERT_EQ(cursor.open(db.get(),
+                            UCString("SELECT k, v FROM " + name + " ORDER BY k").getTerminatedBuffer(), true),
+                0);
       EXPECT_EQ(cursor.columnCount(), 2);
       results.push_back(readCursor(cursor));
     }
@@ -144,10 +147,12 @@ TEST_P(QRMDBTest, CursorsReadTheSameRowsWhateverTheFetchSize) {
 TEST_P(QRMDBTest, DatesAndNullsReadAsText) {
   auto db = openDb();
   ASSERT_EQ(db->execute(u"CREATE TABLE dated (d DATE, t TIMESTAMP, n VARCHAR(5))", nullptr, true), 0);
-  ASSERT_EQ(db->execute(u"INSERT INTO dated VALUES ('2009-03-05', '2009-03-05 14:07:09', NULL)", nullptr, true), 0);
+  ASSERT_EQ(
+      db->execute(u"INSERT INTO dated VALUES ('2009-03-05', '2009-03-05 14:07:09', NULL)", nullptr, true), 0);
   QRMCursor cursor;
   ASSERT_EQ(cursor.open(db.get(), u"SELECT d, t, n FROM dated", true), 0);
-  EXPECT_EQ(readCursor(cursor), (std::vector<std::vector<std::string>>{{"2009-03-05", "2009-03-05 14:07:09", ""}}));
+  EXPECT_EQ(readCursor(cursor),
+            (std::vector<std::vector<std::string>>{{"2009-03-05", "2009-03-05 14:07:09", ""}}));
 }
 
 TEST_P(QRMDBTest, UniqueViolationIsAbsorbedAndRecorded) {
@@ -198,14 +203,16 @@ TEST_P(QRMDBTest, IndexMetadataIsReadOncePerProcess) {
             (std::vector<icu::UnicodeString>{u"b", u"a"}));
   const size_t tables = DBIndexer::instance().tableCount();
   first.reset();  // SQLite: its open transaction would hold the lock the next writer needs
-  committed({"CREATE TABLE " + name + "_later (x INTEGER)", "CREATE INDEX " + name + "_lx ON " + name + "_later (x)"});
+  committed({"CREATE TABLE " + name + "_later (x INTEGER)",
+             "CREATE INDEX " + name + "_lx ON " + name + "_later (x)"});
   auto second = openDb();
   EXPECT_EQ(DBIndexer::instance().tableCount(), tables);
 }
 
 TEST_P(QRMDBTest, ParametersOfSeveralRowsBindInOrderSkippingNullRows) {
   auto db = openDb();
-  ASSERT_EQ(db->execute(u"CREATE TABLE params (a INTEGER, b VARCHAR(10), c DOUBLE PRECISION)", nullptr, true), 0);
+  ASSERT_EQ(db->execute(u"CREATE TABLE params (a INTEGER, b VARCHAR(10), c DOUBLE PRECISION)", nullptr, true),
+            0);
   CStringTableRow first;
   first.addValue(u"5", false, false);
   CStringTableRow second;

@@ -42,15 +42,16 @@ TEST_P(DetectionTest, TextBindsAsTheTypeItLooksLike) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, DetectionTest,
-    ::testing::Values(DetectCase{u"42", DBIValue::kLongLong, "42"}, DetectCase{u"-42", DBIValue::kLongLong, "-42"},
-                      DetectCase{u"+42", DBIValue::kLongLong, "42"}, DetectCase{u"3.14", DBIValue::kDouble, "3.14"},
-                      DetectCase{u".5", DBIValue::kDouble, "0.5"}, DetectCase{u" 7", DBIValue::kLongLong, "7"},
-                      DetectCase{u" -7", DBIValue::kString, " -7"}, DetectCase{u"1.2.3", DBIValue::kString, "1.2.3"},
-                      DetectCase{u"1e5", DBIValue::kString, "1e5"}, DetectCase{u"12a", DBIValue::kString, "12a"},
-                      DetectCase{u"7 ", DBIValue::kString, "7 "}, DetectCase{u"'12'", DBIValue::kString, "12"},
-                      DetectCase{u"", DBIValue::kLongLong, "0"}, DetectCase{u"   ", DBIValue::kLongLong, "0"},
-                      DetectCase{u"-", DBIValue::kLongLong, "0"}, DetectCase{u"'", DBIValue::kString, ""},
-                      DetectCase{u"\u0664\u0662", DBIValue::kString, "\xd9\xa4\xd9\xa2"}));
+    ::testing::Values(
+        DetectCase{u"42", DBIValue::kLongLong, "42"}, DetectCase{u"-42", DBIValue::kLongLong, "-42"},
+        DetectCase{u"+42", DBIValue::kLongLong, "42"}, DetectCase{u"3.14", DBIValue::kDouble, "3.14"},
+        DetectCase{u".5", DBIValue::kDouble, "0.5"}, DetectCase{u" 7", DBIValue::kLongLong, "7"},
+        DetectCase{u" -7", DBIValue::kString, " -7"}, DetectCase{u"1.2.3", DBIValue::kString, "1.2.3"},
+        DetectCase{u"1e5", DBIValue::kString, "1e5"}, DetectCase{u"12a", DBIValue::kString, "12a"},
+        DetectCase{u"7 ", DBIValue::kString, "7 "}, DetectCase{u"'12'", DBIValue::kString, "12"},
+        DetectCase{u"", DBIValue::kLongLong, "0"}, DetectCase{u"   ", DBIValue::kLongLong, "0"},
+        DetectCase{u"-", DBIValue::kLongLong, "0"}, DetectCase{u"'", DBIValue::kString, ""},
+        DetectCase{u"\u0664\u0662", DBIValue::kString, "\xd9\xa4\xd9\xa2"}));
 
 TEST_F(StatementTest, WithoutDetectionNumbersStayText) {
   QRMDBStatement statement = db_.createStatement(u"SELECT ?");
@@ -70,9 +71,10 @@ TEST_F(StatementTest, ReboundValueOfAnotherNumericTypeIsRetriedAndLogged) {
   auto entries = log.entries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].module, "sql");
-  EXPECT_EQ(entries[0].lines[0].rfind("Parameter Binding of parameter 1 failed, retrying with Integer type. Might lose "
-                                      "precision [3.5]: ",
-                                      0),
+  EXPECT_EQ(entries[0].lines[0].rfind(
+                "Parameter Binding of parameter 1 failed, retrying with Integer type. Might lose "
+                "precision [3.5]: ",
+                0),
             0u);
   EXPECT_EQ(entries[0].lines[1], "SQL was: [UPDATE t SET a = ?]");
 }

@@ -87,7 +87,8 @@ TEST(CStringTableRowTest, DumpWritesNullForEmptyValues) {
   test::CapturingDispatcher log;
   row.dump(true);
   row.dump(false);
-  EXPECT_EQ(log.allLines(), (std::vector<std::string>{"TABLE ROW: a, NULL, c", "TABLE ROW: KEY[a] VALUES[a|NULL|c]"}));
+  EXPECT_EQ(log.allLines(),
+            (std::vector<std::string>{"TABLE ROW: a, NULL, c", "TABLE ROW: KEY[a] VALUES[a|NULL|c]"}));
 }
 
 }  // namespace

@@ -60,32 +60,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Oci, VendorTableTest,
-    ::testing::Values(
-        VendorCase{"oci", 1, kSQLUniqueViolation}, VendorCase{"oci", 942, kSQLCritical},
-        VendorCase{"oci", 1001, kSQLSyntax}, VendorCase{"oci", 1400, kSQLDataType},
-        VendorCase{"oci", 3113, kSQLConnectionLost}, VendorCase{"oci", 12500, kSQLConnectFailure},
-        VendorCase{"oci", 12699, kSQLConnectFailure}, VendorCase{"oci", 12700, kSQLUnhandled},
-        VendorCase{"oci", 5, kSQLUnhandled}, VendorCase{"oci", 16, kSQLUnhandled},
-        VendorCase{"oci", 17, kSQLCritical}, VendorCase{"oci", 899, kSQLCritical},
-        VendorCase{"oci", 900, kSQLSyntax}, VendorCase{"oci", 1069, kSQLSyntax},
-        // 1070 is listed (connection failure) and also starts a critical range
-        VendorCase{"oci", 1070, kSQLConnectFailure}, VendorCase{"oci", 1072, kSQLCritical},
-        VendorCase{"oci", 1399, kSQLCritical}, VendorCase{"oci", 1402, kSQLSyntax},
-        VendorCase{"oci", 1499, kSQLSyntax}, VendorCase{"oci", 1500, kSQLCritical},
-        VendorCase{"oci", 1555, kSQLCursor}, VendorCase{"oci", 1699, kSQLCritical},
-        VendorCase{"oci", 1700, kSQLSyntax}, VendorCase{"oci", 2000, kSQLSyntax},
-        VendorCase{"oci", 2001, kSQLUnhandled}, VendorCase{"oci", 3232, kSQLTableSpace},
-        VendorCase{"oci", 3299, kSQLTableSpace}, VendorCase{"oci", 3300, kSQLUnhandled},
-        VendorCase{"oci", 0, kSQLUnhandled}, VendorCase{"oci", 60, kSQLDeadlock},
-        VendorCase{"oci", 2017, kSQLDataType}));
+    ::testing::Values(VendorCase{"oci", 1, kSQLUniqueViolation}, VendorCase{"oci", 942, kSQLCritical},
+                      VendorCase{"oci", 1001, kSQLSyntax}, VendorCase{"oci", 1400, kSQLDataType},
+                      VendorCase{"oci", 3113, kSQLConnectionLost},
+                      VendorCase{"oci", 12500, kSQLConnectFailure},
+                      VendorCase{"oci", 12699, kSQLConnectFailure}, VendorCase{"oci", 12700, kSQLUnhandled},
+                      VendorCase{"oci", 5, kSQLUnhandled}, VendorCase{"oci", 16, kSQLUnhandled},
+                      VendorCase{"oci", 17, kSQLCritical}, VendorCase{"oci", 899, kSQLCritical},
+                      VendorCase{"oci", 900, kSQLSyntax}, VendorCase{"oci", 1069, kSQLSyntax},
+                      // 1070 is listed (connection failure) and also starts a critical range
+                      VendorCase{"oci", 1070, kSQLConnectFailure}, VendorCase{"oci", 1072, kSQLCritical},
+                      VendorCase{"oci", 1399, kSQLCritical}, VendorCase{"oci", 1402, kSQLSyntax},
+                      VendorCase{"oci", 1499, kSQLSyntax}, VendorCase{"oci", 1500, kSQLCritical},
+                      VendorCase{"oci", 1555, kSQLCursor}, VendorCase{"oci", 1699, kSQLCritical},
+                      VendorCase{"oci", 1700, kSQLSyntax}, VendorCase{"oci", 2000, kSQLSyntax},
+                      VendorCase{"oci", 2001, kSQLUnhandled}, VendorCase{"oci", 3232, kSQLTableSpace},
+                      VendorCase{"oci", 3299, kSQLTableSpace}, VendorCase{"oci", 3300, kSQLUnhandled},
+                      VendorCase{"oci", 0, kSQLUnhandled}, VendorCase{"oci", 60, kSQLDeadlock},
+                      VendorCase{"oci", 2017, kSQLDataType}));
 
 INSTANTIATE_TEST_SUITE_P(
     Db2, VendorTableTest,
     ::testing::Values(VendorCase{"db2", -911, kSQLDeadlock}, VendorCase{"db2", -913, kSQLDeadlock},
-                      VendorCase{"db2", -803, kSQLUniqueViolation}, VendorCase{"db2", -1013, kSQLConnectFailure},
-                      VendorCase{"db2", -408, kSQLDataType}, VendorCase{"db2", -404, kSQLDataType},
-                      VendorCase{"db2", -403, kSQLCritical}, VendorCase{"db2", -409, kSQLCritical},
-                      VendorCase{"db2", 0, kSQLCritical}, VendorCase{"db2", 100, kSQLCritical}));
+                      VendorCase{"db2", -803, kSQLUniqueViolation},
+                      VendorCase{"db2", -1013, kSQLConnectFailure}, VendorCase{"db2", -408, kSQLDataType},
+                      VendorCase{"db2", -404, kSQLDataType}, VendorCase{"db2", -403, kSQLCritical},
+                      VendorCase{"db2", -409, kSQLCritical}, VendorCase{"db2", 0, kSQLCritical},
+                      VendorCase{"db2", 100, kSQLCritical}));
 
 TEST(VendorTableData, NoCodeIsListedTwice) {
   for (const SQLVendorTable* table : {&mssqlErrorTable(), &ociErrorTable(), &db2ErrorTable()}) {
@@ -123,24 +124,23 @@ TEST_P(SqlStateTest, MapsStateToCategory) {
 
 INSTANTIATE_TEST_SUITE_P(
     States, SqlStateTest,
-    ::testing::Values(StateCase{"23505", 0, false, kSQLUniqueViolation}, StateCase{"23503", 0, false, kSQLConstraint},
-                      StateCase{"40P01", 0, false, kSQLDeadlock}, StateCase{"40001", 0, false, kSQLContention},
-                      StateCase{"40002", 0, false, kSQLTransaction}, StateCase{"42601", 0, false, kSQLSyntax},
-                      StateCase{"42P01", 0, false, kSQLSyntax}, StateCase{"42501", 0, false, kSQLPermissions},
-                      StateCase{"42804", 0, false, kSQLDataType}, StateCase{"22P02", 0, false, kSQLDataType},
-                      StateCase{"08001", 0, false, kSQLConnectFailure},
-                      StateCase{"08S01", 0, false, kSQLConnectionLost}, StateCase{"57P01", 0, false, kSQLConnectionLost},
-                      StateCase{"53100", 0, false, kSQLTableSpace}, StateCase{"53200", 0, false, kSQLMemory},
-                      StateCase{"XX000", 0, false, kSQLCritical}, StateCase{"", 0, false, kSQLUnhandled},
-                      StateCase{"4", 0, false, kSQLUnhandled}, StateCase{"HY000", 0, false, kSQLUnhandled},
-                      StateCase{"HY000", 2067, true, kSQLUniqueViolation},
-                      StateCase{"HY000", 1555, true, kSQLUniqueViolation},
-                      StateCase{"HY000", 19, true, kSQLConstraint}, StateCase{"HY000", 1, true, kSQLSyntax},
-                      StateCase{"HY000", 5, true, kSQLContention}, StateCase{"HY000", 0, true, kSQLUnhandled},
-                      StateCase{"23000", 0, true, kSQLConstraint},
-                      StateCase{"HY000", 19, true, kSQLUniqueViolation, "UNIQUE constraint failed: t.k (19)"},
-                      StateCase{"23000", 19, true, kSQLUniqueViolation, "PRIMARY KEY constraint failed"},
-                      StateCase{"HY000", 19, true, kSQLConstraint, "NOT NULL constraint failed: t.k"}));
+    ::testing::Values(
+        StateCase{"23505", 0, false, kSQLUniqueViolation}, StateCase{"23503", 0, false, kSQLConstraint},
+        StateCase{"40P01", 0, false, kSQLDeadlock}, StateCase{"40001", 0, false, kSQLContention},
+        StateCase{"40002", 0, false, kSQLTransaction}, StateCase{"42601", 0, false, kSQLSyntax},
+        StateCase{"42P01", 0, false, kSQLSyntax}, StateCase{"42501", 0, false, kSQLPermissions},
+        StateCase{"42804", 0, false, kSQLDataType}, StateCase{"22P02", 0, false, kSQLDataType},
+        StateCase{"08001", 0, false, kSQLConnectFailure}, StateCase{"08S01", 0, false, kSQLConnectionLost},
+        StateCase{"57P01", 0, false, kSQLConnectionLost}, StateCase{"53100", 0, false, kSQLTableSpace},
+        StateCase{"53200", 0, false, kSQLMemory}, StateCase{"XX000", 0, false, kSQLCritical},
+        StateCase{"", 0, false, kSQLUnhandled}, StateCase{"4", 0, false, kSQLUnhandled},
+        StateCase{"HY000", 0, false, kSQLUnhandled}, StateCase{"HY000", 2067, true, kSQLUniqueViolation},
+        StateCase{"HY000", 1555, true, kSQLUniqueViolation}, StateCase{"HY000", 19, true, kSQLConstraint},
+        StateCase{"HY000", 1, true, kSQLSyntax}, StateCase{"HY000", 5, true, kSQLContention},
+        StateCase{"HY000", 0, true, kSQLUnhandled}, StateCase{"23000", 0, true, kSQLConstraint},
+        StateCase{"HY000", 19, true, kSQLUniqueViolation, "UNIQUE constraint failed: t.k (19)"},
+        StateCase{"23000", 19, true, kSQLUniqueViolation, "PRIMARY KEY constraint failed"},
+        StateCase{"HY000", 19, true, kSQLConstraint, "NOT NULL constraint failed: t.k"}));
 
 TEST(SQLExceptionText, JoinsPartsAndDropsOnlyTrailingNewlines) {
   EXPECT_STREQ(MSSQLException(DBIStatus(3, "A")).what(), "A");

@@ -1,17 +1,17 @@
 #include "support/pg_cluster.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace hcs::test {
 namespace {
@@ -93,8 +93,8 @@ void PgCluster::start() {
   const std::string data = dir_ + "/data";
   const std::string log = dir_ + "/server.log";
   std::string initdb = std::string(kBinDir) + "/initdb -D " + shellQuote(data) +
-                       " -A trust -U postgres -E UTF8 --locale=C --no-sync > " + shellQuote(dir_ + "/initdb.log") +
-                       " 2>&1";
+                       " -A trust -U postgres -E UTF8 --locale=C --no-sync > " +
+                       shellQuote(dir_ + "/initdb.log") + " 2>&1";
   if (std::system(asServerUser(initdb).c_str()) != 0) {
     std::string tail = readTail(dir_ + "/initdb.log");
     stop();
@@ -106,8 +106,8 @@ void PgCluster::start() {
     std::string options = "-p " + std::to_string(port_) + " -k " + dir_ +
                           " -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off"
                           " -c full_page_writes=off -c max_connections=40";
-    std::string pgCtl = std::string(kBinDir) + "/pg_ctl -D " + shellQuote(data) + " -o " + shellQuote(options) +
-                        " -l " + shellQuote(log) + " -w -t 30 start > /dev/null 2>&1";
+    std::string pgCtl = std::string(kBinDir) + "/pg_ctl -D " + shellQuote(data) + " -o " +
+                        shellQuote(options) + " -l " + shellQuote(log) + " -w -t 30 start > /dev/null 2>&1";
     started_ = std::system(asServerUser(pgCtl).c_str()) == 0;
   }
   if (!started_) {
@@ -134,8 +134,8 @@ void PgCluster::psql(const std::string& sql) const {
 
 void PgCluster::stop() {
   if (started_) {
-    std::string pgCtl =
-        std::string(kBinDir) + "/pg_ctl -D " + shellQuote(dir_ + "/data") + " -m immediate -w stop > /dev/null 2>&1";
+    std::string pgCtl = std::string(kBinDir) + "/pg_ctl -D " + shellQuote(dir_ + "/data") +
+                        " -m immediate -w stop > /dev/null 2>&1";
     (void)std::system(asServerUser(pgCtl).c_str());
     started_ = false;
   }
@@ -163,4 +163,6 @@ TempSqliteFile::~TempSqliteFile() {
 // The PostgreSQL ODBC driver keeps a few hundred bytes of error state per failed statement that it
 // never frees; that is the driver's, not ours. Lives in this file so it is linked whenever the
 // database fixtures are.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() { return "leak:psqlodbcw.so\n"; }
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:psqlodbcw.so\n";
+}

@@ -12,7 +12,7 @@ namespace hcs::test {
 
 // What the stand-in answers to one SQL text.
 struct ScriptedResult {
-  std::vector<DBIColumn> columns;    // empty: no result set
+  std::vector<DBIColumn> columns;  // empty: no result set
   std::vector<DBIRow> rows;
   std::optional<DBIStatus> failure;  // the execute fails with this status
   int64_t rowsAffected = 0;
@@ -29,10 +29,10 @@ class ScriptedServer {
 
   const ScriptedResult* answer(const std::string& sql) const;
 
-  std::vector<std::string> executed;          // statement executes and direct executions, in order
-  std::vector<DBIRow> parameters;             // the bound values of each statement execute
-  std::vector<DBIConnectParams> connects;     // every connect attempt
-  std::vector<size_t> fetchSizes;             // the row count asked by every fetch
+  std::vector<std::string> executed;       // statement executes and direct executions, in order
+  std::vector<DBIRow> parameters;          // the bound values of each statement execute
+  std::vector<DBIConnectParams> connects;  // every connect attempt
+  std::vector<size_t> fetchSizes;          // the row count asked by every fetch
   int rollbacks = 0;
   int begins = 0;
   int closes = 0;
@@ -58,6 +58,7 @@ class ScriptedDatabaseScope {
 // A one-column result with the given texts.
 ScriptedResult textRows(const std::string& column, const std::vector<std::string>& values);
 // A failure carrying a native error number, as a vendor driver reports it.
-ScriptedResult nativeFailure(int32_t native, const std::string& message, const std::string& sqlState = "HY000");
+ScriptedResult nativeFailure(int32_t native, const std::string& message,
+                             const std::string& sqlState = "HY000");
 
 }  // namespace hcs::test

@@ -72,14 +72,14 @@ class DBIConnection {
 // Everything needed to reach one database. Passwords live only here: error texts built from these
 // parameters show the user and host, never the password.
 struct DBIConnectParams {
-  std::string driver;    // ODBC driver name as registered in odbcinst.ini, or the full path of its .so
-  std::string server;    // host name, TNS name or database alias, by vendor
-  std::string port;      // "" for the driver's default
+  std::string driver;  // ODBC driver name as registered in odbcinst.ini, or the full path of its .so
+  std::string server;  // host name, TNS name or database alias, by vendor
+  std::string port;    // "" for the driver's default
   std::string user;
   std::string password;
   std::string database;  // database name or file
   std::string applicationName;
-  std::string vendor;    // "mssql", "oci", "db2", "pg", "sqlite": decides the connection-string keys
+  std::string vendor;  // "mssql", "oci", "db2", "pg", "sqlite": decides the connection-string keys
   DBIErrorHandler errorHandler = nullptr;
 };
 

@@ -99,17 +99,24 @@ bool reportStatus(DBIErrorHandler handler, const DBIStatus& status) {
 
 DBIValue::Type bufferTypeFor(DBIValue::Type type) {
   switch (type) {
-    case DBIValue::kInt: return DBIValue::kInt;
+    case DBIValue::kInt:
+      return DBIValue::kInt;
     case DBIValue::kLong:
-    case DBIValue::kLongLong: return DBIValue::kLongLong;
-    case DBIValue::kDouble: return DBIValue::kDouble;
-    case DBIValue::kDecimal: return DBIValue::kDecimal;
-    case DBIValue::kUString: return DBIValue::kUString;
-    default: return DBIValue::kString;
+    case DBIValue::kLongLong:
+      return DBIValue::kLongLong;
+    case DBIValue::kDouble:
+      return DBIValue::kDouble;
+    case DBIValue::kDecimal:
+      return DBIValue::kDecimal;
+    case DBIValue::kUString:
+      return DBIValue::kUString;
+    default:
+      return DBIValue::kString;
   }
 }
 
-DBIBuffer::DBIBuffer(DBIValue::Type type, DBIErrorHandler handler) : type_(bufferTypeFor(type)), handler_(handler) {}
+DBIBuffer::DBIBuffer(DBIValue::Type type, DBIErrorHandler handler)
+    : type_(bufferTypeFor(type)), handler_(handler) {}
 
 bool DBIBuffer::set(const DBIValue& value) {
   DBIValue converted;
@@ -118,7 +125,8 @@ bool DBIBuffer::set(const DBIValue& value) {
     return true;
   }
   const std::string message = "Cannot store a value of type " + std::to_string(value.type()) +
-                              " into a parameter buffer of type " + std::to_string(type_) + ": " + value.asString();
+                              " into a parameter buffer of type " + std::to_string(type_) + ": " +
+                              value.asString();
   return reportStatus(handler_, DBIStatus(DBIStatus::kDBITypeConversion, message, "22018"));
 }
 

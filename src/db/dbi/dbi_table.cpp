@@ -4,7 +4,8 @@
 
 namespace hcs {
 
-DBIMemTableImp::DBIMemTableImp(const DBIStatus& status, const DBISchema& schema) : status_(status), schema_(schema) {}
+DBIMemTableImp::DBIMemTableImp(const DBIStatus& status, const DBISchema& schema)
+    : status_(status), schema_(schema) {}
 DBIMemTableImp::~DBIMemTableImp() = default;
 
 DBIReader::DBIReader() : status_(DBIStatus::kDBINotInitialized, "The reader has no table") {}

@@ -77,7 +77,7 @@ class DBIReader {
  private:
   std::shared_ptr<const DBIMemTableImp> table_;
   DBIStatus status_;
-  size_t next_ = 0;      // index of the row the next advance moves to
+  size_t next_ = 0;  // index of the row the next advance moves to
   size_t column_ = 0;
   bool onRow_ = false;
 };

@@ -43,7 +43,8 @@ class OdbcStatement : public DBIStatement {
     SQLLEN count = -1;
     if (SQL_SUCCEEDED(SQLRowCount(stmt_, &count))) rowsAffected_ = count;
     SQLSMALLINT columns = 0;
-    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns))) return fail(SQL_HANDLE_STMT, stmt_, "SQLNumResultCols");
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns)))
+      return fail(SQL_HANDLE_STMT, stmt_, "SQLNumResultCols");
     valid_ = true;
     status_ = DBIStatus();
     if (columns > 0) {
@@ -104,7 +105,8 @@ class OdbcStatement : public DBIStatement {
       return fail(SQL_HANDLE_DBC, session_->dbc, "SQLAllocHandle");
     }
     std::u16string text = utf8ToUtf16(sql_);
-    SQLRETURN rc = SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc =
+        SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
     if (!SQL_SUCCEEDED(rc)) {
       fail(SQL_HANDLE_STMT, stmt_, "SQLPrepare");
       release();
@@ -153,7 +155,8 @@ class OdbcStatement : public DBIStatement {
 
 class OdbcConnection : public DBIConnection {
  public:
-  explicit OdbcConnection(const DBIConnectParams& params) : params_(params), session_(std::make_shared<OdbcSession>()) {}
+  explicit OdbcConnection(const DBIConnectParams& params)
+      : params_(params), session_(std::make_shared<OdbcSession>()) {}
   ~OdbcConnection() override {
     close();
     if (session_->dbc != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, session_->dbc);
@@ -173,8 +176,9 @@ class OdbcConnection : public DBIConnection {
     // Ask for a failure instead of an endless wait when the server does not answer.
     SQLSetConnectAttr(session_->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
     std::u16string text = utf8ToUtf16(odbcConnectionString(params_, false));
-    SQLRETURN rc = SQLDriverConnectW(session_->dbc, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
-                                     static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc =
+        SQLDriverConnectW(session_->dbc, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
+                          static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
       DBIStatus diag = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLDriverConnect");
       status_ = DBIStatus(DBIStatus::kDBINoConnection,
@@ -212,7 +216,8 @@ class OdbcConnection : public DBIConnection {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, session_->dbc, &stmt))) return fail("SQLAllocHandle");
     std::u16string text = utf8ToUtf16(sql);
-    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc =
+        SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
       status_ = diagnosticStatus(SQL_HANDLE_STMT, stmt, "SQLExecDirect");
       SQLFreeHandle(SQL_HANDLE_STMT, stmt);
@@ -300,7 +305,10 @@ std::string defaultOdbcDriver(const std::string& scheme) {
       {"db2", "", "IBM DB2 ODBC DRIVER"},
   };
   static constexpr const char* kFolders[] = {
-      "/usr/lib/x86_64-linux-gnu/odbc/", "/usr/lib/aarch64-linux-gnu/odbc/", "/usr/lib64/", "/usr/lib/odbc/",
+      "/usr/lib/x86_64-linux-gnu/odbc/",
+      "/usr/lib/aarch64-linux-gnu/odbc/",
+      "/usr/lib64/",
+      "/usr/lib/odbc/",
       "/usr/local/lib/",
   };
   for (const Known& known : kKnown) {

@@ -1,9 +1,9 @@
 #include "db/dbi/odbc_support.h"
 
+#include <unicode/unistr.h>
+
 #include <cstring>
 #include <mutex>
-
-#include <unicode/unistr.h>
 
 #include "db/dbi/odbc_database.h"
 
@@ -17,18 +17,25 @@ DBIValue::Type typeOfSqlType(SQLSMALLINT sqlType) {
     case SQL_BIT:
     case SQL_TINYINT:
     case SQL_SMALLINT:
-    case SQL_INTEGER: return DBIValue::kInt;
-    case SQL_BIGINT: return DBIValue::kLongLong;
+    case SQL_INTEGER:
+      return DBIValue::kInt;
+    case SQL_BIGINT:
+      return DBIValue::kLongLong;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE: return DBIValue::kDouble;
+    case SQL_DOUBLE:
+      return DBIValue::kDouble;
     case SQL_NUMERIC:
-    case SQL_DECIMAL: return DBIValue::kDecimal;
+    case SQL_DECIMAL:
+      return DBIValue::kDecimal;
     case SQL_TYPE_DATE:
-    case SQL_DATE: return DBIValue::kDate;
+    case SQL_DATE:
+      return DBIValue::kDate;
     case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP: return DBIValue::kDateTime;
-    default: return DBIValue::kUString;
+    case SQL_TIMESTAMP:
+      return DBIValue::kDateTime;
+    default:
+      return DBIValue::kUString;
   }
 }
 
@@ -69,7 +76,8 @@ DBIStatus diagnosticStatus(SQLSMALLINT handleType, SQLHANDLE handle, const char*
     SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, sqlState, &recordNative, message,
                                   static_cast<SQLSMALLINT>(std::size(message)), &length);
     if (!SQL_SUCCEEDED(rc)) break;
-    size_t used = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), std::size(message) - 1);
+    size_t used =
+        std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), std::size(message) - 1);
     std::string text = utf16ToUtf8(reinterpret_cast<const char16_t*>(message), used);
     if (record == 1) {
       state = utf16ToUtf8(reinterpret_cast<const char16_t*>(sqlState), 5);
@@ -128,9 +136,9 @@ bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer
     }
     default: {
       // Narrow text is UTF-8 here; sending UTF-16 keeps the driver's code page out of the way.
-      storage.wide = null ? std::u16string()
-                          : utf8ToUtf16(buffer.type() == DBIValue::kString ? value.asNarrow()
-                                                                            : value.asString());
+      storage.wide =
+          null ? std::u16string()
+               : utf8ToUtf16(buffer.type() == DBIValue::kString ? value.asNarrow() : value.asString());
       if (!null && buffer.type() == DBIValue::kUString) {
         const icu::UnicodeString& u = value.asUnicode();
         storage.wide.assign(u.getBuffer(), static_cast<size_t>(u.length()));
@@ -143,8 +151,8 @@ bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer
     }
   }
   if (null) storage.indicator = SQL_NULL_DATA;
-  return SQL_SUCCEEDED(
-      SQLBindParameter(stmt, position, SQL_PARAM_INPUT, cType, sqlType, columnSize, digits, data, length, &storage.indicator));
+  return SQL_SUCCEEDED(SQLBindParameter(stmt, position, SQL_PARAM_INPUT, cType, sqlType, columnSize, digits,
+                                        data, length, &storage.indicator));
 }
 
 bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<DBIColumn>& out) {
@@ -159,23 +167,44 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
     SQLULEN size = 0;
     SQLSMALLINT digits = 0;
     SQLSMALLINT nullable = 0;
-    if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name, static_cast<SQLSMALLINT>(std::size(name)),
-                                       &nameLength, &sqlType, &size, &digits, &nullable))) {
+    if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name,
+                                       static_cast<SQLSMALLINT>(std::size(name)), &nameLength, &sqlType,
+                                       &size, &digits, &nullable))) {
       return false;
     }
-    size_t used = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(nameLength, 0)), std::size(name) - 1);
+    size_t used =
+        std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(nameLength, 0)), std::size(name) - 1);
     DBIValue::Type type = typeOfSqlType(sqlType);
     Plan plan{type, SQL_C_WCHAR, 0, {}, {}};
     switch (type) {
-      case DBIValue::kInt: plan.cType = SQL_C_SLONG; plan.width = sizeof(SQLINTEGER); break;
-      case DBIValue::kLongLong: plan.cType = SQL_C_SBIGINT; plan.width = sizeof(SQLBIGINT); break;
-      case DBIValue::kDouble: plan.cType = SQL_C_DOUBLE; plan.width = sizeof(SQLDOUBLE); break;
-      case DBIValue::kDecimal: plan.cType = SQL_C_CHAR; plan.width = 160; break;
-      case DBIValue::kDate: plan.cType = SQL_C_TYPE_DATE; plan.width = sizeof(SQL_DATE_STRUCT); break;
-      case DBIValue::kDateTime: plan.cType = SQL_C_TYPE_TIMESTAMP; plan.width = sizeof(SQL_TIMESTAMP_STRUCT); break;
+      case DBIValue::kInt:
+        plan.cType = SQL_C_SLONG;
+        plan.width = sizeof(SQLINTEGER);
+        break;
+      case DBIValue::kLongLong:
+        plan.cType = SQL_C_SBIGINT;
+        plan.width = sizeof(SQLBIGINT);
+        break;
+      case DBIValue::kDouble:
+        plan.cType = SQL_C_DOUBLE;
+        plan.width = sizeof(SQLDOUBLE);
+        break;
+      case DBIValue::kDecimal:
+        plan.cType = SQL_C_CHAR;
+        plan.width = 160;
+        break;
+      case DBIValue::kDate:
+        plan.cType = SQL_C_TYPE_DATE;
+        plan.width = sizeof(SQL_DATE_STRUCT);
+        break;
+      case DBIValue::kDateTime:
+        plan.cType = SQL_C_TYPE_TIMESTAMP;
+        plan.width = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
       default:
         // Long types report a nominal size that says nothing about the values: read them in pieces.
-        if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY) rowByRow_ = true;
+        if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY)
+          rowByRow_ = true;
         // Room for every character as a surrogate pair plus the terminator.
         if (size == 0 || size > kMaxBoundChars) rowByRow_ = true;
         plan.width = (std::min<size_t>(size, kMaxBoundChars) * 2 + 1) * sizeof(char16_t);
@@ -190,7 +219,8 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
 bool OdbcResultReader::bindArrays(SQLHSTMT stmt, size_t rows) {
   SQLFreeStmt(stmt, SQL_UNBIND);
   SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
-  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0))) return false;
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0)))
+    return false;
   SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0);
   for (size_t c = 0; c < plans_.size(); ++c) {
     Plan& plan = plans_[c];
@@ -223,7 +253,8 @@ DBIValue OdbcResultReader::decode(const Plan& plan, const char* data, SQLLEN ind
       std::memcpy(&v, data, sizeof(v));
       return DBIValue(static_cast<double>(v));
     }
-    case DBIValue::kDecimal: return DBIValue(DBIDecimal{std::string(data, strnlen(data, plan.width))});
+    case DBIValue::kDecimal:
+      return DBIValue(DBIDecimal{std::string(data, strnlen(data, plan.width))});
     case DBIValue::kDate: {
       SQL_DATE_STRUCT d;
       std::memcpy(&d, data, sizeof(d));
@@ -236,7 +267,8 @@ DBIValue OdbcResultReader::decode(const Plan& plan, const char* data, SQLLEN ind
     }
     default: {
       size_t units = static_cast<size_t>(indicator) / sizeof(char16_t);
-      return DBIValue(icu::UnicodeString(reinterpret_cast<const char16_t*>(data), static_cast<int32_t>(units)));
+      return DBIValue(
+          icu::UnicodeString(reinterpret_cast<const char16_t*>(data), static_cast<int32_t>(units)));
     }
   }
 }
@@ -245,7 +277,8 @@ size_t OdbcResultReader::fetch(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow
   return rowByRow_ ? fetchRowByRow(stmt, maxRows, rows, fail) : fetchBulk(stmt, maxRows, rows, fail);
 }
 
-size_t OdbcResultReader::fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows, const FailFn& fail) {
+size_t OdbcResultReader::fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows,
+                                   const FailFn& fail) {
   if (boundRows_ != maxRows && !bindArrays(stmt, maxRows)) {
     fail("SQLBindCol", {});
     return 0;
@@ -265,7 +298,8 @@ size_t OdbcResultReader::fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DB
       SQLLEN indicator = plan.indicators[r];
       if (plan.cType == SQL_C_WCHAR && indicator != SQL_NULL_DATA &&
           (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) >= plan.width)) {
-        fail("SQLFetch", "The value of column " + std::to_string(c + 1) + " is longer than the column's declared size");
+        fail("SQLFetch",
+             "The value of column " + std::to_string(c + 1) + " is longer than the column's declared size");
         rows.clear();
         return 0;
       }
@@ -276,7 +310,8 @@ size_t OdbcResultReader::fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DB
   return rows.size();
 }
 
-size_t OdbcResultReader::fetchRowByRow(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows, const FailFn& fail) {
+size_t OdbcResultReader::fetchRowByRow(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows,
+                                       const FailFn& fail) {
   for (size_t r = 0; r < maxRows; ++r) {
     SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
@@ -293,7 +328,8 @@ size_t OdbcResultReader::fetchRowByRow(SQLHSTMT stmt, size_t maxRows, std::vecto
       if (plan.cType != SQL_C_WCHAR) {
         std::vector<char> cell(plan.width, 0);
         SQLLEN indicator = 0;
-        if (!SQL_SUCCEEDED(SQLGetData(stmt, column, plan.cType, cell.data(), static_cast<SQLLEN>(plan.width), &indicator))) {
+        if (!SQL_SUCCEEDED(SQLGetData(stmt, column, plan.cType, cell.data(), static_cast<SQLLEN>(plan.width),
+                                      &indicator))) {
           fail("SQLGetData", {});
           rows.clear();
           return 0;

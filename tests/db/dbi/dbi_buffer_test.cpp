@@ -40,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConversionCase{DBIValue::kInt, DBIValue(int64_t{1} << 40), false, ""},
                       ConversionCase{DBIValue::kDouble, DBIValue(int64_t{42}), true, "42"},
                       ConversionCase{DBIValue::kDouble, DBIValue(std::string("1")), false, ""},
-                      ConversionCase{DBIValue::kString, DBIValue(icu::UnicodeString(u"\u00e9")), true, "\xc3\xa9"},
+                      ConversionCase{DBIValue::kString, DBIValue(icu::UnicodeString(u"\u00e9")), true,
+                                     "\xc3\xa9"},
                       ConversionCase{DBIValue::kString, DBIValue(int32_t{1}), false, ""},
                       ConversionCase{DBIValue::kDecimal, DBIValue(int64_t{-12}), true, "-12"}));
 

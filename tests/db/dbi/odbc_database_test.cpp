@@ -15,7 +15,8 @@ class OdbcDatabaseTest : public ::testing::TestWithParam<std::string> {
     if (GetParam() == "pg" && !test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
     target_ = test::makeDbTarget(GetParam(), sqlite_.path());
     database_ = openDatabase(target_.params);
-    ASSERT_TRUE(database_->isValid()) << database_->status().message() << " " << database_->status().vendorMessage1();
+    ASSERT_TRUE(database_->isValid())
+        << database_->status().message() << " " << database_->status().vendorMessage1();
     connection_ = database_->connection();
   }
 
@@ -40,10 +41,12 @@ class OdbcDatabaseTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(OdbcDatabaseTest, BindsEveryBufferTypeAndReadsValuesBack) {
-  ASSERT_TRUE(connection_->executeSql(
-      "CREATE TABLE typed (i INTEGER, b BIGINT, d DOUBLE PRECISION, n NUMERIC(10,2), s VARCHAR(40), u VARCHAR(40), "
-      "dt DATE, ts TIMESTAMP)"));
-  auto insert = connection_->createStatement("INSERT INTO typed VALUES (?, ?, ?, ?, ?, ?, '2009-03-05', '2009-03-05 14:07:09')");
+  ASSERT_TRUE(
+      connection_->executeSql("CREATE TABLE typed (i INTEGER, b BIGINT, d DOUBLE PRECISION, n NUMERIC(10,2), "
+                              "s VARCHAR(40), u VARCHAR(40), "
+                              "dt DATE, ts TIMESTAMP)"));
+  auto insert = connection_->createStatement(
+      "INSERT INTO typed VALUES (?, ?, ?, ?, ?, ?, '2009-03-05', '2009-03-05 14:07:09')");
   std::vector<std::pair<DBIValue::Type, DBIValue>> values = {
       {DBIValue::kInt, DBIValue(int32_t{-7})},
       {DBIValue::kLongLong, DBIValue(int64_t{1} << 40)},
@@ -125,8 +128,8 @@ TEST_P(OdbcDatabaseTest, FailuresReachTheHandlerWithDiagnostics) {
   } catch (const SQLException& e) {
     SQLErrorClass out;
     e.classify(out);
-    EXPECT_EQ(out.number, kSQLSyntax) << e.what() << " state " << e.status().sqlState() << " native "
-                                      << e.status().vendorError1();
+    EXPECT_EQ(out.number, kSQLSyntax)
+        << e.what() << " state " << e.status().sqlState() << " native " << e.status().vendorError1();
     EXPECT_FALSE(e.status().vendorMessage1().empty());
   }
   EXPECT_FALSE(bad->isValid());
