@@ -79,6 +79,20 @@ TEST_P(QRMDBTest, OpenConnectsAndRunsInsideATransactionThatCloseRollsBack) {
   EXPECT_THROW(cursor.open(again.get(), u"SELECT a FROM rolled", true), QRMSQL_Exception);
 }
 
+TEST(QRMDBPostgres, SessionCarriesTheApplicationName) {
+  if (!test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
+  DBIndexer::instance().reset();
+  test::DbTarget target = test::makeDbTarget("pg", "");
+  QRMDB::setModuleName(u"scorer");
+  QRMDB db{UCString(target.uri)};
+  ASSERT_EQ(db.open(), 0);
+  QRMDB::setModuleName(u"");
+  QRMCursor cursor;
+  ASSERT_EQ(cursor.open(&db, u"SELECT current_setting('application_name')", true), 0);
+  EXPECT_EQ(toStdString(cursor.value(0)).rfind("scorer:", 0), 0u) << toStdString(cursor.value(0));
+  DBIndexer::instance().reset();
+}
+
 TEST_P(QRMDBTest, ReopenKeepsTheConnectionUsableAndEmptiesTheCache) {
   auto db = openDb();
   QRMDBStatement first = db->createStatement(u"SELECT 1");
