@@ -2,6 +2,9 @@
 
 #include <unicode/unistr.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -178,8 +181,9 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
     Plan plan{type, SQL_C_WCHAR, 0, {}, {}};
     switch (type) {
       case DBIValue::kInt:
-        plan.cType = SQL_C_SLONG;
-        plan.width = sizeof(SQLINTEGER);
+        // Read as 64 bits: SQLite declares INTEGER columns that hold 64-bit values.
+        plan.cType = SQL_C_SBIGINT;
+        plan.width = sizeof(SQLBIGINT);
         break;
       case DBIValue::kLongLong:
         plan.cType = SQL_C_SBIGINT;
@@ -191,7 +195,9 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
         break;
       case DBIValue::kDecimal:
         plan.cType = SQL_C_CHAR;
-        plan.width = 160;
+        // Drivers report a nominal precision for unconstrained NUMERIC (PostgreSQL says 28), so bind room
+        // for any practical value; a longer one fails clearly instead of being cut.
+        plan.width = std::clamp<size_t>(size + 3, 1100, kMaxBoundChars);
         break;
       case DBIValue::kDate:
         plan.cType = SQL_C_TYPE_DATE;
@@ -212,6 +218,11 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
     }
     plans_.push_back(std::move(plan));
     out.push_back(DBIColumn{utf16ToUtf8(reinterpret_cast<const char16_t*>(name), used), type});
+  }
+  if (rowByRow_) {
+    // SQLGetData reads the current row only: one row per fetch.
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
   }
   return true;
 }
@@ -239,9 +250,10 @@ DBIValue OdbcResultReader::decode(const Plan& plan, const char* data, SQLLEN ind
   if (indicator == SQL_NULL_DATA) return DBIValue();
   switch (plan.type) {
     case DBIValue::kInt: {
-      SQLINTEGER v;
+      SQLBIGINT v;
       std::memcpy(&v, data, sizeof(v));
-      return DBIValue(static_cast<int32_t>(v));
+      if (v >= INT32_MIN && v <= INT32_MAX) return DBIValue(static_cast<int32_t>(v));
+      return DBIValue(static_cast<int64_t>(v));
     }
     case DBIValue::kLongLong: {
       SQLBIGINT v;
@@ -296,7 +308,7 @@ size_t OdbcResultReader::fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DB
     for (size_t c = 0; c < plans_.size(); ++c) {
       const Plan& plan = plans_[c];
       SQLLEN indicator = plan.indicators[r];
-      if (plan.cType == SQL_C_WCHAR && indicator != SQL_NULL_DATA &&
+      if ((plan.cType == SQL_C_WCHAR || plan.cType == SQL_C_CHAR) && indicator != SQL_NULL_DATA &&
           (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) >= plan.width)) {
         fail("SQLFetch",
              "The value of column " + std::to_string(c + 1) + " is longer than the column's declared size");

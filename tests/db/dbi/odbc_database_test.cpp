@@ -120,6 +120,22 @@ TEST_P(OdbcDatabaseTest, LongTextIsReadWhole) {
   EXPECT_TRUE(rows[0][1].isNull());
 }
 
+TEST_P(OdbcDatabaseTest, WideValuesInNarrowDeclaredColumnsAreNotCut) {
+  // SQLite stores 64-bit values in INTEGER columns; PostgreSQL needs NUMERIC for long decimals.
+  const std::string wide = std::string(120, '9') + ".25";
+  ASSERT_TRUE(connection_->executeSql(
+      "CREATE TABLE wide (i " + std::string(GetParam() == "pg" ? "BIGINT" : "INTEGER") + ", n NUMERIC)"));
+  ASSERT_TRUE(connection_->executeSql("INSERT INTO wide VALUES (1099511627776, " + wide + ")"));
+  auto select = connection_->createStatement("SELECT i, n FROM wide");
+  ASSERT_TRUE(select->execute());
+  std::vector<DBIRow> rows = readAll(*select, 10);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].asString(), "1099511627776");
+  if (GetParam() == "pg") {
+    EXPECT_EQ(rows[0][1].asString(), wide);
+  }
+}
+
 TEST_P(OdbcDatabaseTest, FailuresReachTheHandlerWithDiagnostics) {
   auto bad = connection_->createStatement("SELEC 1");
   try {
