@@ -84,6 +84,13 @@ struct DBIConnectParams {
 };
 
 // The connection string for `params`; `maskPassword` replaces the password by "****" (for messages).
+// Keys by vendor (values holding ; { } = or edge blanks are braced):
+//   pg      DRIVER, Server, Port, Database, Uid, Pwd, Protocol=7.4-2 (roll back only the failing
+//           statement), pqopt={application_name=...}
+//   sqlite  DRIVER, Database (the file), Timeout=10000 (ms to wait for another writer's lock)
+//   mssql   DRIVER, Server (host[,port]), Database, UID, PWD, APP (application name)
+//   oci     DRIVER, DBQ (TNS name), UID, PWD
+//   db2     DRIVER, DATABASE (alias), UID, PWD
 std::string odbcConnectionString(const DBIConnectParams& params, bool maskPassword);
 
 class DBIDatabase {
