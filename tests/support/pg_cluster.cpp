@@ -1,0 +1,168 @@
+#include "support/pg_cluster.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace hcs::test {
+namespace {
+
+constexpr const char* kBinDir = "/usr/lib/postgresql/15/bin";
+
+int freeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("socket() failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof(address);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot find a free loopback port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string shellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string readTail(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string all = text.str();
+  return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+}  // namespace
+
+bool PgCluster::available() { return std::filesystem::exists(std::string(kBinDir) + "/pg_ctl"); }
+
+PgCluster& PgCluster::shared() {
+  // Deliberately leaked and stopped by atexit: a function-local static would be destroyed after
+  // gtest's own statics, and stopping must also happen when a test calls exit().
+  static PgCluster* cluster = [] {
+    auto* created = new PgCluster();
+    created->start();
+    std::atexit([] { shared().stop(); });
+    return created;
+  }();
+  return *cluster;
+}
+
+PgCluster::PgCluster() = default;
+PgCluster::~PgCluster() { stop(); }
+
+std::string PgCluster::asServerUser(const std::string& command) const {
+  if (!runningAsRoot()) return command;
+  return "runuser -u postgres -- sh -c " + shellQuote(command);
+}
+
+void PgCluster::start() {
+  char pattern[] = "/tmp/hcs-pg-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  if (runningAsRoot()) {
+    passwd* pw = ::getpwnam("postgres");
+    if (pw == nullptr) throw std::runtime_error("no postgres user to run the test cluster as");
+    if (::chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) throw std::runtime_error("chown failed");
+  }
+  const std::string data = dir_ + "/data";
+  const std::string log = dir_ + "/server.log";
+  std::string initdb = std::string(kBinDir) + "/initdb -D " + shellQuote(data) +
+                       " -A trust -U postgres -E UTF8 --locale=C --no-sync > " +
+                       shellQuote(dir_ + "/initdb.log") + " 2>&1";
+  if (std::system(asServerUser(initdb).c_str()) != 0) {
+    std::string tail = readTail(dir_ + "/initdb.log");
+    stop();
+    throw std::runtime_error("initdb failed: " + tail);
+  }
+  // Another process may take the port between the probe and the server's bind: retry a few times.
+  for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
+    port_ = freeLoopbackPort();
+    std::string options = "-p " + std::to_string(port_) + " -k " + dir_ +
+                          " -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off"
+                          " -c full_page_writes=off -c max_connections=40";
+    std::string pgCtl = std::string(kBinDir) + "/pg_ctl -D " + shellQuote(data) + " -o " +
+                        shellQuote(options) + " -l " + shellQuote(log) + " -w -t 30 start > /dev/null 2>&1";
+    started_ = std::system(asServerUser(pgCtl).c_str()) == 0;
+  }
+  if (!started_) {
+    std::string tail = readTail(log);
+    stop();
+    throw std::runtime_error("cannot start the test PostgreSQL cluster: " + tail);
+  }
+  {
+    std::string create = std::string(kBinDir) + "/psql -X -q -h 127.0.0.1 -p " + std::to_string(port_) +
+                         " -U postgres -d postgres -c 'CREATE DATABASE hcs' > /dev/null 2>&1";
+    if (std::system(create.c_str()) != 0) {
+      stop();
+      throw std::runtime_error("cannot create the test database");
+    }
+  }
+}
+
+void PgCluster::psql(const std::string& sql) const {
+  std::string command = std::string(kBinDir) + "/psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " +
+                        std::to_string(port_) + " -U postgres -d " + database_ + " -c " + shellQuote(sql) +
+                        " > /dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("psql failed: " + sql);
+}
+
+void PgCluster::stop() {
+  if (started_) {
+    std::string pgCtl = std::string(kBinDir) + "/pg_ctl -D " + shellQuote(dir_ + "/data") +
+                        " -m immediate -w stop > /dev/null 2>&1";
+    (void)std::system(asServerUser(pgCtl).c_str());
+    started_ = false;
+  }
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    dir_.clear();
+  }
+}
+
+TempSqliteFile::TempSqliteFile() {
+  char pattern[] = "/tmp/hcs-sqlite-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  path_ = dir_ + "/test.db";
+}
+
+TempSqliteFile::~TempSqliteFile() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+}  // namespace hcs::test
+
+// The PostgreSQL ODBC driver keeps a few hundred bytes of error state per failed statement that it
+// never frees; that is the driver's, not ours. Lives in this file so it is linked whenever the
+// database fixtures are.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:psqlodbcw.so\n";
+}
