@@ -7,6 +7,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "config/settings.h"
+#include "db/qrm_db.h"
 #include "error/qrm_exception.h"
 #include "log/event_writer.h"
 #include "log/log_config.h"
@@ -47,6 +48,8 @@ void onLibraryLoad() {
   // The event writer sits below the settings, so it asks for the module name through this hook.
   setModuleNameLookup([](icu::UnicodeString& name) { return theSettings.getModuleName(name); });
   installLogFromEnvironment();
+  icu::UnicodeString module;
+  if (theSettings.getModuleName(module)) QRMDB::setModuleName(module);
   driverRegistry();  // enters the HTTP driver
 }
 
