@@ -20,11 +20,6 @@ OInterface* CalloutRegistry::find(int32_t key) const {
   return it == interfaces_.end() ? nullptr : it->second.get();
 }
 
-size_t CalloutRegistry::size() const {
-  std::shared_lock lock(mutex_);
-  return interfaces_.size();
-}
-
 CalloutRegistry& calloutRegistry() {
   static CalloutRegistry registry;
   return registry;

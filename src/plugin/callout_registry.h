@@ -24,7 +24,6 @@ class CalloutRegistry {
   bool insert(int32_t key, std::unique_ptr<OInterface> interface);
   // The interface filed under `key`, or nullptr.
   OInterface* find(int32_t key) const;
-  size_t size() const;
 
  private:
   mutable std::shared_mutex mutex_;
