@@ -7,7 +7,6 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "config/settings.h"
-#include "db/qrm_db.h"
 #include "error/qrm_exception.h"
 #include "log/event_writer.h"
 #include "log/log_config.h"
@@ -44,12 +43,13 @@ int32_t atHostBoundary(F&& body) {
 
 const char* pluginVersion() { return kVersion; }
 
+// Runs from the export file's static initialiser, which comes before those of the internal library: it
+// may only touch what is constant-initialised or built on first use (theSettings is neither, so the
+// event writer reads it later, through the lookup).
 void onLibraryLoad() {
   // The event writer sits below the settings, so it asks for the module name through this hook.
   setModuleNameLookup([](icu::UnicodeString& name) { return theSettings.getModuleName(name); });
   installLogFromEnvironment();
-  icu::UnicodeString module;
-  if (theSettings.getModuleName(module)) QRMDB::setModuleName(module);
   driverRegistry();  // enters the HTTP driver
 }
 
