@@ -13,7 +13,10 @@ namespace hcs {
 namespace {
 
 TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
-  service::ScoreServer server;
+  // The plugin keeps its connection open; a short keep-alive lets stop() end it promptly.
+  service::ScoreServer::Options options;
+  options.keepAliveSeconds = 1;
+  service::ScoreServer server(options);
   const int port = server.bind("127.0.0.1", 0);
   ASSERT_GT(port, 0);
   std::thread serving([&] { server.run(); });
