@@ -1,5 +1,7 @@
 #include "host/pairs.h"
 
+#include "service/score_document.h"
+
 namespace hcs::host {
 
 bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string& error) {
@@ -24,37 +26,16 @@ bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string&
   return true;
 }
 
-std::string xmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,
                          int typeId) {
-  return "<INIT><CONFIG_FILE>" + xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" + xmlEscape(node) +
-         "</NODE_NAME><ATTR_TYPE>" + xmlEscape(type) + "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) +
-         "</ATTR_TYPE_ID></INIT>";
+  return "<INIT><CONFIG_FILE>" + service::xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" +
+         service::xmlEscape(node) + "</NODE_NAME><ATTR_TYPE>" + service::xmlEscape(type) +
+         "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) + "</ATTR_TYPE_ID></INIT>";
 }
 
 std::string attributeRecord(int typeId, std::string_view value) {
-  return "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(typeId) + "</ATTR_TYPE_ID><VALUE>" + xmlEscape(value) +
-         "</VALUE></ATTRIBUTE>";
+  return "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(typeId) + "</ATTR_TYPE_ID><VALUE>" +
+         service::xmlEscape(value) + "</VALUE></ATTRIBUTE>";
 }
 
 std::string requestDocument(int line) {

@@ -20,8 +20,6 @@ struct AttributePair {
 // empty type.
 bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string& error);
 
-// `text` with &, < and > escaped for element content.
-std::string xmlEscape(std::string_view text);
 
 // The documents a host hands the plugin.
 std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,

@@ -1,11 +1,11 @@
 #include "service/score_document.h"
 
+#include <unicode/uchar.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
-
-#include <unicode/uchar.h>
 
 #include "service/similarity.h"
 
@@ -286,24 +286,29 @@ std::string scoreReply(double score) {
   return std::string("<SCORE_RESULT><SCORE>") + number + "</SCORE></SCORE_RESULT>";
 }
 
-std::string errorReply(std::string_view reason) {
-  std::string out = "<SCORE_RESULT><ERROR>";
-  for (char c : reason) {
+std::string xmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
     switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
       case '<':
         out += "&lt;";
         break;
       case '>':
         out += "&gt;";
         break;
-      case '&':
-        out += "&amp;";
-        break;
       default:
         out += c;
     }
   }
-  return out + "</ERROR></SCORE_RESULT>";
+  return out;
+}
+
+std::string errorReply(std::string_view reason) {
+  return "<SCORE_RESULT><ERROR>" + xmlEscape(reason) + "</ERROR></SCORE_RESULT>";
 }
 
 ServiceAnswer answerScoreRequest(std::string_view document) {

@@ -25,6 +25,8 @@ bool readScoreDocument(std::string_view document, ScoreInput& out, std::string& 
 std::string scoreReply(double score);
 // "<SCORE_RESULT><ERROR>reason</ERROR></SCORE_RESULT>" with the reason's markup characters escaped.
 std::string errorReply(std::string_view reason);
+// `text` with &, < and > escaped for element content.
+std::string xmlEscape(std::string_view text);
 
 // The whole service in one call: 200 and the score reply, or 400 and the error reply.
 struct ServiceAnswer {
