@@ -19,8 +19,15 @@ void buildParameterStore(CCMEParameterStore& destination, QRMDB* connection, con
                          const icu::UnicodeString& appName, const CCMEParameterDef* table, uint16_t rowCount);
 
 // The database branch of buildParameterStore: reads SYSTEM_PARAM through `connection` into its own
-// store and merges it with the loaded `iniStore` into `destination`.
+// store and merges it with the loaded `iniStore` into `destination`. Throws what reading the table and
+// validateStore throw.
 void buildFromDatabase(CCMEParameterStore& destination, QRMDB& connection, const CCMEParameterStore& iniStore,
                        const icu::UnicodeString& appName, const CCMEParameterDef* table, uint16_t rowCount);
+
+// Fills `destination` from both sources: the database's values, then the .ini file's for every
+// parameter still without a value or missing. Logs conflicts and defaulted parameters, then throws the
+// validateStore report when the destination's definitions are not met (`destination` stays filled).
+void mergeStores(CCMEParameterStore& destination, const CCMEParameterStore& databaseStore,
+                 const CCMEParameterStore& iniStore);
 
 }  // namespace hcs

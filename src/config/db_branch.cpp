@@ -1,15 +1,36 @@
 #include "config/build_store.h"
-
-#include "error/qrm_exception.h"
+#include "config/config_report.h"
+#include "config/db_store.h"
 
 namespace hcs {
 
-// Until the SYSTEM_PARAM store exists a named database cannot supply configuration; say so rather
-// than silently using the .ini file alone.
-void buildFromDatabase(CCMEParameterStore&, QRMDB&, const CCMEParameterStore&, const icu::UnicodeString&,
-                       const CCMEParameterDef*, uint16_t) {
-  throw QRM_Exception("", icu::UnicodeString(u"Reading configuration from SYSTEM_PARAM is not available"), 0,
-                      kSeverityCritical);
+void buildFromDatabase(CCMEParameterStore& destination, QRMDB& connection, const CCMEParameterStore& iniStore,
+                       const icu::UnicodeString& appName, const CCMEParameterDef* table, uint16_t rowCount) {
+  CCMEParameterDBStore databaseStore(connection, appName, table, rowCount);
+  // Read again even though setup may have read it: setup kept only the definitions.
+  databaseStore.load();
+  mergeStores(destination, databaseStore, iniStore);
+}
+
+void mergeStores(CCMEParameterStore& destination, const CCMEParameterStore& databaseStore,
+                 const CCMEParameterStore& iniStore) {
+  destination.setSection(databaseStore.section());
+  checkConflicts(databaseStore, iniStore);
+  destination.copyFrom(databaseStore);
+  // The .ini file only fills gaps: a value from the database is never replaced.
+  for (const auto& [key, record] : destination.records()) {
+    if (record.hasValue) continue;
+    const CCMEParameterRecord* ini = iniStore.findRecord(key);
+    if (ini == nullptr || !ini->hasValue) continue;
+    CCMEParameterRecord* target = destination.findRecord(key);
+    target->currentValue = ini->currentValue;
+    target->hasValue = true;
+  }
+  for (const auto& [key, ini] : iniStore.records()) {
+    if (destination.findRecord(key) == nullptr) destination.setValue(ini.group, ini.name, ini.value(), true);
+  }
+  logDefaulted(destination);
+  validateStore(destination);
 }
 
 }  // namespace hcs

@@ -1,13 +1,14 @@
 #include "plugin/init_database.h"
 
-#include "error/qrm_exception.h"
+#include "db/qrm_db.h"
 
 namespace hcs {
 
-// Until the database layer is part of the plugin, a named database cannot be opened; initPlugin then
-// reports "Unable to open database …" instead of silently ignoring the configured table.
-std::shared_ptr<QRMDB> openInitDatabase(const icu::UnicodeString&) {
-  throw QRM_Exception("", icu::UnicodeString(u"Database access is not available in this build"), 999, 4);
+std::shared_ptr<QRMDB> openInitDatabase(const icu::UnicodeString& uri) {
+  auto database = std::make_shared<QRMDB>(uri);
+  // -1 means a lesser failure was absorbed; the store then reads what it can through this connection.
+  database->open();
+  return database;
 }
 
 }  // namespace hcs

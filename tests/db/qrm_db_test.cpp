@@ -44,10 +44,7 @@ class QRMDBTest : public ::testing::TestWithParam<std::string> {
 
   // Runs statements on a separate session and commits them, so every QRMDB sees the result.
   void committed(const std::vector<std::string>& statements) {
-    auto database = openDatabase(target_.params);
-    ASSERT_TRUE(database->isValid()) << database->status().message();
-    for (const std::string& sql : statements) ASSERT_TRUE(database->connection()->executeSql(sql)) << sql;
-    ASSERT_TRUE(database->connection()->commitTransaction());
+    ASSERT_NO_THROW(test::runCommitted(target_, statements));
   }
 
   std::string table(const std::string& base) {

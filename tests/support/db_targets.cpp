@@ -1,5 +1,7 @@
 #include "support/db_targets.h"
 
+#include <stdexcept>
+
 #include "db/dbi/odbc_database.h"
 #include "error/sql_exception.h"
 #include "support/pg_cluster.h"
@@ -27,6 +29,15 @@ DbTarget makeDbTarget(const std::string& scheme, const std::string& sqliteFile) 
     target.uri = "sqlite://" + sqliteFile;
   }
   return target;
+}
+
+void runCommitted(const DbTarget& target, const std::vector<std::string>& statements) {
+  auto database = openDatabase(target.params);
+  if (!database->isValid()) throw std::runtime_error("cannot connect: " + database->status().message());
+  for (const std::string& sql : statements) {
+    if (!database->connection()->executeSql(sql)) throw std::runtime_error("failed: " + sql);
+  }
+  if (!database->connection()->commitTransaction()) throw std::runtime_error("commit failed");
 }
 
 }  // namespace hcs::test

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/dbi/dbi.h"
 
@@ -18,5 +19,9 @@ struct DbTarget {
 // Builds the target for `scheme`; `sqliteFile` is used for "sqlite". Starts the PostgreSQL cluster on
 // first use.
 DbTarget makeDbTarget(const std::string& scheme, const std::string& sqliteFile);
+
+// Runs `statements` on a session of its own and commits them, so every later connection sees them.
+// Throws std::runtime_error naming the statement that failed.
+void runCommitted(const DbTarget& target, const std::vector<std::string>& statements);
 
 }  // namespace hcs::test
