@@ -38,28 +38,33 @@ bool parseBool(const icu::UnicodeString& text) {
   return upper == u"YES" || upper == u"Y" || upper == u"TRUE" || upper == u"T" || upper == u"1";
 }
 
-void checkConflicts(const CCMEParameterStore& databaseStore, const CCMEParameterStore& iniStore) {
-  QRM_Exception report;
-  bool started = false;
+std::vector<ParameterConflict> findConflicts(const CCMEParameterStore& databaseStore,
+                                             const CCMEParameterStore& iniStore) {
+  std::vector<ParameterConflict> conflicts;
   for (const auto& [key, database] : databaseStore.records()) {
     const CCMEParameterRecord* ini = iniStore.findRecord(key);
-    if (ini == nullptr || !conflict(database, *ini)) continue;
-    if (!started) {
-      report = QRM_Exception("", kReportHeading, 0, 4);
-      addLine(report, u"  Conflicting parameters: ");
-      started = true;
-    }
-    if (database.hidden) {
+    if (ini != nullptr && conflict(database, *ini)) conflicts.push_back({&database, ini});
+  }
+  return conflicts;
+}
+
+void checkConflicts(const CCMEParameterStore& databaseStore, const CCMEParameterStore& iniStore) {
+  const std::vector<ParameterConflict> conflicts = findConflicts(databaseStore, iniStore);
+  if (conflicts.empty()) return;
+  QRM_Exception report("", kReportHeading, 0, 4);
+  addLine(report, u"  Conflicting parameters: ");
+  for (const auto& [database, ini] : conflicts) {
+    if (database->hidden) {
       addLine(report, u"[...]");
       continue;
     }
     icu::UnicodeString line(u"    ");
-    line.append(database.group).append(u":").append(database.name).append(u" (");
-    line.append(database.description.isEmpty() ? database.name : database.description);
-    line.append(u") [").append(database.value()).append(u"] vs. [").append(ini->value()).append(u"]");
+    line.append(database->group).append(u":").append(database->name).append(u" (");
+    line.append(database->description.isEmpty() ? database->name : database->description);
+    line.append(u") [").append(database->value()).append(u"] vs. [").append(ini->value()).append(u"]");
     addLine(report, line);
   }
-  if (started) report.log(1, false, true);
+  report.log(1, false, true);
 }
 
 void logDefaulted(const CCMEParameterStore& store) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <unicode/unistr.h>
 
 #include "config/parameter_store.h"
@@ -9,9 +11,19 @@ namespace hcs {
 // True when the upper-cased text is "YES", "Y", "TRUE", "T" or "1".
 bool parseBool(const icu::UnicodeString& text);
 
-// Logs (level 1, one message) every parameter both stores give a value that differs in meaning:
-// BOOLEAN and INTEGER values are compared as such, others as exact text. Hidden parameters appear as
-// "[...]" only. Never throws for what it finds.
+// A parameter both stores give values that differ in meaning: BOOLEAN and INTEGER values (either side's
+// stored type) are compared as such, others as exact text. A side without a value never conflicts.
+struct ParameterConflict {
+  const CCMEParameterRecord* database;
+  const CCMEParameterRecord* ini;
+};
+
+// Every conflict, in key order. The pointers are valid while both stores are unchanged.
+std::vector<ParameterConflict> findConflicts(const CCMEParameterStore& databaseStore,
+                                             const CCMEParameterStore& iniStore);
+
+// Logs (level 1, one message) every conflict of findConflicts. Hidden parameters appear as "[...]"
+// only. Never throws for what it finds.
 void checkConflicts(const CCMEParameterStore& databaseStore, const CCMEParameterStore& iniStore);
 
 // One debug line per parameter that is neither hidden nor required and falls back to its default.

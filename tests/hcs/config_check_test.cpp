@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
+#include "db/qrm_mem_table.h"
+#include "support/db_targets.h"
+#include "support/pg_cluster.h"
 #include "error/qrm_exception.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -60,6 +63,55 @@ TEST(CheckConfig, ListsEveryCalloutWithItsVerdict) {
   EXPECT_EQ(report.entries[1].uri, "http://127.0.0.1:8080/score");
   EXPECT_EQ(report.entries[1].problem, "");
   EXPECT_THROW(checkConfig(dir.file("missing.ini"), ""), QRM_Exception);
+}
+
+class CheckConfigWithDatabase : public ::testing::Test {
+ protected:
+  void SetUp() override { DBIndexer::instance().reset(); }
+  void TearDown() override { DBIndexer::instance().reset(); }
+
+  test::TempSqliteFile sqlite_;
+  test::DbTarget target_ = test::makeDbTarget("sqlite", sqlite_.path());
+  test::TempDir dir_;
+};
+
+TEST_F(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
+  test::runCommitted(target_, {"CREATE TABLE SYSTEM_PARAM (PARAM_GROUP TEXT, PARAM_CODE TEXT, CURRENT_VALUE TEXT, "
+                               "DEFAULT_VALUE TEXT, DATA_TYPE TEXT)",
+                               "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'NAME', 'http://db/name', NULL, 'STRING')",
+                               "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'EMAIL', 'https://db/', NULL, 'STRING')",
+                               "INSERT INTO SYSTEM_PARAM VALUES ('LIMITS', 'RETRIES', '010', NULL, 'INTEGER')"});
+  const std::string ini = dir_.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n"
+                                              "[LIMITS]\nRETRIES=10\n");
+  const ConfigReport report = checkConfig(ini, "", target_.uri);
+  EXPECT_TRUE(report.withDatabase);
+  EXPECT_EQ(report.databaseParameters, 3u);
+  ASSERT_EQ(report.entries.size(), 3u);
+  const auto expect = [&](size_t i, const char* type, const char* uri, ValueSource source, bool ok) {
+    EXPECT_EQ(report.entries[i].attrType, type);
+    EXPECT_EQ(report.entries[i].uri, uri);
+    EXPECT_EQ(report.entries[i].source, source) << type;
+    EXPECT_EQ(report.entries[i].problem.empty(), ok) << type;
+  };
+  expect(0, "EMAIL", "https://db/", ValueSource::kDatabase, false);
+  expect(1, "NAME", "http://db/name", ValueSource::kDatabase, true);
+  expect(2, "PHONE", "http://ini/phone", ValueSource::kIni, true);
+  // 010 against 10 is the same INTEGER: only NAME conflicts.
+  ASSERT_EQ(report.conflicts.size(), 1u);
+  EXPECT_EQ(report.conflicts[0].key, "ATTR_URI:NAME");
+  EXPECT_EQ(report.conflicts[0].databaseValue, "http://db/name");
+  EXPECT_EQ(report.conflicts[0].iniValue, "http://ini/name");
+}
+
+TEST_F(CheckConfigWithDatabase, UnopenableDatabaseIsNamedWithItsPasswordMasked) {
+  const std::string ini = dir_.write("c.ini", "[ATTR_URI]\nNAME=http://ini/name\n");
+  try {
+    checkConfig(ini, "", "pg://scott:tiger@127.0.0.1:1/hcs");
+    FAIL() << "no exception";
+  } catch (const QRM_Exception& e) {
+    EXPECT_STREQ(e.what(), "Unable to open database specified in the following URI [pg://scott:****@127.0.0.1:1/hcs]");
+    for (int32_t i = 0; i < e.entryCount(); ++i) EXPECT_EQ(e.entry(i).narrowText().find("tiger"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "service/score_server.h"
+#include "support/db_targets.h"
+#include "support/pg_cluster.h"
 
 namespace hcs {
 namespace {
@@ -55,6 +57,46 @@ TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
                           reply, 4096),
             0);
   EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>0.9806</SCORE></SCORE_RESULT>");
+
+  server.stop();
+  serving.join();
+}
+
+TEST(PluginHost, ScoresThroughTheCalloutSystemParamNamesOverTheIniFile) {
+  service::ScoreServer::Options options;
+  options.keepAliveSeconds = 1;
+  service::ScoreServer server(options);
+  const int port = server.bind("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  std::thread serving([&] { server.run(); });
+
+  test::TempSqliteFile sqlite;
+  const test::DbTarget target = test::makeDbTarget("sqlite", sqlite.path());
+  test::runCommitted(target, {"CREATE TABLE SYSTEM_PARAM (PARAM_GROUP TEXT, PARAM_CODE TEXT, CURRENT_VALUE TEXT, "
+                              "DEFAULT_VALUE TEXT, DATA_TYPE TEXT)",
+                              "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'name', 'http://127.0.0.1:" +
+                                  std::to_string(port) + "/score', NULL, 'STRING')"});
+  test::TempDir dir;
+  // Nothing listens on port 9: only the table's callout can score.
+  const std::string ini = dir.write("host.ini", "[ATTR_URI]\nNAME = http://127.0.0.1:9/score\n");
+
+  std::string error;
+  const auto plugin = host::PluginLibrary::open(HCS_PLUGIN_PATH, error);
+  ASSERT_NE(plugin, nullptr) << error;
+  const std::string init = "<INIT><DB_CONNECTION>" + target.uri + "</DB_CONNECTION><CONFIG_FILE>" + ini +
+                           "</CONFIG_FILE><ATTR_TYPE>NAME</ATTR_TYPE><ATTR_TYPE_ID>15</ATTR_TYPE_ID></INIT>";
+  char errorText[1024] = "";
+  ASSERT_EQ(plugin->initPlugin(init.data(), static_cast<int32_t>(init.size()), errorText), 0) << errorText;
+
+  const std::string request = host::requestDocument(1);
+  const std::string record = host::attributeRecord(15, "Martha Jones");
+  char reply[4097] = "";
+  EXPECT_EQ(plugin->score(request.data(), static_cast<int32_t>(request.size()), record.data(),
+                          static_cast<int32_t>(record.size()), record.data(), static_cast<int32_t>(record.size()),
+                          reply, 4096),
+            0)
+      << reply;
+  EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>1.0000</SCORE></SCORE_RESULT>");
 
   server.stop();
   serving.join();

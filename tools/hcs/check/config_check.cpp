@@ -1,7 +1,15 @@
 #include "check/config_check.h"
 
+#include <memory>
+
 #include "config/build_store.h"
+#include "config/config_report.h"
+#include "config/db_store.h"
+#include "config/ini_store.h"
 #include "config/parameter_store.h"
+#include "db/qrm_db.h"
+#include "error/qrm_exception.h"
+#include "util/format.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -51,15 +59,54 @@ std::string httpUriProblem(const std::string& uri) {
   return reason.empty() ? "not an acceptable http URI" : reason;
 }
 
-ConfigReport checkConfig(const std::string& iniFile, const std::string& node) {
+namespace {
+
+std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
+  auto database = std::make_shared<QRMDB>(UCString(uri));
+  try {
+    database->open();
+  } catch (QRM_Exception& e) {
+    icu::UnicodeString text;
+    formatUnicode(text, u"Unable to open database specified in the following URI [%S]", maskedUri(UCString(uri)));
+    QRM_Exception failure("", text, 0, e.severity());
+    for (int32_t i = 0; i < e.entryCount(); ++i) failure.addText("", e.entry(i).text(), 0, -1);
+    throw failure;
+  }
+  return database;
+}
+
+}  // namespace
+
+ConfigReport checkConfig(const std::string& iniFile, const std::string& node, const std::string& databaseUri) {
+  const UCString appName(node);
   CCMEParameterMemoryStore store;
-  buildParameterStore(store, nullptr, iniFile.c_str(), UCString(node), nullptr, 0);
   ConfigReport report;
+  std::shared_ptr<QRMDB> database;
+  std::unique_ptr<CCMEParameterDBStore> databaseStore;
+  if (databaseUri.empty()) {
+    buildParameterStore(store, nullptr, iniFile.c_str(), appName, nullptr, 0);
+  } else {
+    // The plugin's database branch, step by step, so the two sources stay at hand for the report.
+    CCMEParameterINIStore iniStore(iniFile.c_str(), appName, nullptr, 0);
+    iniStore.load();
+    database = openDatabase(databaseUri);
+    databaseStore = std::make_unique<CCMEParameterDBStore>(*database, appName, nullptr, 0);
+    databaseStore->load();
+    for (const auto& [databaseRecord, iniRecord] : findConflicts(*databaseStore, iniStore)) {
+      report.conflicts.push_back({toStdString(databaseRecord->group) + ":" + toStdString(databaseRecord->name),
+                                  toStdString(databaseRecord->value()), toStdString(iniRecord->value())});
+    }
+    mergeStores(store, *databaseStore, iniStore);
+    report.withDatabase = true;
+    report.databaseParameters = databaseStore->records().size();
+  }
   report.section = toStdString(store.section());
   const icu::UnicodeString prefix = CCMEParameterStore::makeKey(u"ATTR_URI", u"", false);
   for (const auto& [key, record] : store.records()) {
     if (!key.startsWith(prefix)) continue;
-    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), ""};
+    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), "", ValueSource::kIni};
+    const CCMEParameterRecord* fromTable = databaseStore ? databaseStore->findRecord(key) : nullptr;
+    if (fromTable != nullptr && fromTable->hasValue) entry.source = ValueSource::kDatabase;
     entry.problem = httpUriProblem(entry.uri);
     report.entries.push_back(std::move(entry));
   }

@@ -8,19 +8,36 @@ namespace hcs::check {
 // Why the callout check refuses `uri` (UTF-8), in a few words; "" when isHttpUri accepts it.
 std::string httpUriProblem(const std::string& uri);
 
+enum class ValueSource { kIni, kDatabase };
+
 struct CalloutEntry {
-  std::string attrType;  // the name as written in the file
+  std::string attrType;  // the name as written in the source it came from
   std::string uri;
   std::string problem;  // "" when accepted
+  ValueSource source = ValueSource::kIni;
+};
+
+// A parameter SYSTEM_PARAM and the .ini file give different values; the database's is used.
+struct ConfigConflict {
+  std::string key;  // GROUP:NAME as the table writes it
+  std::string databaseValue;
+  std::string iniValue;
 };
 
 struct ConfigReport {
   std::string section;  // the application section the plugin would use
   std::vector<CalloutEntry> entries;
+  bool withDatabase = false;
+  std::size_t databaseParameters = 0;  // parameters SYSTEM_PARAM gave
+  std::vector<ConfigConflict> conflicts;
 };
 
-// Reads `iniFile` as the plugin's initialisation does (application name `node`, no database) and
-// lists every ATTR_URI entry in key order. Throws the configuration's QRM_Exception records.
-ConfigReport checkConfig(const std::string& iniFile, const std::string& node);
+// Reads the configuration as the plugin's initialisation does (application name `node`; the
+// SYSTEM_PARAM table of `databaseUri` as well when not empty) and lists every ATTR_URI entry in key
+// order with the source of its value, and every conflict between the two sources. Throws the
+// configuration's QRM_Exception records; a database that cannot be opened throws its record with the
+// entry "Unable to open database specified in the following URI [...]" (password masked) in front.
+ConfigReport checkConfig(const std::string& iniFile, const std::string& node,
+                         const std::string& databaseUri = "");
 
 }  // namespace hcs::check
