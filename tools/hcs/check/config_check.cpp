@@ -62,6 +62,7 @@ std::string httpUriProblem(const std::string& uri) {
 namespace {
 
 std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
+  QRMDB::setModuleName(u"hcs");  // names the session for whoever watches the database
   auto database = std::make_shared<QRMDB>(UCString(uri));
   try {
     database->open();
