@@ -52,6 +52,9 @@ TEST(HostDocuments, EscapeValues) {
   EXPECT_EQ(initDocument("a&b.ini", "", "NAME", 1),
             "<INIT><CONFIG_FILE>a&amp;b.ini</CONFIG_FILE><NODE_NAME></NODE_NAME><ATTR_TYPE>NAME</ATTR_TYPE>"
             "<ATTR_TYPE_ID>1</ATTR_TYPE_ID></INIT>");
+  EXPECT_EQ(initDocument("a.ini", "N", "T", 2, "pg://u:p&q@h/db"),
+            "<INIT><DB_CONNECTION>pg://u:p&amp;q@h/db</DB_CONNECTION><CONFIG_FILE>a.ini</CONFIG_FILE>"
+            "<NODE_NAME>N</NODE_NAME><ATTR_TYPE>T</ATTR_TYPE><ATTR_TYPE_ID>2</ATTR_TYPE_ID></INIT>");
 }
 
 TEST(PluginLibrary, LoadsThePluginLikeAHost) {

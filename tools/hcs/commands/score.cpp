@@ -22,6 +22,7 @@ struct ScoreOptions {
   std::string config;
   std::string pairs;
   std::string node;
+  std::string db;
   std::string plugin = HCS_DEFAULT_PLUGIN;
   uint32_t maxResult = 4096;
   std::vector<std::string> types;  // NAME:ID, fixing a type's ATTR_TYPE_ID
@@ -86,7 +87,7 @@ int scorePairs(const ScoreOptions& options) {
       typeIds[pair.type] = nextId;
     }
     const int id = typeIds[pair.type];
-    const std::string document = host::initDocument(options.config, options.node, pair.type, id);
+    const std::string document = host::initDocument(options.config, options.node, pair.type, id, options.db);
     char errorText[1024] = "";
     int32_t result;
     try {
@@ -145,6 +146,7 @@ void addScoreCommand(CLI::App& app, int& status) {
   command->add_option("--pairs", options->pairs, "pairs file: type, inbound value, matched value per line")
       ->required();
   command->add_option("--node", options->node, "application name (NODE_NAME)");
+  command->add_option("--db", options->db, "database whose SYSTEM_PARAM table the plugin reads too (DB_CONNECTION)");
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->add_option("--max-result", options->maxResult, "largest reply accepted, in bytes")
       ->check(CLI::Range(1u, 64u << 20))

@@ -27,8 +27,10 @@ bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string&
 }
 
 std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,
-                         int typeId) {
-  return "<INIT><CONFIG_FILE>" + service::xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" +
+                         int typeId, std::string_view database) {
+  const std::string connection =
+      database.empty() ? "" : "<DB_CONNECTION>" + service::xmlEscape(database) + "</DB_CONNECTION>";
+  return "<INIT>" + connection + "<CONFIG_FILE>" + service::xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" +
          service::xmlEscape(node) + "</NODE_NAME><ATTR_TYPE>" + service::xmlEscape(type) +
          "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) + "</ATTR_TYPE_ID></INIT>";
 }
