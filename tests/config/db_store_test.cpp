@@ -15,8 +15,8 @@
 #include "db/qrm_mem_table.h"
 #include "error/qrm_exception.h"
 #include "support/capturing_dispatcher.h"
+#include "support/database_fixture.h"
 #include "support/db_targets.h"
-#include "support/pg_cluster.h"
 #include "support/scripted_database.h"
 #include "util/ucstring.h"
 
@@ -34,32 +34,15 @@ TEST(DBConfig, SelectTextJoinsTheColumnsWithoutFilterOrOrder) {
 }
 
 // The SYSTEM_PARAM table on a real database, rebuilt for every test.
-class SystemParamStore : public ::testing::TestWithParam<std::string> {
+class SystemParamStore : public test::RealDatabaseTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == "pg" && !test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
-    DBIndexer::instance().reset();
-    target_ = test::makeDbTarget(GetParam(), sqlite_.path());
-  }
-  void TearDown() override { DBIndexer::instance().reset(); }
-
-  void table(const std::vector<std::string>& rows) {
-    std::vector<std::string> statements{
-        "DROP TABLE IF EXISTS SYSTEM_PARAM",
-        "CREATE TABLE SYSTEM_PARAM (PARAM_GROUP VARCHAR(64), PARAM_CODE VARCHAR(64), CURRENT_VALUE VARCHAR(255), "
-        "DEFAULT_VALUE VARCHAR(255), DATA_TYPE VARCHAR(16))"};
-    for (const std::string& row : rows) statements.push_back("INSERT INTO SYSTEM_PARAM VALUES (" + row + ")");
-    test::runCommitted(target_, statements);
-  }
+  void table(const std::vector<std::string>& rows) { test::createSystemParam(target_, rows); }
 
   std::unique_ptr<QRMDB> open() {
     auto db = std::make_unique<QRMDB>(UCString(target_.uri));
     EXPECT_EQ(db->open(), 0);
     return db;
   }
-
-  test::TempSqliteFile sqlite_;
-  test::DbTarget target_;
 };
 
 TEST_P(SystemParamStore, ReadsEveryRowOneParameterPerKeyLastRowWinning) {

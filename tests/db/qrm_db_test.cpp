@@ -8,6 +8,7 @@
 #include "db/qrm_mem_table.h"
 #include "db/string_table_row.h"
 #include "support/capturing_dispatcher.h"
+#include "support/database_fixture.h"
 #include "support/db_targets.h"
 #include "support/pg_cluster.h"
 #include "util/ucstring.h"
@@ -26,15 +27,8 @@ std::vector<std::vector<std::string>> readCursor(QRMCursor& cursor) {
 }
 
 // Each test gets a fresh index-metadata state and a QRMDB on the real database named by the parameter.
-class QRMDBTest : public ::testing::TestWithParam<std::string> {
+class QRMDBTest : public test::RealDatabaseTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == "pg" && !test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
-    DBIndexer::instance().reset();
-    target_ = test::makeDbTarget(GetParam(), sqlite_.path());
-  }
-  void TearDown() override { DBIndexer::instance().reset(); }
-
   std::unique_ptr<QRMDB> openDb(const std::string& query = "") {
     std::string uri = target_.uri + (query.empty() ? "" : "?" + query);
     auto db = std::make_unique<QRMDB>(UCString(uri));
@@ -53,9 +47,6 @@ class QRMDBTest : public ::testing::TestWithParam<std::string> {
       c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
     return name;
   }
-
-  test::TempSqliteFile sqlite_;
-  test::DbTarget target_;
 };
 
 TEST_P(QRMDBTest, OpenConnectsAndRunsInsideATransactionThatCloseRollsBack) {

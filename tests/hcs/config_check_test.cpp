@@ -76,11 +76,9 @@ class CheckConfigWithDatabase : public ::testing::Test {
 };
 
 TEST_F(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
-  test::runCommitted(target_, {"CREATE TABLE SYSTEM_PARAM (PARAM_GROUP TEXT, PARAM_CODE TEXT, CURRENT_VALUE TEXT, "
-                               "DEFAULT_VALUE TEXT, DATA_TYPE TEXT)",
-                               "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'NAME', 'http://db/name', NULL, 'STRING')",
-                               "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'EMAIL', 'https://db/', NULL, 'STRING')",
-                               "INSERT INTO SYSTEM_PARAM VALUES ('LIMITS', 'RETRIES', '010', NULL, 'INTEGER')"});
+  test::createSystemParam(target_, {"'ATTR_URI', 'NAME', 'http://db/name', NULL, 'STRING'",
+                                    "'ATTR_URI', 'EMAIL', 'https://db/', NULL, 'STRING'",
+                                    "'LIMITS', 'RETRIES', '010', NULL, 'INTEGER'"});
   const std::string ini = dir_.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n"
                                               "[LIMITS]\nRETRIES=10\n");
   const ConfigReport report = checkConfig(ini, "", target_.uri);

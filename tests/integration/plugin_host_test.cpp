@@ -14,14 +14,36 @@
 namespace hcs {
 namespace {
 
+// The reference service on a free loopback port, served from its own thread while alive.
+class RunningService {
+ public:
+  RunningService() : server_(options()), port_(server_.bind("127.0.0.1", 0)) {
+    if (port_ > 0) serving_ = std::thread([this] { server_.run(); });
+  }
+  ~RunningService() {
+    if (!serving_.joinable()) return;
+    server_.stop();
+    serving_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  static service::ScoreServer::Options options() {
+    // The plugin keeps its connection open; a short keep-alive lets stop() end it promptly.
+    service::ScoreServer::Options options;
+    options.keepAliveSeconds = 1;
+    return options;
+  }
+
+  service::ScoreServer server_;
+  int port_;
+  std::thread serving_;
+};
+
 TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
-  // The plugin keeps its connection open; a short keep-alive lets stop() end it promptly.
-  service::ScoreServer::Options options;
-  options.keepAliveSeconds = 1;
-  service::ScoreServer server(options);
-  const int port = server.bind("127.0.0.1", 0);
+  RunningService service;
+  const int port = service.port();
   ASSERT_GT(port, 0);
-  std::thread serving([&] { server.run(); });
 
   std::string error;
   const auto plugin = host::PluginLibrary::open(HCS_PLUGIN_PATH, error);
@@ -57,25 +79,17 @@ TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
                           reply, 4096),
             0);
   EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>0.9806</SCORE></SCORE_RESULT>");
-
-  server.stop();
-  serving.join();
 }
 
 TEST(PluginHost, ScoresThroughTheCalloutSystemParamNamesOverTheIniFile) {
-  service::ScoreServer::Options options;
-  options.keepAliveSeconds = 1;
-  service::ScoreServer server(options);
-  const int port = server.bind("127.0.0.1", 0);
+  RunningService service;
+  const int port = service.port();
   ASSERT_GT(port, 0);
-  std::thread serving([&] { server.run(); });
 
   test::TempSqliteFile sqlite;
   const test::DbTarget target = test::makeDbTarget("sqlite", sqlite.path());
-  test::runCommitted(target, {"CREATE TABLE SYSTEM_PARAM (PARAM_GROUP TEXT, PARAM_CODE TEXT, CURRENT_VALUE TEXT, "
-                              "DEFAULT_VALUE TEXT, DATA_TYPE TEXT)",
-                              "INSERT INTO SYSTEM_PARAM VALUES ('ATTR_URI', 'name', 'http://127.0.0.1:" +
-                                  std::to_string(port) + "/score', NULL, 'STRING')"});
+  test::createSystemParam(target, {"'ATTR_URI', 'name', 'http://127.0.0.1:" + std::to_string(port) +
+                                   "/score', NULL, 'STRING'"});
   test::TempDir dir;
   // Nothing listens on port 9: only the table's callout can score.
   const std::string ini = dir.write("host.ini", "[ATTR_URI]\nNAME = http://127.0.0.1:9/score\n");
@@ -97,9 +111,6 @@ TEST(PluginHost, ScoresThroughTheCalloutSystemParamNamesOverTheIniFile) {
             0)
       << reply;
   EXPECT_STREQ(reply, "<SCORE_RESULT><SCORE>1.0000</SCORE></SCORE_RESULT>");
-
-  server.stop();
-  serving.join();
 }
 
 }  // namespace

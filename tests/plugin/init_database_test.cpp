@@ -6,13 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "../config/ini_fixture.h"
-#include "db/qrm_mem_table.h"
 #include "error/qrm_exception.h"
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
 #include "support/capturing_dispatcher.h"
+#include "support/database_fixture.h"
 #include "support/db_targets.h"
-#include "support/pg_cluster.h"
 #include "transport/http_interface.h"
 
 namespace hcs {
@@ -27,23 +26,9 @@ bool contains(const std::vector<std::string>& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
-class InitPluginDatabase : public ::testing::TestWithParam<std::string> {
+class InitPluginDatabase : public test::RealDatabaseTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == "pg" && !test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
-    DBIndexer::instance().reset();
-    target_ = test::makeDbTarget(GetParam(), sqlite_.path());
-  }
-  void TearDown() override { DBIndexer::instance().reset(); }
-
-  void systemParam(const std::vector<std::string>& rows) {
-    std::vector<std::string> statements{
-        "DROP TABLE IF EXISTS SYSTEM_PARAM",
-        "CREATE TABLE SYSTEM_PARAM (PARAM_GROUP VARCHAR(64), PARAM_CODE VARCHAR(64), CURRENT_VALUE VARCHAR(255), "
-        "DEFAULT_VALUE VARCHAR(255), DATA_TYPE VARCHAR(16))"};
-    for (const std::string& row : rows) statements.push_back("INSERT INTO SYSTEM_PARAM VALUES (" + row + ")");
-    test::runCommitted(target_, statements);
-  }
+  void systemParam(const std::vector<std::string>& rows) { test::createSystemParam(target_, rows); }
 
   // Through the exported entry's own body, so the test's log dispatcher sees what the plugin logs.
   InitResult init(const std::string& type, int id, const std::string& uri = "") {
@@ -65,8 +50,6 @@ class InitPluginDatabase : public ::testing::TestWithParam<std::string> {
   // Registry keys are process-wide: each parameter gets its own range.
   int key(int n) const { return (GetParam() == "pg" ? 9100 : 9200) + n; }
 
-  test::TempSqliteFile sqlite_;
-  test::DbTarget target_;
   test::TempDir dir_;
   std::string ini_ = dir_.write("app.ini",
                                 "[ATTR_URI]\nNAME=http://127.0.0.1:9/ini-name\nPHONE=http://127.0.0.1:9/ini-phone\n");

@@ -24,4 +24,8 @@ DbTarget makeDbTarget(const std::string& scheme, const std::string& sqliteFile);
 // Throws std::runtime_error naming the statement that failed.
 void runCommitted(const DbTarget& target, const std::vector<std::string>& statements);
 
+// (Re)creates SYSTEM_PARAM (PARAM_GROUP, PARAM_CODE, CURRENT_VALUE, DEFAULT_VALUE, DATA_TYPE) holding
+// `rows`, each the SQL text of one VALUES list ("'ATTR_URI', 'NAME', 'http://h/', NULL, 'STRING'").
+void createSystemParam(const DbTarget& target, const std::vector<std::string>& rows);
+
 }  // namespace hcs::test
