@@ -175,19 +175,5 @@ TEST(MergeStores, DatabaseWinsIniFillsGapsAndDefaultsAreLogged) {
   for (const std::string& line : lines) EXPECT_EQ(line.find("KEY"), std::string::npos) << line;
 }
 
-TEST(MergeStores, RequiredParameterNoSourceGivesFailsAfterFilling) {
-  const CCMEParameterDef defs[] = {{"ATTR_URI", "PHONE", "STRING", "", "", "Y", "N"}};
-  CCMEParameterMemoryStore destination, database, ini;
-  destination.setup(u"", defs, 1);
-  put(ini, u"ATTR_URI", u"NAME", u"http://ini/name");
-  try {
-    mergeStores(destination, database, ini);
-    FAIL() << "no report";
-  } catch (const QRM_Exception& e) {
-    EXPECT_EQ(entryTexts(e), (std::vector<std::string>{kHeading, "  Missing required parameters: ", "PHONE"}));
-  }
-  EXPECT_EQ(toStdString(destination.getParameter(u"ATTR_URI", u"NAME")), "http://ini/name");
-}
-
 }  // namespace
 }  // namespace hcs

@@ -82,14 +82,6 @@ TEST_P(InitPluginDatabase, EmptyTableLeavesTheIniAlone) {
   EXPECT_FALSE(contains(log.allLines(), "Conflicting parameters"));
 }
 
-TEST_P(InitPluginDatabase, DatabaseValueIsCheckedLikeAnyOther) {
-  systemParam({"'ATTR_URI', 'NAME', 'ftp://127.0.0.1/x', NULL, 'STRING'"});
-  const InitResult r = init("NAME", key(5));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.error, "<ERROR>Malformed HTTP Callout URI: [ftp://127.0.0.1/x]</ERROR>");
-  EXPECT_EQ(calloutRegistry().find(key(5)), nullptr);
-}
-
 TEST_P(InitPluginDatabase, FailedTableReadLeavesAsTheDatabaseRecord) {
   test::runCommitted(target_, {"DROP TABLE IF EXISTS SYSTEM_PARAM"});
   try {
