@@ -67,17 +67,21 @@ TEST_P(QRMDBTest, OpenConnectsAndRunsInsideATransactionThatCloseRollsBack) {
   EXPECT_THROW(cursor.open(again.get(), u"SELECT a FROM rolled", true), QRMSQL_Exception);
 }
 
-TEST(QRMDBPostgres, SessionCarriesTheApplicationName) {
+TEST(QRMDBPostgres, SessionCarriesTheApplicationNameAndAStatementTimeout) {
   if (!test::PgCluster::available()) GTEST_SKIP() << "PostgreSQL 15 is not installed";
   DBIndexer::instance().reset();
   test::DbTarget target = test::makeDbTarget("pg", "");
-  QRMDB::setModuleName(u"scorer");
+  // Blanks and quotes in the module name stay inside the value.
+  QRMDB::setModuleName(u"my 'scorer'");
   QRMDB db{UCString(target.uri)};
   ASSERT_EQ(db.open(), 0);
   QRMDB::setModuleName(u"");
   QRMCursor cursor;
-  ASSERT_EQ(cursor.open(&db, u"SELECT current_setting('application_name')", true), 0);
-  EXPECT_EQ(toStdString(cursor.value(0)).rfind("scorer:", 0), 0u) << toStdString(cursor.value(0));
+  ASSERT_EQ(cursor.open(&db, u"SELECT current_setting('application_name'), current_setting('statement_timeout')",
+                        true),
+            0);
+  EXPECT_EQ(toStdString(cursor.value(0)).rfind("my 'scorer':", 0), 0u) << toStdString(cursor.value(0));
+  EXPECT_EQ(toStdString(cursor.value(1)), "30s");
   DBIndexer::instance().reset();
 }
 

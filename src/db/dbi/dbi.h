@@ -71,6 +71,9 @@ class DBIConnection {
 
 // Everything needed to reach one database. Passwords live only here: error texts built from these
 // parameters show the user and host, never the password.
+// PostgreSQL sessions end any statement, lock waits included, after this long.
+inline constexpr int kPgStatementTimeoutMs = 30000;
+
 struct DBIConnectParams {
   std::string driver;  // ODBC driver name as registered in odbcinst.ini, or the full path of its .so
   std::string server;  // host name, TNS name or database alias, by vendor
@@ -86,7 +89,7 @@ struct DBIConnectParams {
 // The connection string for `params`; `maskPassword` replaces the password by "****" (for messages).
 // Keys by vendor (values holding ; { } = or edge blanks are braced):
 //   pg      DRIVER, Server, Port, Database, Uid, Pwd, Protocol=7.4-2 (roll back only the failing
-//           statement), pqopt={application_name=...}
+//           statement), pqopt={application_name='...' options='-c statement_timeout=30000'}
 //   sqlite  DRIVER, Database (the file), Timeout=10000 (ms to wait for another writer's lock)
 //   mssql   DRIVER, Server (host[,port]), Database, UID, PWD, APP (application name)
 //   oci     DRIVER, DBQ (TNS name), UID, PWD

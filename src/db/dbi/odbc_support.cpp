@@ -401,6 +401,24 @@ void appendKey(std::string& out, const char* key, const std::string& value) {
   out += ';';
 }
 
+// A libpq conninfo value in single quotes, so blanks or quotes in a module name cannot add keys.
+std::string conninfoQuoted(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\\' || c == '\'') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+// The server ends any statement (lock waits included) after 30 s: a blocked table must not hang the
+// host's initialisation.
+std::string libpqOptions(const std::string& applicationName) {
+  std::string options = "options='-c statement_timeout=" + std::to_string(kPgStatementTimeoutMs) + "'";
+  if (applicationName.empty()) return options;
+  return "application_name=" + conninfoQuoted(applicationName) + " " + options;
+}
+
 std::mutex& factoryMutex() {
   static std::mutex mutex;
   return mutex;
@@ -428,7 +446,7 @@ std::string odbcConnectionString(const DBIConnectParams& p, bool maskPassword) {
     appendKey(out, "Pwd", password);
     // Roll back only the failing statement, so an absorbed error does not poison the transaction.
     appendKey(out, "Protocol", "7.4-2");
-    if (!p.applicationName.empty()) appendKey(out, "pqopt", "application_name=" + p.applicationName);
+    appendKey(out, "pqopt", libpqOptions(p.applicationName));
   } else if (p.vendor == "oci") {
     appendKey(out, "DBQ", p.server);
     appendKey(out, "UID", p.user);

@@ -36,10 +36,10 @@ INSTANTIATE_TEST_SUITE_P(
     Vendors, ConnectionStringTest,
     ::testing::Values(StringCase{"pg", "pw", false,
                                  "DRIVER=Drv;Server=host;Port=5432;Database=db;Uid=u;Pwd=pw;Protocol=7.4-2;"
-                                 "pqopt={application_name=app:1};"},
+                                 "pqopt={application_name='app:1' options='-c statement_timeout=30000'};"},
                       StringCase{"pg", "pw", true,
                                  "DRIVER=Drv;Server=host;Port=5432;Database=db;Uid=u;Pwd=****;Protocol=7.4-2;"
-                                 "pqopt={application_name=app:1};"},
+                                 "pqopt={application_name='app:1' options='-c statement_timeout=30000'};"},
                       // a password cannot smuggle in another key
                       StringCase{"oci", "a;UID=x}", false, "DRIVER=Drv;DBQ=host;UID=u;PWD={a;UID=x}}};"},
                       StringCase{"db2", "", false, "DRIVER=Drv;DATABASE=host;UID=u;"},
