@@ -1,5 +1,6 @@
 #include "util/format.h"
 
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -168,6 +169,10 @@ void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs args) 
     if (a.kind() != FormatArg::Kind::Signed && a.kind() != FormatArg::Kind::Unsigned) {
       formatError("'*' argument is not an integer", conversion);
     }
+    // The value must fit an int with its negation, since a negative width is a left-justified one.
+    const bool fits = a.kind() == FormatArg::Kind::Signed ? a.asSigned() >= -INT_MAX && a.asSigned() <= INT_MAX
+                                                          : a.asUnsigned() <= INT_MAX;
+    if (!fits) formatError("width or precision too large", conversion);
     return static_cast<int>(a.kind() == FormatArg::Kind::Signed ? a.asSigned() : a.asUnsigned());
   };
   const size_t n = format.size();

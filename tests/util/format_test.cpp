@@ -1,5 +1,6 @@
 #include "util/format.h"
 
+#include <climits>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -80,7 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFormat{"percent_n", [] { formatString(gOut, "%n", 1); }},
                       BadFormat{"unknown_conversion", [] { formatString(gOut, "%y", 1); }},
                       BadFormat{"dangling_percent", [] { formatString(gOut, "abc%"); }},
-                      BadFormat{"unicode_S_with_int", [] { formatUnicode(gUout, u"%S", 3); }}),
+                      BadFormat{"unicode_S_with_int", [] { formatUnicode(gUout, u"%S", 3); }},
+                      // A negative width means left-justified; the most negative int has no positive.
+                      BadFormat{"star_width_int_min", [] { formatString(gOut, "%*d", INT_MIN, 1); }},
+                      BadFormat{"star_width_beyond_int", [] { formatString(gOut, "%*d", 1LL << 32, 1); }},
+                      BadFormat{"star_precision_beyond_int", [] { formatUnicode(gUout, u"%.*S", ~0u, kU); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
