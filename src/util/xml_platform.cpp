@@ -8,6 +8,7 @@
 #include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -84,6 +85,10 @@ class CappedDOMParser : public XercesDOMParser {
 
   void resetDepth() { depth_ = 0; }
 
+  // Whether the scanner has read an XML 1.1 declaration. It keeps that version for every later
+  // document, including those that declare none, so it would accept their XML 1.1-only characters.
+  bool keepsXml11() const { return getScanner()->getXMLVersion() != XMLReader::XMLV1_0; }
+
   void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                     const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                     const bool isRoot) override {
@@ -137,6 +142,13 @@ struct ThreadParser {
       slot = makeParser(withDoctype ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
     return *slot;
   }
+
+  // A parser that read an XML 1.1 declaration is not used again (see keepsXml11); such documents are
+  // rare enough that building a fresh parser for the next one costs nothing worth measuring.
+  void retireIfXml11(bool withDoctype) {
+    std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
+    if (slot && slot->keepsXml11()) slot.reset();
+  }
 };
 
 ThreadParser& threadParser() {
@@ -155,7 +167,9 @@ constexpr const char16_t* kNativeUtf16 =
 }  // namespace
 
 DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
-  CappedDOMParser& parser = threadParser().get(hasDoctype(text, length));
+  ThreadParser& parsers = threadParser();
+  const bool withDoctype = hasDoctype(text, length);
+  CappedDOMParser& parser = parsers.get(withDoctype);
   MemBufInputSource source(reinterpret_cast<const XMLByte*>(text), static_cast<XMLSize_t>(length) * 2,
                            u"Internal", false, &memoryManager());
   source.setCopyBufToStream(false);  // the text outlives the parse
@@ -165,9 +179,12 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
     parser.parse(source);
   } catch (...) {
     parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
+    parsers.retireIfXml11(withDoctype);
     throw;
   }
-  return parser.adoptDocument();
+  DOMDocument* document = parser.adoptDocument();  // independent of the parser from here on
+  parsers.retireIfXml11(withDoctype);
+  return document;
 }
 
 }  // namespace xml_internal
