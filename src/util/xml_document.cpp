@@ -2,8 +2,12 @@
 
 #include <unicode/uchar.h>
 
+#include <memory>
+
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
+#include <xercesc/dom/DOMImplementation.hpp>
+#include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -109,6 +113,21 @@ void appendTextContent(const DOMNode* node, icu::UnicodeString& out) {
   }
 }
 
+// What toXmlWrapped stands for, done for real: the rare way, for children an XML 1.0 document
+// cannot carry as they are.
+void wrapByCopying(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
+                   icu::UnicodeString& out) {
+  DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"");
+  std::unique_ptr<DOMDocument, void (*)(DOMDocument*)> document(implementation->createDocument(),
+                                                                [](DOMDocument* d) { d->release(); });
+  icu::UnicodeString name(rootName);
+  DOMNode* root = document->appendChild(document->createElement(name.getTerminatedBuffer()));
+  for (const DOMNode* child : children) appendCopy(root, const_cast<DOMNode*>(child));
+  icu::UnicodeString text;
+  writeXmlNode(root, text);
+  out = std::move(text);
+}
+
 }  // namespace
 
 CXmlDocument::CXmlDocument(icu::UnicodeString& text) {
@@ -182,7 +201,10 @@ void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<cons
     empty = false;
     // A copy keeps only specified attributes and writes entity references by name, which is what
     // the writer does with the original; only the version of the new document differs.
-    writeXmlNode(child, text, true);
+    if (!writeXmlNode(child, text, true)) {
+      wrapByCopying(rootName, children, out);
+      return;
+    }
   }
   if (empty) {
     text.append(u"/>", 2);

@@ -144,15 +144,18 @@ void writeWithSerializer(const DOMNode* node, icu::UnicodeString& out) {
   manager->deallocate(text);
 }
 
-}  // namespace
-
-void writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
-  if (node == nullptr) return;
-  if (!handled(node, asXml10)) {
-    writeWithSerializer(node, out);
-    return;
+// Characters XML 1.0 cannot carry even as references; only a document declaring XML 1.1 holds them.
+bool hasXml11OnlyCharacter(const icu::UnicodeString& text, int32_t from) {
+  const char16_t* buffer = text.getBuffer();
+  for (int32_t i = from; i < text.length(); ++i) {
+    const char16_t c = buffer[i];
+    if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return true;
   }
-  // Walks the subtree through the DOM links instead of recursing, so depth costs no stack.
+  return false;
+}
+
+// Walks the subtree through the DOM links instead of recursing, so depth costs no stack.
+void walk(const DOMNode* node, icu::UnicodeString& out) {
   const DOMNode* current = node;
   while (true) {
     writeStartOrLeaf(current, out);
@@ -173,6 +176,24 @@ void writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
       out.append(u'>');
     }
   }
+}
+
+}  // namespace
+
+bool writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
+  if (node == nullptr) return true;
+  if (!handled(node, asXml10)) {
+    writeWithSerializer(node, out);
+    return true;
+  }
+  const int32_t start = out.length();
+  walk(node, out);
+  if (!hasXml11OnlyCharacter(out, start)) return true;
+  // XML 1.1 content in an XML 1.0 setting: what becomes of it is the library serializer's decision.
+  out.truncate(start);
+  if (asXml10) return false;
+  writeWithSerializer(node, out);
+  return true;
 }
 
 }  // namespace hcs
