@@ -23,8 +23,12 @@ void exercise(const icu::UnicodeString& text) {
     __builtin_trap();
   }
 
+  // A callout URI that passes the check must split into a host without user information, since
+  // the interface is built from the split.
   try {
-    hcs::isHttpUri(text);
+    if (hcs::isHttpUri(text) && (uri.host.isEmpty() || !uri.user.isEmpty() || !uri.password.isEmpty())) {
+      __builtin_trap();
+    }
   } catch (const hcs::QRM_Exception&) {
     // Invalid UTF-16: documented.
   }
