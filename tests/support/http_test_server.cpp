@@ -208,6 +208,11 @@ void HttpTestServer::setHandler(std::function<HttpTestAnswer(const HttpTestReque
   handler_ = std::move(handler);
 }
 
+void HttpTestServer::setResetBeforeRequest(std::function<bool()> decide) {
+  std::lock_guard lock(mutex_);
+  resetBeforeRequest_ = std::move(decide);
+}
+
 std::vector<HttpTestRequest> HttpTestServer::requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -289,7 +294,21 @@ HttpTestAnswer HttpTestServer::nextAnswer(const HttpTestRequest& request) {
 void HttpTestServer::serve(Connection* connection, uint64_t number) {
   const int fd = connection->fd;
   std::string buffer;
+  const linger hard{1, 0};  // close() then sends RST instead of FIN
   for (;;) {
+    std::function<bool()> resetBeforeRequest;
+    {
+      std::lock_guard lock(mutex_);
+      resetBeforeRequest = resetBeforeRequest_;
+    }
+    if (resetBeforeRequest) {
+      // The first bytes of the next request decide; an idle keep-alive connection is left alone.
+      if (buffer.empty() && !receiveMore(fd, buffer)) break;
+      if (resetBeforeRequest()) {
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        break;
+      }
+    }
     HttpTestRequest request;
     request.connection = number;
     if (!readRequest(fd, buffer, request)) break;
@@ -303,7 +322,6 @@ void HttpTestServer::serve(Connection* connection, uint64_t number) {
 
     using Fault = HttpTestAnswer::Fault;
     if (answer.fault == Fault::kResetAfterRequest) {
-      const linger hard{1, 0};  // close() then sends RST instead of FIN
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
       break;
     }
@@ -326,7 +344,13 @@ void HttpTestServer::serve(Connection* connection, uint64_t number) {
     if (closeAfter && answer.close != HttpTestAnswer::Close::kAfterAnswer) head += "Connection: close\r\n";
     head += "\r\n";
     // One write for head and body: split writes meet delayed ACKs and stall every answer.
-    bool sent = sendAll(fd, answer.streamBytes > 0 ? head : head + answer.body);
+    const bool bodyLater = answer.streamBytes > 0 || answer.trickle.count() > 0;
+    bool sent = sendAll(fd, bodyLater ? head : head + answer.body);
+    if (answer.trickle.count() > 0) {
+      for (size_t i = 0; sent && i < answer.body.size(); ++i) {
+        sent = sleepUnlessStopped(answer.trickle) && sendAll(fd, std::string_view(answer.body).substr(i, 1));
+      }
+    }
     if (sent && answer.streamBytes > 0) {
       const std::string filler(64 * 1024, 'x');
       for (size_t left = answer.streamBytes; sent && left > 0;) {

@@ -52,6 +52,9 @@ struct HttpTestAnswer {
   // When non-zero: send this many filler bytes as a body without Content-Length and close, instead of
   // `body`. For replies too large to build in memory.
   size_t streamBytes = 0;
+  // When non-zero: after the head, `body` goes out one byte per interval, so the whole answer takes
+  // body.size() intervals however long the client is willing to wait for it.
+  std::chrono::milliseconds trickle{0};
 
   static HttpTestAnswer ok(std::string body);
   static HttpTestAnswer withStatus(int status, std::string reason, std::string body);
@@ -88,6 +91,9 @@ class HttpTestServer {
   void enqueue(const HttpTestAnswer& answer, int times = 1);
   void setDefault(const HttpTestAnswer& answer);
   void setHandler(std::function<HttpTestAnswer(const HttpTestRequest&)> handler);
+  // Asked as each request starts to arrive, before it is read: when it returns true the connection is
+  // reset (RST) and the request is neither answered nor recorded. May run on many threads at once.
+  void setResetBeforeRequest(std::function<bool()> decide);
 
   std::vector<HttpTestRequest> requests() const;
   size_t requestCount() const;
@@ -119,6 +125,7 @@ class HttpTestServer {
   std::deque<HttpTestAnswer> queue_;
   HttpTestAnswer default_;
   std::function<HttpTestAnswer(const HttpTestRequest&)> handler_;
+  std::function<bool()> resetBeforeRequest_;
   std::vector<HttpTestRequest> requests_;
   uint64_t accepted_ = 0;
   std::vector<std::unique_ptr<Connection>> connections_;
