@@ -122,6 +122,15 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
   }
   headers_ = withAccept;
 
+  if (!configure()) {
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(withAccept);
+    throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
+  }
+}
+
+bool HttpClient::configure() {
+  CURL* curl = static_cast<CURL*>(curl_);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
   curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
@@ -140,11 +149,7 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
   curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Callbacks::onOpenSocket);
   // Without the prerequest callback every failure would look like a connection failure.
-  if (curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) != CURLE_OK) {
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(withAccept);
-    throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
-  }
+  return curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) == CURLE_OK;
 }
 
 HttpClient::~HttpClient() {
@@ -197,6 +202,17 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
     throw CHttpException(std::move(why));
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.code);
+
+  // libcurl re-sends a request by itself when a kept connection turns out dead, and counts those
+  // re-sends over the handle's whole life (libcurl 7.88 does): after five of them, however far
+  // apart, the next dead connection fails the post. Only a reset clears that count; it keeps the
+  // open connection. Re-sends always connect anew, so resetting after each post that connected
+  // keeps the count per post, at a cost only when a connection is made.
+  long connects = 0;
+  if (curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0) {
+    curl_easy_reset(curl);
+    configure();
+  }
   return reply;
 }
 

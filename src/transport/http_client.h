@@ -93,6 +93,9 @@ class HttpClient {
   struct Callbacks;  // libcurl's callbacks, defined where curl.h is included
   friend struct Callbacks;
 
+  // Sets every option that stays the same from post to post; false when libcurl lacks one we need.
+  bool configure();
+
   const HttpEndpoint& endpoint_;
   void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
   void* headers_ = nullptr;  // curl_slist*

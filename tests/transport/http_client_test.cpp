@@ -96,5 +96,29 @@ TEST(HttpClient, ConnectTimeoutIsAConnectionFailureAndKeepsTheClientUsable) {
   EXPECT_FALSE(client.isConnected());
 }
 
+// A kept connection the service dropped without answering is re-sent on a new one by libcurl itself.
+// That must work on the twentieth post of a client as on the first, not only five times in its life.
+TEST(HttpClient, DeadKeptConnectionIsRetriedOnEveryPostNotOnlyTheFirstFive) {
+  HttpTestServer server;
+  server.enqueue(HttpTestAnswer::ok("first"));
+  constexpr int kPosts = 20;
+  for (int i = 0; i < kPosts; ++i) {
+    server.enqueue(HttpTestAnswer::withFault(HttpTestAnswer::Fault::kCloseWithoutAnswer));
+    server.enqueue(HttpTestAnswer::ok("again " + std::to_string(i)));
+  }
+  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 5000);
+  HttpClient client(endpoint);
+  EXPECT_EQ(client.post("/", "text/xml", "x").body, "first");
+  for (int i = 0; i < kPosts; ++i) {
+    ASSERT_TRUE(client.isConnected()) << "post " << i;
+    try {
+      EXPECT_EQ(client.post("/", "text/xml", "x").body, "again " + std::to_string(i));
+    } catch (const CHttpException& e) {
+      FAIL() << "post " << i << ": " << e.why();
+    }
+  }
+  EXPECT_EQ(server.connectionsAccepted(), static_cast<uint64_t>(kPosts + 1));
+}
+
 }  // namespace
 }  // namespace hcs
