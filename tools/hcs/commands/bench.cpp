@@ -4,7 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,7 +31,18 @@ struct BenchOptions {
   int threads = 1;
   long calls = 20000;
   int rounds = 5;
+  bool pluginOnly = false;
 };
+
+// Resident set size of this process in KiB (VmRSS), 0 where /proc does not tell.
+long residentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
+}
 
 // The documents every call sends: markup already in upper case, so the plugin's ATTRS_TO_SCORE text
 // is byte for byte the one the raw client posts.
@@ -87,11 +101,13 @@ class RawClient {
   curl_slist* headers_ = nullptr;
 };
 
-// Runs `perThread(calls)` on `threads` threads; returns the elapsed seconds and counts failures.
+// Runs `calls` calls spread over `threads` threads; returns the elapsed seconds and counts failures.
+// `ready` runs once every thread has made its warm-up call, right before the timed calls.
 template <class Make>
-double timed(int threads, long calls, Make make, std::atomic<long>& failures) {
+double timed(int threads, long calls, Make make, std::atomic<long>& failures,
+             const std::function<void()>& ready = {}) {
   std::vector<std::thread> workers;
-  std::atomic<int> ready{0};
+  std::atomic<int> warmed{0};
   std::atomic<bool> go{false};
   const long share = calls / threads;
   Clock::time_point start;
@@ -99,14 +115,15 @@ double timed(int threads, long calls, Make make, std::atomic<long>& failures) {
     workers.emplace_back([&] {
       auto call = make();
       call();  // warm: connection open, caches filled
-      ++ready;
+      ++warmed;
       while (!go.load()) std::this_thread::yield();
       for (long i = 0; i < share; ++i) {
         if (!call()) ++failures;
       }
     });
   }
-  while (ready.load() < threads) std::this_thread::yield();
+  while (warmed.load() < threads) std::this_thread::yield();
+  if (ready) ready();
   start = Clock::now();
   go = true;
   for (auto& w : workers) w.join();
@@ -153,18 +170,27 @@ int runBench(const BenchOptions& options) {
   std::atomic<long> pluginFailures{0}, rawFailures{0};
   double pluginSeconds = 0, rawSeconds = 0;
   const long perRound = std::max<long>(options.calls / options.rounds, options.threads);
+  // Memory of the plugin side from its first warm call to its end: what a long-running host would see
+  // grow if a call left something behind.
+  long rssStart = 0;
   for (int round = 0; round < options.rounds; ++round) {
-    pluginSeconds += timed(options.threads, perRound, pluginCall, pluginFailures);
-    rawSeconds += timed(options.threads, perRound, rawCall, rawFailures);
+    pluginSeconds += timed(options.threads, perRound, pluginCall, pluginFailures, [&] {
+      if (round == 0) rssStart = residentKiB();
+    });
+    if (!options.pluginOnly) rawSeconds += timed(options.threads, perRound, rawCall, rawFailures);
   }
+  const long rssEnd = residentKiB();
   const double done = static_cast<double>(perRound / options.threads * options.threads) * options.rounds;
   const double pluginRate = done / pluginSeconds;
-  const double rawRate = done / rawSeconds;
-  const double addedMicros = (1.0 / pluginRate - 1.0 / rawRate) * options.threads * 1e6;
   std::printf("plugin score    %10.0f calls/s  (%ld failed)\n", pluginRate, pluginFailures.load());
-  std::printf("raw libcurl     %10.0f calls/s  (%ld failed)\n", rawRate, rawFailures.load());
-  std::printf("ratio           %10.3f\n", pluginRate / rawRate);
-  std::printf("added per call  %10.2f us\n", addedMicros);
+  if (!options.pluginOnly) {
+    const double rawRate = done / rawSeconds;
+    const double addedMicros = (1.0 / pluginRate - 1.0 / rawRate) * options.threads * 1e6;
+    std::printf("raw libcurl     %10.0f calls/s  (%ld failed)\n", rawRate, rawFailures.load());
+    std::printf("ratio           %10.3f\n", pluginRate / rawRate);
+    std::printf("added per call  %10.2f us\n", addedMicros);
+  }
+  std::printf("plugin RSS      start %ld KiB, end %ld KiB, growth %ld KiB\n", rssStart, rssEnd, rssEnd - rssStart);
   return pluginFailures.load() == 0 && rawFailures.load() == 0 ? 0 : 1;
 }
 
@@ -178,6 +204,7 @@ void addBenchCommand(CLI::App& app, int& status) {
   command->add_option("--threads", options->threads, "calling threads")->check(CLI::Range(1, 256))->capture_default_str();
   command->add_option("--calls", options->calls, "calls per side")->check(CLI::Range(1L, 1000000000L))->capture_default_str();
   command->add_option("--rounds", options->rounds, "alternations of the two sides")->check(CLI::Range(1, 1000))->capture_default_str();
+  command->add_flag("--plugin-only", options->pluginOnly, "skip the raw libcurl side");
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->callback([options, &status] {
     try {
