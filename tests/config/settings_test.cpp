@@ -48,7 +48,7 @@ TEST(Settings, LibraryInstanceStaysEmpty) {
 }
 
 // Under ThreadSanitizer this shows lookups and a writer share the map safely.
-TEST(Settings, ReadersAndAWriterRunTogether) {
+TEST(Settings, ConcurrentReadersAndAWriterShareTheMapSafely) {
   CSettings settings;
   std::thread reader([&] {
     icu::UnicodeString value;

@@ -109,7 +109,7 @@ TEST_F(VendorFlowTest, HalfFilledMetadataMakesLaterOpensFailAfterABoundedWait) {
             static_cast<long>(versionQueries));
 }
 
-TEST_F(VendorFlowTest, OpenerWaitsForAnotherToFinishFillingTheMetadata) {
+TEST_F(VendorFlowTest, ConcurrentOpenerWaitsForAnotherToFinishFillingTheMetadata) {
   ASSERT_TRUE(DBIndexer::instance().claim());
   std::thread filler([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -53,7 +53,7 @@ TEST_F(ScoreServerTest, AnswersManyRequestsOnOneConnection) {
   EXPECT_EQ(server_->answered(), 21u);
 }
 
-TEST_F(ScoreServerTest, ServesConnectionsInParallel) {
+TEST_F(ScoreServerTest, ServesConcurrentConnectionsInParallel) {
   httplib::Client first("127.0.0.1", port_);
   httplib::Client second("127.0.0.1", port_);
   first.set_keep_alive(true);

@@ -86,7 +86,7 @@ TEST(ConsoleWriter, OneMessageIsPrintedAndFlushedOnce) {
   EXPECT_EQ(out.chunks().size(), 2u);
 }
 
-TEST(ConsoleWriter, WritersShareOneLockSoMessagesNeverInterleave) {
+TEST(ConsoleWriter, ConcurrentWritersShareOneLockSoMessagesNeverInterleave) {
   RecordingStream out;
   constexpr int kThreads = 8, kMessages = 1000;
   std::vector<std::unique_ptr<CConsoleWriter>> writers;
