@@ -66,11 +66,53 @@ PgCluster& PgCluster::shared() {
   // gtest's own statics, and stopping must also happen when a test calls exit().
   static PgCluster* cluster = [] {
     auto* created = new PgCluster();
+    const char* stateDir = std::getenv("HCS_PG_CLUSTER");
+    if (stateDir != nullptr && *stateDir != '\0') {
+      created->attach(stateDir);
+      return created;
+    }
     created->start();
     std::atexit([] { shared().stop(); });
     return created;
   }();
   return *cluster;
+}
+
+void PgCluster::startShared(const std::string& stateDir) {
+  PgCluster cluster;
+  cluster.start();
+  std::filesystem::create_directories(stateDir);
+  std::ofstream(stateDir + "/cluster") << cluster.port_ << ' ' << cluster.dir_ << '\n';
+  // Left running for the other tests of the run.
+  cluster.started_ = false;
+  cluster.dir_.clear();
+}
+
+void PgCluster::stopShared(const std::string& stateDir) {
+  PgCluster cluster;
+  std::ifstream in(stateDir + "/cluster");
+  if (!(in >> cluster.port_ >> cluster.dir_)) return;  // never started: nothing to stop
+  cluster.started_ = true;
+  cluster.stop();
+  std::filesystem::remove_all(stateDir);
+}
+
+void PgCluster::attach(const std::string& stateDir) {
+  std::string serverDir;  // stays the starter's to remove
+  std::ifstream in(stateDir + "/cluster");
+  if (!(in >> port_ >> serverDir)) {
+    throw std::runtime_error("no PostgreSQL cluster recorded in " + stateDir +
+                             " (HCS_PG_CLUSTER): its fixture test did not start one");
+  }
+  // Tests of a run go on in parallel processes: each process gets a database of its own.
+  database_ = "hcs_" + std::to_string(::getpid());
+  if (!adminCommand("CREATE DATABASE " + database_)) {
+    throw std::runtime_error("cannot create the test database " + database_);
+  }
+  std::atexit([] {
+    const PgCluster& cluster = shared();
+    (void)cluster.adminCommand("DROP DATABASE IF EXISTS " + cluster.database_ + " WITH (FORCE)");
+  });
 }
 
 PgCluster::PgCluster() = default;
@@ -115,14 +157,16 @@ void PgCluster::start() {
     stop();
     throw std::runtime_error("cannot start the test PostgreSQL cluster: " + tail);
   }
-  {
-    std::string create = std::string(kBinDir) + "/psql -X -q -h 127.0.0.1 -p " + std::to_string(port_) +
-                         " -U postgres -d postgres -c 'CREATE DATABASE hcs' > /dev/null 2>&1";
-    if (std::system(create.c_str()) != 0) {
-      stop();
-      throw std::runtime_error("cannot create the test database");
-    }
+  if (!adminCommand("CREATE DATABASE " + database_)) {
+    stop();
+    throw std::runtime_error("cannot create the test database");
   }
+}
+
+bool PgCluster::adminCommand(const std::string& sql) const {
+  const std::string command = std::string(kBinDir) + "/psql -X -q -h 127.0.0.1 -p " + std::to_string(port_) +
+                              " -U postgres -d postgres -c " + shellQuote(sql) + " > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
 }
 
 void PgCluster::psql(const std::string& sql) const {

@@ -4,15 +4,24 @@
 
 namespace hcs::test {
 
-// A throwaway PostgreSQL 15 cluster for the tests of this process: created in a temporary directory,
-// listening on a free 127.0.0.1 port, removed at process exit. Started on the first call to `shared()`
-// and shared by every test that needs it. When the process runs as root the server runs as the
-// `postgres` user (PostgreSQL refuses to run as root).
+// A throwaway PostgreSQL 15 cluster: created in a temporary directory, listening on a free 127.0.0.1
+// port. When the process runs as root the server runs as the `postgres` user (PostgreSQL refuses to run
+// as root).
+//
+// Under ctest one cluster serves the whole run: a fixture test starts it (`startShared`) and records
+// where it listens in the folder named by the environment variable HCS_PG_CLUSTER, every database test
+// attaches to it, and a last fixture test stops it (`stopShared`). A process started without that
+// variable (the test binary run by hand) starts a cluster of its own on first use and removes it at exit.
 class PgCluster {
  public:
-  // Starts the cluster on first use. Throws std::runtime_error (with the server log's tail) when the
-  // cluster cannot be created or started.
+  // The cluster of this run, started or attached on first use. Throws std::runtime_error (with the
+  // server log's tail) when the cluster cannot be created, started or found.
   static PgCluster& shared();
+
+  // Start a cluster that outlives this process and record it in `stateDir`; stop and remove the one
+  // recorded there. Throw std::runtime_error on failure.
+  static void startShared(const std::string& stateDir);
+  static void stopShared(const std::string& stateDir);
 
   // False when the PostgreSQL binaries are not installed; tests then skip.
   static bool available();
@@ -21,7 +30,7 @@ class PgCluster {
   const std::string& host() const { return host_; }
   // The superuser every test connects as ("postgres"; trust authentication, any password works).
   const std::string& user() const { return user_; }
-  // A database created for the tests ("hcs").
+  // The database the tests of this process use ("hcs", or "hcs_<pid>" on the cluster of a ctest run).
   const std::string& database() const { return database_; }
 
   // Runs one SQL text through psql against the test database; throws std::runtime_error on failure.
@@ -35,6 +44,9 @@ class PgCluster {
   ~PgCluster();
   void start();
   void stop();
+  void attach(const std::string& stateDir);
+  // Runs one SQL text through psql against the maintenance database; false on failure.
+  bool adminCommand(const std::string& sql) const;
   std::string asServerUser(const std::string& command) const;
 
   std::string dir_;
@@ -42,7 +54,7 @@ class PgCluster {
   std::string user_ = "postgres";
   std::string database_ = "hcs";
   int port_ = 0;
-  bool started_ = false;
+  bool started_ = false;  // by this object: it stops it
 };
 
 // A temporary directory holding one SQLite database file; both removed on destruction.
