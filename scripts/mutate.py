@@ -1,0 +1,303 @@
+#!/usr/bin/env python3
+"""Mutation check: which small faults in one source file the tests of a ctest label catch.
+
+    scripts/mutate.py SOURCE [-L LABEL] [--build DIR] [--max N] [--json FILE]
+    scripts/mutate.py --report RESULT.json...
+
+The first form makes mutants of SOURCE, one at a time: a comparison flipped (== !=, < >=, > <=), && and
+|| swapped, an if/while condition negated, an integer constant shifted by one, true and false swapped, a
+statement or a return dropped (replaced by an empty statement). For each it rebuilds the test binary and
+the plugin incrementally in DIR (configured once: Debug, -O0, no debug info, warnings as errors), runs
+the ctest tests of LABEL (a ctest label regex; all tests when omitted) and records which tests failed.
+A mutant that does not compile is no mutant and is not counted. It prints killed/survived with each
+survivor's line, and with --json writes every mutant with the tests that killed it.
+
+SOURCE is changed in place while the check runs and put back after every mutant (also on Ctrl-C): run it
+in a worktree of its own, never where you edit or commit.
+
+The second form reads such results and prints, per file, the mutants and how many were killed, and per
+test how many mutants it killed and how many it killed alone: a test that kills no mutant alone adds
+nothing these files can tell.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+COMPARISONS = {" == ": " != ", " != ": " == ", " < ": " >= ", " > ": " <= ", " <= ": " > ", " >= ": " < "}
+LOGIC = {" && ": " || ", " || ": " && "}
+# Lines that declare rather than do: dropping them only breaks the build.
+DECLARATION = re.compile(
+    r"^(const|constexpr|static|auto|using|typedef|template|class|struct|enum|namespace|friend|virtual|"
+    r"explicit|inline|extern|public|private|protected|case|default|else|do|try|catch|\}|\{|std::[\w:<>, ]+\s+\w+"
+    r"|(unsigned |signed )?(int|long|short|char|bool|float|double|void|size_t|u?int\d+_t)\b)")
+
+# "Type name;", "Type name(…);", "Type& name = …;": a local or member being declared.
+LOCAL = re.compile(r"^[\w:]+(<.*>)?[&*]?\s+[&*]?\w+\s*(=|\(|\{|;|\[)")
+
+
+def code_mask(line, in_comment):
+    """Which characters of `line` are code (not comment, string or character literal)."""
+    mask = [False] * len(line)
+    i = 0
+    quote = None
+    while i < len(line):
+        c = line[i]
+        if in_comment:
+            if line.startswith("*/", i):
+                in_comment = False
+                i += 2
+                continue
+            i += 1
+            continue
+        if quote:
+            if c == "\\":
+                i += 2
+                continue
+            if c == quote:
+                quote = None
+            i += 1
+            continue
+        if line.startswith("//", i):
+            break
+        if line.startswith("/*", i):
+            in_comment = True
+            i += 2
+            continue
+        if c in "\"'":
+            # A raw string would need more; the sources keep them on lines of their own, skipped below.
+            quote = c
+            i += 1
+            continue
+        mask[i] = True
+        i += 1
+    return mask, in_comment
+
+
+def matching_paren(line, open_at):
+    depth = 0
+    for j in range(open_at, len(line)):
+        if line[j] == "(":
+            depth += 1
+        elif line[j] == ")":
+            depth -= 1
+            if depth == 0:
+                return j
+    return -1
+
+
+def mutants_of(lines):
+    """Every mutant: (line index, operator, new line)."""
+    found = []
+    in_comment = False
+    previous_code = ";"
+    for n, line in enumerate(lines):
+        mask, in_comment_after = code_mask(line, in_comment)
+        stripped = line.strip()
+        starts_in_comment = in_comment
+        in_comment = in_comment_after
+        if starts_in_comment or not stripped or stripped.startswith(("#", "//")) or 'R"' in line:
+            continue
+
+        def code_at(i, length):
+            return all(mask[i:i + length]) if i + length <= len(mask) else False
+
+        def replace(i, old, new, op):
+            found.append((n, op, line[:i] + new + line[i + len(old):]))
+
+        for table, op in ((COMPARISONS, "flip"), (LOGIC, "logic")):
+            for old, new in table.items():
+                for m in re.finditer(re.escape(old), line):
+                    if code_at(m.start(), len(old)):
+                        replace(m.start(), old, new, op)
+        for m in re.finditer(r"\b(if|while) \(", line):
+            open_at = m.end() - 1
+            close = matching_paren(line, open_at)
+            if close > 0 and code_at(m.start(), close - m.start()):
+                cond = line[open_at + 1:close]
+                found.append((n, "negate", line[:open_at + 1] + "!(" + cond + ")" + line[close:]))
+        for m in re.finditer(r"(?<![\w.])(\d+)(?![\w.'])", line):
+            if code_at(m.start(), len(m.group(1))):
+                replace(m.start(), m.group(1), str(int(m.group(1)) + 1), "constant")
+        for m in re.finditer(r"\b(true|false)\b", line):
+            if code_at(m.start(), len(m.group(1))):
+                replace(m.start(), m.group(1), "false" if m.group(1) == "true" else "true", "bool")
+        # A whole statement on one line, after a complete one: dropped, or its return dropped.
+        whole = stripped.endswith(";") and previous_code[-1] in ";{}):" and code_at(line.index(stripped[0]), 1)
+        declares = DECLARATION.match(stripped) or (LOCAL.match(stripped) and not stripped.startswith(("throw ", "delete ")))
+        if whole and not declares and not stripped.startswith("return"):
+            indent = line[:len(line) - len(line.lstrip())]
+            found.append((n, "drop", indent + ";" + ("\n" if line.endswith("\n") else "")))
+        if whole and stripped.startswith("return ") and stripped != "return;":
+            indent = line[:len(line) - len(line.lstrip())]
+            found.append((n, "return", indent + ";" + ("\n" if line.endswith("\n") else "")))
+
+        code = "".join(ch for ch, keep in zip(line, mask) if keep).strip()
+        if code:
+            previous_code = code
+    return found
+
+
+def pick(mutants, limit):
+    """At most `limit` mutants, spread evenly over the file; the same ones on every run."""
+    if not limit or len(mutants) <= limit:
+        return list(range(len(mutants)))
+    step = len(mutants) / limit
+    return [int(k * step) for k in range(limit)]
+
+
+def run(command, timeout, cwd=ROOT):
+    try:
+        done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout, text=True)
+        return done.returncode, done.stdout
+    except subprocess.TimeoutExpired as e:
+        return None, (e.stdout or b"").decode(errors="replace") if isinstance(e.stdout, bytes) else e.stdout
+
+
+def configure(build):
+    if os.path.exists(os.path.join(build, "build.ninja")):
+        return
+    code, out = run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                     "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g0", "-DHCS_BUILD_BENCH=OFF",
+                     "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON"], 600)
+    if code != 0:
+        sys.exit("mutate: configuring %s failed:\n%s" % (build, out))
+
+
+def build_targets(build, timeout):
+    return run(["cmake", "--build", build, "--target", "hcs_tests", "httpCalloutScoring"], timeout)
+
+
+def failed_tests(build, label, jobs, test_timeout, timeout):
+    """The names of the tests of `label` that failed (timeouts included); None when ctest itself hung."""
+    failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
+    if os.path.exists(failed_log):
+        os.remove(failed_log)
+    command = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(test_timeout), "-Q"]
+    if label:
+        command += ["-L", label]
+    code, _ = run(command, timeout)
+    if code is None:
+        return None
+    if not os.path.exists(failed_log):
+        return []
+    with open(failed_log) as f:
+        return sorted(line.strip().split(":", 1)[1] for line in f if ":" in line)
+
+
+def check(args):
+    source = os.path.abspath(args.source)
+    rel = os.path.relpath(source, ROOT)
+    build = os.path.abspath(args.build)
+    with open(source) as f:
+        original = f.read()
+    lines = original.splitlines(keepends=True)
+    every = mutants_of(lines)
+    chosen = pick(every, args.max)
+    print("mutate: %s: %d mutants, checking %d against label %s" % (rel, len(every), len(chosen),
+                                                                     args.label or "(all)"), flush=True)
+
+    configure(build)
+    code, out = build_targets(build, 3600)
+    if code != 0:
+        sys.exit("mutate: the unmutated build fails:\n%s" % out[-3000:])
+    began = time.time()
+    baseline = failed_tests(build, args.label, args.jobs, args.test_timeout, 3600)
+    if baseline:
+        sys.exit("mutate: these tests fail without any mutant: %s" % ", ".join(baseline))
+    print("mutate: the tests take %.0f s unmutated" % (time.time() - began), flush=True)
+
+    results = []
+    try:
+        for k, index in enumerate(chosen, 1):
+            n, op, new_line = every[index]
+            mutated = lines[:n] + [new_line] + lines[n + 1:]
+            with open(source, "w") as f:
+                f.write("".join(mutated))
+            entry = {"line": n + 1, "op": op, "from": lines[n].rstrip("\n"), "to": new_line.rstrip("\n")}
+            code, _ = build_targets(build, 900)
+            if code != 0:
+                entry["status"] = "invalid"
+            else:
+                killers = failed_tests(build, args.label, args.jobs, args.test_timeout, 1800)
+                entry["killed_by"] = killers if killers is not None else ["(ctest hung)"]
+                entry["status"] = "killed" if entry["killed_by"] else "survived"
+            results.append(entry)
+            with open(source, "w") as f:
+                f.write(original)
+            detail = " (%d tests)" % len(entry.get("killed_by", [])) if entry["status"] == "killed" else ""
+            print("[%d/%d] %-8s L%-4d %-8s %s%s" % (k, len(chosen), entry["status"], n + 1, op,
+                                                   new_line.strip()[:90], detail), flush=True)
+    finally:
+        with open(source, "w") as f:
+            f.write(original)
+        build_targets(build, 3600)
+
+    valid = [r for r in results if r["status"] != "invalid"]
+    killed = [r for r in valid if r["status"] == "killed"]
+    survivors = [r for r in valid if r["status"] == "survived"]
+    rate = 100.0 * len(killed) / len(valid) if valid else 0.0
+    print("mutate: %s: %d mutants (%d did not compile), %d killed, %d survived: %.1f%% killed" %
+          (rel, len(valid), len(results) - len(valid), len(killed), len(survivors), rate))
+    for r in survivors:
+        print("  survived L%d %s: %s  ->  %s" % (r["line"], r["op"], r["from"].strip(), r["to"].strip()))
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"file": rel, "label": args.label, "mutants": results}, f, indent=1)
+
+
+def report(paths):
+    kills, solo = {}, {}
+    print("%-40s %8s %7s %7s" % ("file", "mutants", "killed", "rate"))
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        valid = [m for m in data["mutants"] if m["status"] != "invalid"]
+        killed = [m for m in valid if m["status"] == "killed"]
+        print("%-40s %8d %7d %6.1f%%" % (data["file"], len(valid), len(killed),
+                                         100.0 * len(killed) / len(valid) if valid else 0.0))
+        for m in killed:
+            for test in m["killed_by"]:
+                kills[test] = kills.get(test, 0) + 1
+            if len(m["killed_by"]) == 1:
+                solo[m["killed_by"][0]] = solo.get(m["killed_by"][0], 0) + 1
+    print("\n%-100s %6s %6s" % ("test", "kills", "alone"))
+    for test in sorted(kills, key=lambda t: (-solo.get(t, 0), -kills[t], t)):
+        print("%-100s %6d %6d" % (test[:100], kills[test], solo.get(test, 0)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("source", nargs="?", help="the source file to mutate")
+    parser.add_argument("-L", "--label", default="", help="ctest label regex of the tests to run")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build-mutate"), help="build directory")
+    parser.add_argument("--max", type=int, default=0, help="check at most N mutants, spread over the file")
+    parser.add_argument("--json", help="write every mutant and its killers to this file")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2, help="tests run at once")
+    parser.add_argument("--test-timeout", type=int, default=60, help="seconds one test may take")
+    parser.add_argument("--report", nargs="+", metavar="RESULT", help="summarise --json results")
+    parser.add_argument("--list", action="store_true", help="only list the mutants of SOURCE")
+    args = parser.parse_args()
+    if args.report:
+        report(args.report)
+    elif args.source and args.list:
+        with open(args.source) as f:
+            lines = f.read().splitlines(keepends=True)
+        every = mutants_of(lines)
+        for index in pick(every, args.max):
+            n, op, new_line = every[index]
+            print("L%-4d %-8s %s" % (n + 1, op, new_line.strip()))
+    elif args.source:
+        check(args)
+    else:
+        parser.error("name a source file, or --report results")
+
+
+if __name__ == "__main__":
+    main()
