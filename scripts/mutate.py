@@ -9,6 +9,8 @@ The first form makes mutants of SOURCE, one at a time: a comparison flipped (== 
 statement or a return dropped (replaced by an empty statement). For each it rebuilds the test binary and
 the plugin incrementally in DIR (configured once: Debug, -O0, no debug info, warnings as errors), runs
 the ctest tests of LABEL (a ctest label regex; all tests when omitted) and records which tests failed.
+The tests run in one process of the test binary; when a mutant makes it crash or hang, ctest runs them
+one by one to name the tests that failed.
 A mutant that does not compile is no mutant and is not counted. It prints killed/survived with each
 survivor's line, and with --json writes every mutant with the tests that killed it.
 
@@ -23,6 +25,7 @@ import argparse
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -174,6 +177,46 @@ def build_targets(build, timeout):
     return run(["cmake", "--build", build, "--target", "hcs_tests", "httpCalloutScoring"], timeout)
 
 
+def label_tests(build, label):
+    """The gtest names and the binary of the tests ctest runs for `label` (fixture tests left out)."""
+    command = ["ctest", "--test-dir", build, "-N", "--show-only=json-v1"] + (["-L", label] if label else [])
+    code, out = run(command, 120)
+    if code != 0:
+        sys.exit("mutate: cannot list the tests of %s:\n%s" % (label, out))
+    names, binary = [], None
+    for test in json.loads(out)["tests"]:
+        args = test.get("command", [])
+        if len(args) != 2 or not args[1].startswith("--gtest_filter="):
+            continue  # the PostgreSQL fixture tests
+        binary = args[0]
+        names.append(args[1][len("--gtest_filter="):])
+    return binary, names
+
+
+def failed_in_one_process(build, binary, names, timeout):
+    """Runs every named test in one process of the test binary, which is much faster than one process per
+    test; None when that process crashed or hung (then only ctest can say which tests failed)."""
+    report = os.path.join(build, "mutate-report.json")
+    if os.path.exists(report):
+        os.remove(report)
+    env = dict(os.environ, HCS_PG_CLUSTER=os.path.join(build, "tests", "pg-cluster"))
+    try:
+        done = subprocess.run([binary, "--gtest_filter=" + ":".join(names), "--gtest_output=json:" + report],
+                              cwd=os.path.join(build, "tests"), env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+    if not os.path.exists(report):
+        return None
+    with open(report) as f:
+        data = json.load(f)
+    failed = sorted(suite["name"] + "." + test["name"] for suite in data["testsuites"]
+                    for test in suite["testsuite"] if test.get("failures"))
+    if done.returncode != 0 and not failed:
+        return None
+    return failed
+
+
 def failed_tests(build, label, jobs, test_timeout, timeout):
     """The names of the tests of `label` that failed (timeouts included); None when ctest itself hung."""
     failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
@@ -207,11 +250,15 @@ def check(args):
     code, out = build_targets(build, 3600)
     if code != 0:
         sys.exit("mutate: the unmutated build fails:\n%s" % out[-3000:])
+    binary, names = label_tests(build, args.label)
+    # The database tests share one PostgreSQL cluster, started once for the whole check.
+    run(["ctest", "--test-dir", build, "-R", "^PgClusterStart$"], 120)
     began = time.time()
-    baseline = failed_tests(build, args.label, args.jobs, args.test_timeout, 3600)
-    if baseline:
-        sys.exit("mutate: these tests fail without any mutant: %s" % ", ".join(baseline))
-    print("mutate: the tests take %.0f s unmutated" % (time.time() - began), flush=True)
+    baseline = failed_in_one_process(build, binary, names, 3600)
+    if baseline is None or baseline:
+        sys.exit("mutate: the tests fail without any mutant: %s" % ", ".join(baseline or ["(crash)"]))
+    one_process = time.time() - began
+    print("mutate: %d tests take %.0f s unmutated" % (len(names), one_process), flush=True)
 
     results = []
     try:
@@ -225,7 +272,9 @@ def check(args):
             if code != 0:
                 entry["status"] = "invalid"
             else:
-                killers = failed_tests(build, args.label, args.jobs, args.test_timeout, 1800)
+                killers = failed_in_one_process(build, binary, names, max(60, 4 * one_process))
+                if killers is None:  # a crash or a hang: ctest runs each test alone and names them
+                    killers = failed_tests(build, args.label, args.jobs, args.test_timeout, 1800)
                 entry["killed_by"] = killers if killers is not None else ["(ctest hung)"]
                 entry["status"] = "killed" if entry["killed_by"] else "survived"
             results.append(entry)
@@ -238,6 +287,7 @@ def check(args):
         with open(source, "w") as f:
             f.write(original)
         build_targets(build, 3600)
+        run(["ctest", "--test-dir", build, "-R", "^PgClusterStop$"], 120)
 
     valid = [r for r in results if r["status"] != "invalid"]
     killed = [r for r in valid if r["status"] == "killed"]
@@ -272,7 +322,13 @@ def report(paths):
         print("%-100s %6d %6d" % (test[:100], kills[test], solo.get(test, 0)))
 
 
+def on_terminate(signum, frame):
+    # A plain kill must still put the source back: unwind as Ctrl-C does.
+    raise KeyboardInterrupt
+
+
 def main():
+    signal.signal(signal.SIGTERM, on_terminate)
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("source", nargs="?", help="the source file to mutate")
     parser.add_argument("-L", "--label", default="", help="ctest label regex of the tests to run")
