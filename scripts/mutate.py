@@ -9,8 +9,8 @@ The first form makes mutants of SOURCE, one at a time: a comparison flipped (== 
 statement or a return dropped (replaced by an empty statement). For each it rebuilds the test binary and
 the plugin incrementally in DIR (configured once: Debug, -O0, no debug info, warnings as errors), runs
 the ctest tests of LABEL (a ctest label regex; all tests when omitted) and records which tests failed.
-The tests run in one process of the test binary; when a mutant makes it crash or hang, ctest runs them
-one by one to name the tests that failed.
+The tests run in one process of the test binary (4 GiB of address space at most); a test that crashes or
+hangs it counts as failed and the rest run on in a new process.
 A mutant that does not compile is no mutant and is not counted. It prints killed/survived with each
 survivor's line, and with --json writes every mutant with the tests that killed it.
 
@@ -25,6 +25,7 @@ import argparse
 import json
 import os
 import re
+import resource
 import signal
 import subprocess
 import sys
@@ -193,45 +194,45 @@ def label_tests(build, label):
     return binary, names
 
 
-def failed_in_one_process(build, binary, names, timeout):
-    """Runs every named test in one process of the test binary, which is much faster than one process per
-    test; None when that process crashed or hung (then only ctest can say which tests failed)."""
-    report = os.path.join(build, "mutate-report.json")
-    if os.path.exists(report):
-        os.remove(report)
+def limit_memory():
+    # A mutant that allocates without end must fail its test, not push the machine into swap.
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+
+def failed_in_one_process(build, binary, names, timeout, restarts=5):
+    """Runs the named tests in one process of the test binary, which is much faster than one process per
+    test, and names the tests that failed. A test that crashes or hangs the process is named as failed and
+    the run goes on after it in a new process. None when that happens more than `restarts` times."""
     env = dict(os.environ, HCS_PG_CLUSTER=os.path.join(build, "tests", "pg-cluster"))
-    try:
-        done = subprocess.run([binary, "--gtest_filter=" + ":".join(names), "--gtest_output=json:" + report],
-                              cwd=os.path.join(build, "tests"), env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return None
-    if not os.path.exists(report):
-        return None
-    with open(report) as f:
-        data = json.load(f)
-    failed = sorted(suite["name"] + "." + test["name"] for suite in data["testsuites"]
-                    for test in suite["testsuite"] if test.get("failures"))
-    if done.returncode != 0 and not failed:
-        return None
-    return failed
-
-
-def failed_tests(build, label, jobs, test_timeout, timeout):
-    """The names of the tests of `label` that failed (timeouts included); None when ctest itself hung."""
-    failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
-    if os.path.exists(failed_log):
-        os.remove(failed_log)
-    command = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", str(test_timeout), "-Q"]
-    if label:
-        command += ["-L", label]
-    code, _ = run(command, timeout)
-    if code is None:
-        return None
-    if not os.path.exists(failed_log):
-        return []
-    with open(failed_log) as f:
-        return sorted(line.strip().split(":", 1)[1] for line in f if ":" in line)
+    failed, remaining = [], list(names)
+    for _ in range(restarts + 1):
+        try:
+            done = subprocess.run([binary, "--gtest_filter=" + ":".join(remaining)],
+                                  cwd=os.path.join(build, "tests"), env=env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, timeout=timeout, preexec_fn=limit_memory)
+            out, finished = done.stdout, True
+        except subprocess.TimeoutExpired as e:
+            out, finished = e.stdout or b"", False
+        ran, current = set(), None
+        for line in out.decode(errors="replace").splitlines():
+            if line.startswith("[ RUN      ] "):
+                current = line[13:].strip()
+            elif line.startswith(("[       OK ] ", "[  SKIPPED ] ", "[  FAILED  ] ")) and current:
+                if line.startswith("[  FAILED  ] "):
+                    failed.append(current)
+                ran.add(current)
+                current = None
+        if finished and (done.returncode == 0 or current is None):
+            return sorted(set(failed))
+        # Crashed or hung inside `current` (or before the first test): it failed; go on after it.
+        if current is None:
+            return None
+        failed.append(current)
+        ran.add(current)
+        remaining = [n for n in remaining if n not in ran]
+        if not remaining:
+            return sorted(set(failed))
+    return None
 
 
 def check(args):
@@ -273,9 +274,7 @@ def check(args):
                 entry["status"] = "invalid"
             else:
                 killers = failed_in_one_process(build, binary, names, max(60, 4 * one_process))
-                if killers is None:  # a crash or a hang: ctest runs each test alone and names them
-                    killers = failed_tests(build, args.label, args.jobs, args.test_timeout, 1800)
-                entry["killed_by"] = killers if killers is not None else ["(ctest hung)"]
+                entry["killed_by"] = killers if killers is not None else ["(crashes or hangs in many tests)"]
                 entry["status"] = "killed" if entry["killed_by"] else "survived"
             results.append(entry)
             with open(source, "w") as f:
@@ -335,8 +334,6 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build-mutate"), help="build directory")
     parser.add_argument("--max", type=int, default=0, help="check at most N mutants, spread over the file")
     parser.add_argument("--json", help="write every mutant and its killers to this file")
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2, help="tests run at once")
-    parser.add_argument("--test-timeout", type=int, default=60, help="seconds one test may take")
     parser.add_argument("--report", nargs="+", metavar="RESULT", help="summarise --json results")
     parser.add_argument("--list", action="store_true", help="only list the mutants of SOURCE")
     args = parser.parse_args()
