@@ -19,10 +19,8 @@ TEST(QRM_Message, FillsSingleDigitPlaceholdersOnce) {
       {u"{1}", {u"x"}, "{1}"},                         // no such argument: left as it is
       {u"{0}{0}", {u"{0}"}, "{0}{0}"},                 // inserted text is not scanned again
       {u"{10}", std::vector<U>(11, U(u"x")), "{10}"},  // one digit only
-      {u"{}", {u"x"}, "{}"},
       {u"ab{0}", {u"xyz"}, "abxyz"},
-      {u"{0}{1}", {u"", u"B"}, "B"},
-      {u"{a}{0}", {u"z"}, "{a}z"}};
+      {u"{0}{1}", {u"", u"B"}, "B"}};
   for (const auto& [templ, args, expected] : cases) {
     EXPECT_EQ(toStdString(QRM_Message(u"9701E", templ, args).text()), expected) << toStdString(templ);
   }

@@ -48,7 +48,6 @@ TEST(RecordLog, EntriesBlockTagsTheFirstEntryWithTheProductCodeAndPadsToFiveDigi
 TEST(RecordLog, HeadingNamesTheSeverityAndLogsAtTheLevelGiven) {
   // entry number, record severity, level asked for, log mask expected, line expected
   const std::tuple<uint32_t, int32_t, int32_t, uint32_t, const char*> cases[] = {
-      {3, 4, 1, 4, "CRITICAL ERROR[UVO-00003]: it broke"},
       {0, 4, 4, 1, "CRITICAL ERROR: it broke"},
       {0, 0, 0, 16, "INFORMATION: it broke"},
       {12, 3, 3, 2, "MAJOR ERROR[UVO-00012]: it broke"},

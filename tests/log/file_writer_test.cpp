@@ -21,13 +21,10 @@ class FakeClock : public CLogClock {
 
 class FileWriterTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (auto& w : writers_) w->close();
-  }
-  CFileWriter& open(const std::string& query, const std::string& name = "app.log") {
-    writers_.push_back(std::make_unique<CFileWriter>(clock_));
-    writers_.back()->init(test::uri("file://" + dir_.file(name) + query));
-    return *writers_.back();
+  std::unique_ptr<CFileWriter> open(const std::string& query, const std::string& name = "app.log") {
+    auto w = std::make_unique<CFileWriter>(clock_);
+    w->init(test::uri("file://" + dir_.file(name) + query));
+    return w;
   }
   static void write(CFileWriter& w, const std::string& line, const char* module = "m") {
     w.write(u"L", UCString(module), u"INFO", test::unicodeLines({line}));
@@ -38,19 +35,18 @@ class FileWriterTest : public ::testing::Test {
 
   test::TempDir dir_;
   FakeClock clock_;
-  std::vector<std::unique_ptr<CFileWriter>> writers_;
 };
 
 TEST_F(FileWriterTest, PrintsTheCommonFormatOrBareLinesToTheRealPath) {
-  CFileWriter& full = open("", "full.log");
+  auto full = open("", "full.log");
   // CUri turns the path's '/' into '\'; the file system must see the real path again.
-  EXPECT_EQ(toStdString(full.fileName()), dir_.file("full.log"));
-  full.write(u"L", u"sql", u"WARN", test::unicodeLines({"one", "two"}));
+  EXPECT_EQ(toStdString(full->fileName()), dir_.file("full.log"));
+  full->write(u"L", u"sql", u"WARN", test::unicodeLines({"one", "two"}));
   EXPECT_EQ(contents("full.log"), "L [sql] WARN: one\nL [sql] WARN: two\n");
 
-  CFileWriter& bare = open("?style=bare", "bare.log");
-  bare.write(u"L", u"sql", u"WARN", test::unicodeLines({"one", "two"}));
-  write(bare, "three", "filewriter");  // its own failure reports never land in its file
+  auto bare = open("?style=bare", "bare.log");
+  bare->write(u"L", u"sql", u"WARN", test::unicodeLines({"one", "two"}));
+  write(*bare, "three", "filewriter");  // its own failure reports never land in its file
   EXPECT_EQ(contents("bare.log"), "one\ntwo\n");
 }
 
@@ -64,10 +60,10 @@ TEST_F(FileWriterTest, RotationKeepsTheConfiguredCopiesNewestFirst) {
   for (const auto& [keep, expected] : cases) {
     std::filesystem::remove_all(dir_.file(""));
     std::filesystem::create_directory(dir_.file(""));
-    CFileWriter& w = open(std::string("?style=bare&rotateSize=1") + keep);
+    auto w = open(std::string("?style=bare&rotateSize=1") + keep);
     for (int i = 1; i <= 4; ++i) {
-      write(w,
-            "line-" + std::to_string(i) + std::string(1100, '.'));  // over 1 KiB: the check after it rotates
+      // Over 1 KiB: the check after it rotates.
+      write(*w, "line-" + std::to_string(i) + std::string(1100, '.'));
       EXPECT_FALSE(exists("app.log")) << keep << " rotation " << i;
       advanceSeconds(61);
     }
@@ -76,38 +72,38 @@ TEST_F(FileWriterTest, RotationKeepsTheConfiguredCopiesNewestFirst) {
       found[entry.path().filename().string()] = test::TempDir::read(entry.path().string()).substr(0, 6);
     }
     EXPECT_EQ(found, expected) << keep;
-    write(w, "fresh");
+    write(*w, "fresh");
     EXPECT_EQ(contents("app.log"), "fresh\n") << "the next write starts a new, empty file";
-    w.close();
+    w->close();
   }
 }
 
 TEST_F(FileWriterTest, ChecksTheSizeAtMostOnceAMinuteAndNeverRotatesByAge) {
-  CFileWriter& w = open("?rotateSize=1");
-  write(w, "small");  // the first write checks at once: too small, nothing happens
+  auto w = open("?rotateSize=1");
+  write(*w, "small");  // the first write checks at once: too small, nothing happens
   advanceSeconds(30);
-  write(w, std::string(1100, 'x'));
+  write(*w, std::string(1100, 'x'));
   advanceSeconds(30);  // exactly one minute since the check: still not due
-  write(w, "a");
+  write(*w, "a");
   EXPECT_TRUE(exists("app.log"));
   clock_.now += 1;
-  write(w, "b");
+  write(*w, "b");
   EXPECT_FALSE(exists("app.log"));
   EXPECT_TRUE(exists("app.log.0"));
 
-  CFileWriter& aged = open("?rotateAge=1&keep=1", "aged.log");
-  EXPECT_EQ(aged.rotationAge(), 3600);
+  auto aged = open("?rotateAge=1&keep=1", "aged.log");
+  EXPECT_EQ(aged->rotationAge(), 3600);
   for (int i = 0; i < 2; ++i) {
-    write(aged, "x");
+    write(*aged, "x");
     advanceSeconds(7200);
   }
   EXPECT_EQ(contents("aged.log"), "L [m] INFO: x\nL [m] INFO: x\n");
 }
 
 TEST_F(FileWriterTest, UnopenableFileThrowsAndIsTriedAgain) {
-  CFileWriter& w = open("", "missing/app.log");
+  auto w = open("", "missing/app.log");
   try {
-    write(w, "x");
+    write(*w, "x");
     FAIL() << "no exception";
   } catch (const QRMLog_Exception& e) {
     EXPECT_STREQ(e.what(), ("Failed to open log file: " + dir_.file("missing/app.log")).c_str());
@@ -116,7 +112,7 @@ TEST_F(FileWriterTest, UnopenableFileThrowsAndIsTriedAgain) {
     EXPECT_EQ(e.entry(0).number(), 1u);
   }
   std::filesystem::create_directory(dir_.file("missing"));
-  write(w, "y");
+  write(*w, "y");
   EXPECT_EQ(contents("missing/app.log"), "L [m] INFO: y\n");
 }
 
@@ -131,7 +127,6 @@ TEST_F(FileWriterTest, WriteFailureIsLoggedThenThrown) {
   EXPECT_EQ(entries[0].module, "filewriter");
   EXPECT_EQ(entries[0].level, kLogCritical);
   EXPECT_EQ(entries[0].lines, std::vector<std::string>{"Failed to write to log file: /dev/full"});
-  w.close();
 }
 
 }  // namespace
