@@ -102,6 +102,7 @@ TEST(IniStore, FailuresNameTheFile) {
       ADD_FAILURE() << "no exception for " << path;
     } catch (const QRM_Exception& e) {
       EXPECT_EQ(test::describe(e), text + path + "]|4");
+      EXPECT_EQ(e.entry(0).number(), 0u) << path;  // unnumbered: no tag when logged
     }
   }
 }

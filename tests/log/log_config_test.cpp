@@ -45,20 +45,23 @@ TEST(BuildLogDispatcher, OneWriterPerDestination) {
 }
 
 TEST(BuildLogDispatcher, MalformedTextNamesTheDestinationAndTheFault) {
-  // clang-format off
   const std::pair<const char*, const char*> cases[] = {
-      {" ; ", "names no destination"},                       {"console://stdot", "console://stdout or console://stderr"},
-      {"console://stdout?style=bare", "parameters follow a '/'"}, {"console://stdout *.!DBUG extra", "a URI, a blank and one filter"},
+      {" ; ", "names no destination"},
+      {"console://stdot", "console://stdout or console://stderr"},
+      {"console://stdout?style=bare", "parameters follow a '/'"},
+      {"console://stdout *.!DBUG extra", "a URI, a blank and one filter"},
       {"console://stdout *.FOO", "filter rule \"*.FOO\" names no level"},
-      {"console://stdout/?keep=1", "unknown parameter \"keep\""}, {"file://", "names no file"},
-      {"file:///tmp/", "names no file"},                     {"file:///tmp/x.log?keeps=2", "unknown parameter \"keeps\""},
+      {"console://stdout/?keep=1", "unknown parameter \"keep\""},
+      {"file://", "names no file"},
+      {"file:///tmp/", "names no file"},
+      {"file:///tmp/x.log?keeps=2", "unknown parameter \"keeps\""},
       {"file:///tmp/x.log?rotateSize=1M", "rotateSize must be a whole number"},
-      {"file:///tmp/x.log?rotateSize=2097152", "from 0 to 2097151"}, {"file:///tmp/x.log?keep=-1", "keep must be"},
+      {"file:///tmp/x.log?rotateSize=2097152", "from 0 to 2097151"},
+      {"file:///tmp/x.log?keep=-1", "keep must be"},
       {"eventlog:///?x=1", "unknown parameter \"x\""},
       // ';' separates destinations, so a query joined with it splits the destination.
       {"file:///tmp/x.log?rotateSize=1;keep=2", "\"keep=2\": unknown writer"},
       {"console://stdout;bogus:// *.*", "\"bogus:// *.*\": unknown writer"}};
-  // clang-format on
   for (const auto& [config, fault] : cases) {
     try {
       buildLogDispatcher(config);
