@@ -26,6 +26,26 @@ void expectCategories(const char* vendor, const SQLVendorTable& table, const ByC
   }
 }
 
+// The severity of a category decides whether a failure is absorbed, so it is pinned here, not read back.
+TEST(SqlErrorCategories, SixteenNumbersWithTheirTextsAndSeverities) {
+  using Category = std::tuple<int32_t, std::string, int32_t>;
+  // clang-format off
+  const std::vector<Category> expected{
+      {1, "Unhandled Database Error", 4},            {2, "Critical Database Error", 4},
+      {10, "Database Memory Error", 4},              {20, "Table Space or Log Violation", 4},
+      {30, "Resource Contention", 3},                {40, "User Defined Procedure or Function Error", 4},
+      {50, "Database Connection Failure", 4},        {60, "Database Connection Lost", 3},
+      {65, "Deadlock Error", 3},                     {70, "Insufficient Permissions", 4},
+      {80, "Transaction Error", 3},                  {90, "Unique Constraint Violation", 2},
+      {100, "Constraint Violation", 3},              {110, "Syntax Error", 3},
+      {120, "Cursor Error", 3},                      {130, "Data Type Error", 3}};
+  // clang-format on
+  std::vector<Category> found;
+  for (const SQLErrorCategory& c : sqlErrorCategories()) found.emplace_back(c.number, c.text, c.severity);
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(findSQLErrorCategory(3), nullptr);
+}
+
 // Listed codes beat ranges (mssql 701 sits in the critical range, 515 in the syntax range; oci 1070 starts a
 // critical range); ranges are tried top to bottom (mssql 245 is in the data-type and the syntax ranges);
 // ranges are pinned at their edges (mssql 421-424 fall between the syntax and the critical ranges).
@@ -86,13 +106,16 @@ TEST(SqlStateClassification, PostgresByStateSqliteByNativeCodeOrMessage) {
       {"57P01", kSQLConnectionLost},  {"53100", kSQLTableSpace},     {"53200", kSQLMemory},
       {"XX000", kSQLCritical},        {"", kSQLUnhandled},           {"4", kSQLUnhandled},
       {"HY000", kSQLUnhandled}};
+  // SQLite under HY000 by its native code (the low byte of an extended one), else by state and message.
+  // clang-format off
+  const std::pair<int32_t, int32_t> natives[] = {
+      {2067, kSQLUniqueViolation}, {1555, kSQLUniqueViolation}, {19, kSQLConstraint},   {1, kSQLSyntax},
+      {5, kSQLContention},         {6, kSQLContention},         {261, kSQLContention},  {7, kSQLMemory},
+      {13, kSQLTableSpace},        {3, kSQLPermissions},        {8, kSQLPermissions},   {23, kSQLPermissions},
+      {14, kSQLConnectFailure},    {26, kSQLConnectFailure},    {20, kSQLDataType},     {25, kSQLDataType},
+      {10, kSQLCritical},          {11, kSQLCritical},          {0, kSQLUnhandled},     {4, kSQLUnhandled}};
+  // clang-format on
   const std::tuple<const char*, int32_t, const char*, int32_t> sqlite[] = {
-      {"HY000", 2067, "", kSQLUniqueViolation},
-      {"HY000", 1555, "", kSQLUniqueViolation},
-      {"HY000", 19, "", kSQLConstraint},
-      {"HY000", 1, "", kSQLSyntax},
-      {"HY000", 5, "", kSQLContention},
-      {"HY000", 0, "", kSQLUnhandled},
       {"23000", 0, "", kSQLConstraint},
       {"HY000", 19, "UNIQUE constraint failed: t.k (19)", kSQLUniqueViolation},
       {"23000", 19, "PRIMARY KEY constraint failed", kSQLUniqueViolation},
@@ -102,6 +125,10 @@ TEST(SqlStateClassification, PostgresByStateSqliteByNativeCodeOrMessage) {
     classifySqlState(state, out);
     EXPECT_EQ(out.number, category) << state;
     EXPECT_EQ(out.severity, findSQLErrorCategory(category)->severity) << state;
+  }
+  for (const auto& [native, category] : natives) {
+    classifySqliteError("HY000", native, "", out);
+    EXPECT_EQ(out.number, category) << "HY000 " << native;
   }
   for (const auto& [state, native, message, category] : sqlite) {
     classifySqliteError(state, native, message, out);
