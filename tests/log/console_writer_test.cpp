@@ -14,11 +14,9 @@ namespace {
 TEST(ConsoleWriter, ChoosesTheStreamByHostAndTheStyleByExactValue) {
   const std::tuple<const char*, std::FILE*, bool> cases[] = {{"console://stdout", stdout, false},
                                                              {"console://stderr", stderr, false},
-                                                             {"console://", stderr, false},
                                                              {"console://STDOUT", stderr, false},
                                                              {"console://stdout/?style=bare", stdout, true},
-                                                             {"console://stderr/?style=Bare", stderr, false},
-                                                             {"console://stdout/?style=full", stdout, false}};
+                                                             {"console://stderr/?style=Bare", stderr, false}};
   for (const auto& [destination, stream, bare] : cases) {
     CConsoleWriter w;
     w.init(test::uri(destination));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "log/writer_test_support.h"
 #include "support/capturing_dispatcher.h"
