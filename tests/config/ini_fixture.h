@@ -1,13 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "error/qrm_exception.h"
 #include "util/ucstring.h"

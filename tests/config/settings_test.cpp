@@ -3,52 +3,39 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
+
+#include "util/ucstring.h"
 
 namespace hcs {
 namespace {
 
-struct SettingCase {
-  const char16_t* name;  // stored with the value "v"
-  const char16_t* module;
-  bool moduleFound;
-  const char16_t* configFile;
-  bool configFound;
-  const char16_t* app;
-};
-
-class SettingsLookup : public testing::TestWithParam<SettingCase> {};
-
-TEST_P(SettingsLookup, StoredValuesAndFallbacks) {
-  const SettingCase& c = GetParam();
-  CSettings settings;
-  settings.setSetting(c.name, u"v");
-  icu::UnicodeString value;
-  value.setToBogus();  // lookups must leave a valid string whatever they are given
-  EXPECT_EQ(settings.getModuleName(value), c.moduleFound);
-  EXPECT_EQ(value, c.module);
-  EXPECT_EQ(settings.getConfigFileName(value), c.configFound);
-  EXPECT_EQ(value, c.configFile);
-  settings.getAppName(value);
-  EXPECT_EQ(value, c.app);
+TEST(Settings, StoredValuesAndFallbacks) {
+  // setting stored with the value "v"; then module name and found, config file and found, app name
+  // clang-format off
+  const std::tuple<const char16_t*, const char16_t*, bool, const char16_t*, bool, const char16_t*> cases[] = {
+      {u"OTHER",      u"",  false, u".ini",  false, u"UNKNOWN_APP"},
+      {u"CME_MODULE", u"v", true,  u"v.ini", true,  u"UNKNOWN_APP"},
+      {u"ConfigFile", u"",  false, u"v",     true,  u"UNKNOWN_APP"},
+      {u"APP_NAME",   u"",  false, u".ini",  false, u"v"},
+      {u"app_name",   u"",  false, u".ini",  false, u"UNKNOWN_APP"}};  // names are case-sensitive
+  // clang-format on
+  for (const auto& [name, module, moduleFound, configFile, configFound, app] : cases) {
+    CSettings settings;
+    settings.setSetting(name, u"v");
+    icu::UnicodeString value;
+    value.setToBogus();  // lookups must leave a valid string whatever they are given
+    EXPECT_EQ(settings.getModuleName(value), moduleFound) << toStdString(name);
+    EXPECT_EQ(value, module) << toStdString(name);
+    EXPECT_EQ(settings.getConfigFileName(value), configFound) << toStdString(name);
+    EXPECT_EQ(value, configFile) << toStdString(name);
+    settings.getAppName(value);
+    EXPECT_EQ(value, app) << toStdString(name);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, SettingsLookup,
-    testing::Values(SettingCase{u"OTHER", u"", false, u".ini", false, u"UNKNOWN_APP"},
-                    SettingCase{u"CME_MODULE", u"v", true, u"v.ini", true, u"UNKNOWN_APP"},
-                    SettingCase{u"ConfigFile", u"", false, u"v", true, u"UNKNOWN_APP"},
-                    SettingCase{u"APP_NAME", u"", false, u".ini", false, u"v"},
-                    // Names are case-sensitive.
-                    SettingCase{u"app_name", u"", false, u".ini", false, u"UNKNOWN_APP"}));
-
-TEST(Settings, LibraryInstanceStaysEmpty) {
-  icu::UnicodeString value;
-  EXPECT_FALSE(theSettings.getConfigFileName(value));
-  EXPECT_EQ(value, u".ini");
-}
-
-// Under ThreadSanitizer this shows lookups and a writer share the map safely.
-TEST(Settings, ConcurrentReadersAndAWriterShareTheMapSafely) {
+// Lookups and a writer share the map under one readers-writer lock.
+TEST(SettingsThreads, ReadersAndAWriterShareTheMapSafely) {
   CSettings settings;
   std::thread reader([&] {
     icu::UnicodeString value;

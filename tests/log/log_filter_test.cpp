@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "error/qrm_exception.h"
 #include "log/log_message.h"
@@ -11,60 +12,44 @@
 namespace hcs {
 namespace {
 
-struct TakesCase {
-  const char* filter;
-  const char* module;
-  uint32_t level;
-  bool taken;
-};
-
-class FilterTakesTest : public ::testing::TestWithParam<TakesCase> {};
-
-TEST_P(FilterTakesTest, SelectsByModuleAndLevel) {
-  const auto& c = GetParam();
-  EXPECT_EQ(CLogFilter::parse(c.filter).takes(UCString(c.module), c.level), c.taken)
-      << c.filter << " / " << c.module << " / " << c.level;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, FilterTakesTest,
-    ::testing::Values(
-        TakesCase{"*.!DBUG", "sql", kLogError, true}, TakesCase{"*.!DBUG", "", kLogInfo, true},
-        TakesCase{"*.!DBUG", "sql", kLogDebug, false}, TakesCase{"*.*", "", kLogDebug, true},
-        TakesCase{"*.*", "x", 32, true}, TakesCase{"sql.*", "sql", kLogDebug, true},
-        TakesCase{"sql.*", "sqlx", kLogError, false}, TakesCase{"sql.*", "", kLogError, false},
-        TakesCase{".ERR", "", kLogError, true}, TakesCase{".ERR", "sql", kLogError, false},
-        TakesCase{"*writer.*", "filewriter", kLogCritical, true},
-        TakesCase{"*writer.*", "writers", kLogCritical, false},
-        TakesCase{"f*w*r.*", "filewriter", kLogInfo, true}, TakesCase{"!sql.*", "sql", kLogCritical, false},
-        TakesCase{"!sql.*", "", kLogCritical, true}, TakesCase{"*.err", "x", kLogError, true},
-        TakesCase{"*.ERR", "x", kLogCritical, false}, TakesCase{"*.!*", "x", kLogCritical, false},
-        TakesCase{"!sql.*,sql.!DBUG", "sql", kLogDebug, false},
-        TakesCase{"!sql.*,sql.!DBUG", "sql", kLogWarning, true},
-        TakesCase{"!sql.*,sql.!DBUG", "", kLogDebug, true},
-        TakesCase{"sql.*,*.CRIT", "x", kLogCritical, true}, TakesCase{"sql.*,*.CRIT", "x", kLogError, false},
-        TakesCase{"a.b.WARN", "a.b", kLogWarning, true}));
-
-class FilterMalformedTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
-
-TEST_P(FilterMalformedTest, NamesTheFault) {
-  try {
-    CLogFilter::parse(GetParam().first);
-    FAIL() << "accepted " << GetParam().first;
-  } catch (const QRM_Exception& e) {
-    EXPECT_NE(std::string(e.what()).find(GetParam().second), std::string::npos)
-        << GetParam().first << " -> " << e.what();
+TEST(LogFilter, SelectsByModuleAndLevel) {
+  // filter, module, level, taken
+  // clang-format off
+  const std::tuple<const char*, const char*, uint32_t, bool> cases[] = {
+      {"*.!DBUG", "sql", kLogError, true},           {"*.!DBUG", "", kLogInfo, true},
+      {"*.!DBUG", "sql", kLogDebug, false},          {"*.*", "", kLogDebug, true},
+      {"*.*", "x", 32, true},                        {"sql.*", "sql", kLogDebug, true},
+      {"sql.*", "sqlx", kLogError, false},           {"sql.*", "", kLogError, false},
+      {".ERR", "", kLogError, true},                 {".ERR", "sql", kLogError, false},
+      {"*writer.*", "filewriter", kLogCritical, true}, {"*writer.*", "writers", kLogCritical, false},
+      {"f*w*r.*", "filewriter", kLogInfo, true},     {"!sql.*", "sql", kLogCritical, false},
+      {"!sql.*", "", kLogCritical, true},            {"*.err", "x", kLogError, true},
+      {"*.ERR", "x", kLogCritical, false},           {"*.!*", "x", kLogCritical, false},
+      {"*.NOTE", "x", kLogNote, true},               {"a.b.WARN", "a.b", kLogWarning, true},
+      {"sql.*,*.CRIT", "x", kLogCritical, true},     {"sql.*,*.CRIT", "x", kLogError, false},
+      {"!sql.*,sql.!DBUG", "sql", kLogDebug, false}, {"!sql.*,sql.!DBUG", "sql", kLogWarning, true},
+      {"!sql.*,sql.!DBUG", "", kLogDebug, true}};
+  // clang-format on
+  for (const auto& [filter, module, level, taken] : cases) {
+    EXPECT_EQ(CLogFilter::parse(filter).takes(UCString(module), level), taken)
+        << filter << " / " << module << " / " << level;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, FilterMalformedTest,
-                         ::testing::Values(std::pair{"", "empty rule"}, std::pair{"*.ERR,", "empty rule"},
-                                           std::pair{"*.ERR,,sql.*", "empty rule"},
-                                           std::pair{"sql", "\"sql\" needs a \".\""},
-                                           std::pair{"*.ERROR", "\"*.ERROR\" names no level"},
-                                           std::pair{"*.", "names no level"},
-                                           std::pair{"*.!!ERR", "names no level"},
-                                           std::pair{"s!ql.*", "\"!\" only at the start"}));
+TEST(LogFilter, MalformedTextNamesTheFault) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"*.ERR,", "empty rule"},         {"*.ERR,,sql.*", "empty rule"},
+      {"sql", "\"sql\" needs a \".\""}, {"*.ERROR", "\"*.ERROR\" names no level"},
+      {"*.!!ERR", "names no level"},    {"s!ql.*", "\"!\" only at the start"}};
+  for (const auto& [text, fault] : cases) {
+    try {
+      CLogFilter::parse(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const QRM_Exception& e) {
+      EXPECT_NE(std::string(e.what()).find(fault), std::string::npos) << text << " -> " << e.what();
+    }
+  }
+}
 
 }  // namespace
 }  // namespace hcs

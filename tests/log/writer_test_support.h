@@ -3,47 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "config/ini_fixture.h"
+#include "log/event_log.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
 namespace hcs::test {
 
-// A fresh directory under the system's temp dir, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hcs-log-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 inline CUri uri(const std::string& text) { return CUri(UCString(text)); }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+inline std::vector<icu::UnicodeString> unicodeLines(std::initializer_list<std::string> lines) {
+  std::vector<icu::UnicodeString> out;
+  for (const std::string& line : lines) out.push_back(UCString(line));
+  return out;
 }
 
 inline std::vector<std::string> splitLines(const std::string& text) {
@@ -51,12 +30,6 @@ inline std::vector<std::string> splitLines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-inline std::vector<icu::UnicodeString> unicodeLines(std::initializer_list<const char*> lines) {
-  std::vector<icu::UnicodeString> out;
-  for (const char* line : lines) out.push_back(UCString(line));
-  return out;
 }
 
 // Runs `body(thread index)` on `count` threads released together, so that they really contend.
@@ -72,5 +45,36 @@ inline void runTogether(int count, const std::function<void(int)>& body) {
   }
   for (auto& thread : threads) thread.join();
 }
+
+// Stands in for the system's event log: records every call ("type|category|id|text") and fails on request.
+class RecordingEventLog : public CEventLog {
+ public:
+  Source registerSource(const std::string& name, uint32_t& error) override {
+    std::lock_guard lock(mutex);
+    registered.push_back(name);
+    error = registerError;
+    return registerError == 0 ? &registered : nullptr;
+  }
+  bool report(Source source, uint16_t type, uint16_t category, uint32_t id, const std::string& text,
+              uint32_t& error) override {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(source, &registered);
+    events.push_back(std::to_string(type) + "|" + std::to_string(category) + "|" + std::to_string(id) + "|" +
+                     text);
+    error = reportError;
+    return reportError == 0;
+  }
+  void deregisterSource(Source source) override {
+    EXPECT_EQ(source, &registered);
+    ++deregistered;
+  }
+
+  std::mutex mutex;
+  std::vector<std::string> registered;
+  std::vector<std::string> events;
+  int deregistered = 0;
+  uint32_t registerError = 0;
+  uint32_t reportError = 0;
+};
 
 }  // namespace hcs::test
