@@ -113,6 +113,7 @@ TEST_F(StatementTest, ReportWithoutStatementRecordsUnspecifiedStatement) {
   EXPECT_EQ(db_.reportSqlError(error, nullptr), 90);
   EXPECT_EQ(db_.lastError().statement(), "Unspecified SQL Statement");
   EXPECT_EQ(db_.lastError().category(), "Unique Constraint Violation");
+  EXPECT_EQ(db_.lastError().vendorCode(), static_cast<uint32_t>(-803));
   DB2SQLException deadlock(DBIStatus(DBIStatus::kDBIServerError, "dl", "40001", -911));
   EXPECT_THROW(db_.reportSqlError(deadlock, nullptr), QRMSQL_Exception);
   EXPECT_EQ(db_.lastError().entry(0).number(), 65u);

@@ -167,18 +167,6 @@ TEST_F(VendorFlowTest, Db2WithoutSchemaUsesTheUserAndTheCatalogViews) {
   EXPECT_EQ(ran("SET CURRENT"), 0);
 }
 
-TEST_F(VendorFlowTest, ExecuteAbsorbsMinorFailuresAndThrowsTheRest) {
-  server_->on("SELECT  @@VERSION", test::textRows("v", {"Microsoft SQL Server 2005"}));
-  QRMDB db(u"mssql://sa:pw@server/?scache=%207");
-  ASSERT_EQ(db.open(), 0);
-  EXPECT_EQ(db.statementCache().capacity(), 7u);
-  server_->on("INSERT INTO t VALUES (1)", test::nativeFailure(2627, "duplicate key"));
-  EXPECT_EQ(db.execute(u"INSERT INTO t VALUES (1)", nullptr, true), 90);
-  EXPECT_EQ(db.lastError().vendorCode(), 2627u);
-  server_->on("INSERT INTO t VALUES (1)", test::nativeFailure(1205, "deadlock victim"));
-  EXPECT_THROW(db.execute(u"INSERT INTO t VALUES (1)", nullptr, true), QRMSQL_Exception);
-}
-
 TEST_F(VendorFlowTest, FetchSizeDecidesTheBulkFetches) {
   server_->on("SELECT x FROM five", test::textRows("x", {"1", "2", "3", "4", "5"}));
   for (auto [uri, fetches] : {std::pair{u"oci://u:p@o/", 6u}, std::pair{u"oci://u:p@o/?fetching=2", 4u}}) {
