@@ -114,7 +114,7 @@ TEST(ScoreServerThreads, AnswersEachConnectionWhileAnotherStaysOpen) {
   EXPECT_TRUE(ran);
 }
 
-TEST(ScoreServer, StopBeforeRunReturnsAtOnce) {
+TEST(ScoreServerThreads, StopBeforeRunReturnsAtOnce) {
   ScoreServer server;
   ASSERT_GT(server.bind("127.0.0.1", 0), 0);
   server.stop();
