@@ -119,23 +119,6 @@ TEST_F(StatementTest, ReportWithoutStatementRecordsUnspecifiedStatement) {
   EXPECT_EQ(db_.lastError().entry(0).number(), 65u);
 }
 
-TEST_F(StatementTest, InvalidConnectionRefusesStatements) {
-  db_.close();
-  try {
-    db_.createStatement(u"SELECT 1");
-    FAIL() << "no exception";
-  } catch (const QRMSQL_Exception& e) {
-    EXPECT_STREQ(e.what(), "Can't create statement on invalid connection.");
-    EXPECT_EQ(e.severity(), 3);
-    EXPECT_EQ(e.entry(0).number(), 999u);
-  }
-  test::CapturingDispatcher log;
-  int32_t affected = 3;
-  EXPECT_EQ(db_.execute(u"SELECT 1", &affected, true), -1);
-  EXPECT_EQ(affected, 0);
-  EXPECT_EQ(log.allLines(), std::vector<std::string>{"Execute (Error). Connection Not Active."});
-}
-
 TEST(LenientNumbers, ReadLeadingDigits) {
   for (const auto& [text, value] :
        {std::pair{u"7x", 7u}, {u" 7", 7u}, {u"7 1", 7u}, {u"abc", 0u}, {u"\u0663", 3u}})
