@@ -55,12 +55,21 @@ TEST(ReadScoreDocument, ExtractsNormalisedTextOrNamesTheFault) {
       {doc("a", "b", "<REQ><ATTR1>zzz</ATTR1></REQ>"), "a|b"},
       {"", "no root element"},
       {"<SCORE/>", "the root element is <SCORE>, not <ATTRS_TO_SCORE>"},
+      {"<ATTRS_TO_SCORE/>", "ATTR1 is missing"},
+      {"<ATTRS_TO_SCORE><ATTR1/></ATTRS_TO_SCORE>", "ATTR2 is missing"},
       {doc("a", "b").insert(16, "<ATTR1/>"), "ATTR1 appears twice"},
       {doc("<V>a</W>", "b"), "</W> closes <V>"},
       {"<ATTRS_TO_SCORE><ATTR1>a</ATTR1><ATTR2>b", "the document ends inside <ATTR2>"},
+      {doc("a", "b") + "x", "text after the root element"},
+      {doc("a", "b") + "<ATTRS_TO_SCORE/>", "more than one root element"},
       {"<!DOCTYPE x [<!ENTITY e 'boom'>]>" + doc("&e;", "b"), "document type declarations are not accepted"},
       {doc("&e;", "b"), "an unknown entity &e;"},
+      {doc("&#xD800;", "b"), "a character reference out of range"},
+      {doc("a & b", "b"), "a malformed character reference"},
       {doc("\xC3\x28", "b"), "the document is not UTF-8"},
+      {"<ATTRS_TO_SCORE><ATTR1", "an unterminated <ATTR1> tag"},
+      {"<ATTRS_TO_SCORE><ATTR1 A=\"x>", "an unterminated attribute value"},
+      {doc("a < b", "b"), "a '<' that starts no tag"},
       {doc(nested(70), "b"), "elements nested too deeply"}};
   for (const auto& [document, expected] : cases) EXPECT_EQ(read(document), expected) << document;
 }
@@ -69,6 +78,7 @@ TEST(JaroWinkler, MatchesPublishedValuesBothWays) {
   const std::tuple<std::u32string, std::u32string, double> cases[] = {
       {U"martha", U"marhta", 0.9611},  // one transposition, prefix bonus
       {U"ab", U"ba", 0.0},             // matches must lie within the window
+      {U"", U"", 1.0},
       {U"a", U"", 0.0},
       {U"zoë", U"zoe", 0.8222},                   // code points, not bytes
       {U"\U0001F600x", U"\U0001F600y", 0.6667}};  // under 0.7: no prefix bonus
