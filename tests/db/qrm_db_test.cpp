@@ -31,7 +31,7 @@ class QRMDBTest : public test::RealDatabaseTest {
   }
 };
 
-TEST_P(QRMDBTest, RunsInsideATransactionThatReopenAndCloseRollBack) {
+TEST_P(QRMDBTest, RunsInsideATransactionThatAReopenRollsBackAndCloseEnds) {
   auto db = openDb();
   ASSERT_TRUE(db->isValid());
   EXPECT_EQ(toStdString(db->databaseType()), GetParam());
@@ -109,8 +109,8 @@ TEST_P(QRMDBTest, SyntaxErrorIsThrownWithTheStatementAndLogged) {
     EXPECT_EQ(e.entry(0).number(), 110u);
     EXPECT_EQ(e.statement(), "SELEC 1");
     EXPECT_EQ(e.category(), "Syntax Error");
-    EXPECT_NE(std::string(e.what()).find("syntax error"), std::string::npos)
-        << e.what();  // the driver's words
+    // The driver's own words are kept.
+    EXPECT_NE(std::string(e.what()).find("syntax error"), std::string::npos) << e.what();
   }
   std::vector<std::string> lines = log.allLines();
   ASSERT_GE(lines.size(), 3u);

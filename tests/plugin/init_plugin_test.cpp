@@ -43,9 +43,10 @@ TEST_P(InitPluginReports, RegistersOrReportsWithMinusOne) {
   test::TempDir dir;
   const std::string ini = dir.write("a.ini", "[ATTR_URI]\n" + c.type + "=" + c.uri + "\n");
   const auto [status, text] = init(initDoc(ini, c.type, std::to_string(id), c.db));
-  EXPECT_EQ(status, c.error.empty() ? 0 : -1) << c.uri << " " << c.db;
-  EXPECT_EQ(text, c.error.empty() ? kUntouched : c.error);
-  EXPECT_EQ(calloutRegistry().find(id) != nullptr, c.error.empty()) << c.uri << " " << c.db;
+  const std::string name = c.type.substr(0, 8) + "=" + c.uri + " " + c.db;
+  EXPECT_EQ(status, c.error.empty() ? 0 : -1) << name;
+  EXPECT_EQ(text, c.error.empty() ? kUntouched : c.error) << name;
+  EXPECT_EQ(calloutRegistry().find(id) != nullptr, c.error.empty()) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
