@@ -13,7 +13,6 @@ TEST(ConnectionString, KeysPerVendorWithSeparatorsBracedAndThePasswordMaskedOnRe
     bool mask;
     std::string expected;
   } cases[] = {
-      {"pg", "pw", false, "DRIVER=Drv;Server=host;Port=5432;Database=db;Uid=u;Pwd=pw;" + pqopt},
       {"pg", "pw", true, "DRIVER=Drv;Server=host;Port=5432;Database=db;Uid=u;Pwd=****;" + pqopt},
       {"oci", "a;UID=x}", false, "DRIVER=Drv;DBQ=host;UID=u;PWD={a;UID=x}}};"},  // no key smuggled in
       {"db2", "", false, "DRIVER=Drv;DATABASE=host;UID=u;"},
