@@ -1,67 +1,49 @@
 #include "host/pairs.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/plugin_library.h"
 
 namespace hcs::host {
 namespace {
 
-TEST(ReadPairs, SkipsCommentsAndBlankLinesAndKeepsEmptyValues) {
-  std::istringstream in(
-      "# comment\n"
-      "\n"
-      "NAME\tAnn Lee\tAnne Lee\r\n"
-      "PHONE\t555 0100\t\n"
-      "NAME\t\t#x\n");
-  std::vector<AttributePair> pairs;
-  std::string error;
-  ASSERT_TRUE(readPairs(in, pairs, error)) << error;
-  ASSERT_EQ(pairs.size(), 3u);
-  EXPECT_EQ(pairs[0].line, 3);
-  EXPECT_EQ(pairs[0].matched, "Anne Lee");  // CR dropped
-  EXPECT_EQ(pairs[1].type, "PHONE");
-  EXPECT_EQ(pairs[1].matched, "");
-  EXPECT_EQ(pairs[2].inbound, "");
-  EXPECT_EQ(pairs[2].matched, "#x");
+// Every pair read as "line:type|inbound|matched;", or the error.
+std::string pairs(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<AttributePair> read;
+  std::string out;
+  if (!readPairs(in, read, out)) return out;
+  for (const AttributePair& p : read)
+    out += std::to_string(p.line) + ":" + p.type + "|" + p.inbound + "|" + p.matched + ";";
+  return out;
 }
 
-TEST(ReadPairs, NamesTheFirstBadLine) {
+TEST(ReadPairs, SkipsCommentsAndBlankLinesKeepsEmptyValuesAndNamesTheFirstBadLine) {
+  const std::string fields = ": expected three tab-separated fields (type, inbound, matched)";
   const std::pair<std::string, std::string> cases[] = {
-      {"NAME\ta\tb\nNAME a b\n", "line 2: expected three tab-separated fields (type, inbound, matched)"},
-      {"NAME\ta\tb\tc\n", "line 1: expected three tab-separated fields (type, inbound, matched)"},
-      {"NAME\ta\n", "line 1: expected three tab-separated fields (type, inbound, matched)"},
-      {"\ta\tb\n", "line 1: the attribute type is empty"},
-  };
-  for (const auto& [text, expected] : cases) {
-    std::istringstream in(text);
-    std::vector<AttributePair> pairs;
-    std::string error;
-    EXPECT_FALSE(readPairs(in, pairs, error)) << text;
-    EXPECT_EQ(error, expected) << text;
-  }
+      {"# comment\n\nNAME\tAnn Lee\tAnne Lee\r\nPHONE\t\t#x\n",
+       "3:NAME|Ann Lee|Anne Lee;4:PHONE||#x;"},  // CR dropped
+      {"NAME\ta\tb\nNAME\ta\n", "line 2" + fields},
+      {"NAME\ta\tb\tc\n", "line 1" + fields},
+      {"\ta\tb\n", "line 1: the attribute type is empty"}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(pairs(text), expected) << text;
 }
 
 TEST(HostDocuments, EscapeValues) {
   EXPECT_EQ(attributeRecord(7, "A&B <x>"),
             "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID><VALUE>A&amp;B &lt;x&gt;</VALUE></ATTRIBUTE>");
-  EXPECT_EQ(initDocument("a&b.ini", "", "NAME", 1),
-            "<INIT><CONFIG_FILE>a&amp;b.ini</CONFIG_FILE><NODE_NAME></NODE_NAME><ATTR_TYPE>NAME</ATTR_TYPE>"
-            "<ATTR_TYPE_ID>1</ATTR_TYPE_ID></INIT>");
-  EXPECT_EQ(initDocument("a.ini", "N", "T", 2, "pg://u:p&q@h/db"),
-            "<INIT><DB_CONNECTION>pg://u:p&amp;q@h/db</DB_CONNECTION><CONFIG_FILE>a.ini</CONFIG_FILE>"
-            "<NODE_NAME>N</NODE_NAME><ATTR_TYPE>T</ATTR_TYPE><ATTR_TYPE_ID>2</ATTR_TYPE_ID></INIT>");
+  const std::string init = initDocument("a&b.ini", "N", "T", 2, "pg://u:p&q@h/db");
+  EXPECT_TRUE(
+      init.starts_with("<INIT><DB_CONNECTION>pg://u:p&amp;q@h/db</DB_CONNECTION><CONFIG_FILE>a&amp;b.ini<"))
+      << init;
 }
 
-TEST(PluginLibrary, LoadsThePluginLikeAHost) {
+TEST(PluginLibrary, FailureToLoadNamesTheLibrary) {
   std::string error;
-  const auto plugin = PluginLibrary::open(HCS_PLUGIN_PATH, error);
-  ASSERT_NE(plugin, nullptr) << error;
-  EXPECT_STREQ(plugin->getVersion(), "1.0");
   EXPECT_EQ(PluginLibrary::open("/nonexistent/libnothing.so", error), nullptr);
   EXPECT_NE(error.find("libnothing.so"), std::string::npos) << error;
 }
