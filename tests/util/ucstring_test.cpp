@@ -7,24 +7,17 @@
 namespace hcs {
 namespace {
 
-TEST(UCString, BufferIsTerminatedAfterEveryConstructor) {
+TEST(UCString, HostTextBecomesTerminatedUnicodeWithoutError) {
   const UCString fromBytes("abcdef", 3);
-  const UCString fromUnicode(icu::UnicodeString(u"xy"));
-  const UCString empty;
-  EXPECT_EQ(fromBytes.getBuffer()[3], 0);
-  EXPECT_EQ(fromUnicode.getBuffer()[2], 0);
-  EXPECT_EQ(empty.getBuffer()[0], 0);
   EXPECT_EQ(fromBytes, icu::UnicodeString(u"abc"));
-}
-
-TEST(UCString, NullOrNonPositiveLengthGivesEmptyText) {
-  EXPECT_TRUE(UCString(nullptr, 0).isEmpty());
-  EXPECT_TRUE(UCString(nullptr, 12).isEmpty());
-  EXPECT_TRUE(UCString("abc", -1).isEmpty());
-  EXPECT_TRUE(UCString(static_cast<const char*>(nullptr)).isEmpty());
-}
-
-TEST(UCString, InvalidUtf8BecomesSubstitutionCharactersWithoutError) {
+  EXPECT_EQ(fromBytes.getBuffer()[3], 0);
+  EXPECT_EQ(UCString(icu::UnicodeString(u"xy")).getBuffer()[2], 0);
+  EXPECT_EQ(UCString().getBuffer()[0], 0);
+  for (const UCString& empty : {UCString(nullptr, 0), UCString(nullptr, 12), UCString("abc", -1),
+                                UCString(static_cast<const char*>(nullptr))}) {
+    EXPECT_TRUE(empty.isEmpty());
+  }
+  // Invalid UTF-8 becomes substitution characters.
   const UCString text("a\xff\xc3(b", 5);
   EXPECT_EQ(text.charAt(0), u'a');
   EXPECT_EQ(text.indexOf(static_cast<UChar>(0xFFFD)), 1);
