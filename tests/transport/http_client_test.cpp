@@ -16,44 +16,28 @@ namespace {
 using test::HttpTestAnswer;
 using test::HttpTestServer;
 
-struct CapCase {
-  const char* name;
-  size_t bytes;
-  bool announced;  // whether the server sends Content-Length up front
-  bool accepted;
-};
+// Refused as an exchange failure, whether the service announces the size or just keeps sending.
+class HttpClientBodyCap : public ::testing::TestWithParam<bool> {};
 
-class HttpClientBodyCap : public ::testing::TestWithParam<CapCase> {};
-
-TEST_P(HttpClientBodyCap, RefusesBodiesOverTheCapAsAnExchangeFailure) {
-  const CapCase& c = GetParam();
+TEST_P(HttpClientBodyCap, RefusesABodyOverTheCap) {
   HttpTestServer server;
   HttpTestAnswer big;
-  big.streamBytes = c.bytes;
-  if (c.announced) big.headers.emplace_back("Content-Length", std::to_string(c.bytes));
+  big.streamBytes = HttpClient::kMaxBodyBytes + 1;
+  if (GetParam()) big.headers.emplace_back("Content-Length", std::to_string(big.streamBytes));
   server.enqueue(big);
-  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 20000);
+  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 20000);  // the client keeps a reference
   HttpClient client(endpoint);
-  if (c.accepted) {
-    EXPECT_EQ(client.post("/", "text/xml", "x").body.size(), c.bytes);
-    return;
-  }
   try {
     client.post("/", "text/xml", "x");
-    FAIL() << "body of " << c.bytes << " bytes accepted";
+    FAIL() << "body accepted, announced: " << GetParam();
   } catch (const CHttpConnectException&) {
     FAIL() << "refusal reported as a connection failure";
   } catch (const CHttpException& e) {
-    EXPECT_NE(e.why().find("67108864"), std::string::npos) << e.why();
+    EXPECT_EQ(e.why(), "Reply body larger than 67108864 bytes refused");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, HttpClientBodyCap,
-    ::testing::Values(CapCase{"at_cap", HttpClient::kMaxBodyBytes, false, true},
-                      CapCase{"over_cap_streamed", HttpClient::kMaxBodyBytes + 1, false, false},
-                      CapCase{"over_cap_announced", HttpClient::kMaxBodyBytes + 1, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Announced, HttpClientBodyCap, ::testing::Bool());
 
 // A listener whose accept queue is full: the kernel drops further SYNs, so connecting hangs.
 class FullListener {
@@ -97,11 +81,11 @@ TEST(HttpClient, ConnectTimeoutIsAConnectionFailureAndKeepsTheClientUsable) {
 }
 
 // A kept connection the service dropped without answering is re-sent on a new one by libcurl itself.
-// That must work on the twentieth post of a client as on the first, not only five times in its life.
+// That must work on the sixth post of a client as on the first, not only five times in its life.
 TEST(HttpClient, DeadKeptConnectionIsRetriedOnEveryPostNotOnlyTheFirstFive) {
   HttpTestServer server;
   server.enqueue(HttpTestAnswer::ok("first"));
-  constexpr int kPosts = 20;
+  constexpr int kPosts = 6;
   for (int i = 0; i < kPosts; ++i) {
     server.enqueue(HttpTestAnswer::withFault(HttpTestAnswer::Fault::kCloseWithoutAnswer));
     server.enqueue(HttpTestAnswer::ok("again " + std::to_string(i)));
