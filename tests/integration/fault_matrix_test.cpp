@@ -1,31 +1,22 @@
-// Proof that no fault of the scoring service can take the host down: for each fault the loopback
-// server can produce, four threads call score (registry, real OHTTP on libcurl, real sockets) for a
-// bounded time. Every call must return within its worst case (attempts × the per-attempt limit, plus
-// a little slack) with a score or one of the error documents a failed callout produces, and once the
-// fault stops, every pooled connection must score again.
-//
-// Faulty and healthy answers alternate per request (one shared counter), so reconnecting after a
-// fault and retrying into a healthy answer are exercised all the time. A refused port has no healthy
-// answers; its recovery is the port starting to listen.
+// No fault of the scoring service may take the host down: for each fault the loopback server can make,
+// four threads call score (registry, real OHTTP on libcurl, real sockets) for a bounded time. Every call
+// must return within its worst case (attempts × the per-attempt limit, plus slack) with a score or an
+// error document a failed callout produces; once the fault stops, every pooled connection scores again.
+// Faulty and healthy answers alternate (one shared counter), so reconnecting after a fault and retrying
+// into a healthy answer happen all the time; a refused port recovers by starting to listen.
 //
 // HCS_FAULT_SECONDS sets the time per fault (default 2; a long run takes 20 or more). Each fault prints
 // one line starting "fault-matrix |" with its outcome counts and its longest call, for the record. The
 // reply size cap is the transport's own test: streaming 64 MiB per call here would only cost time.
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <ostream>
 #include <regex>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
@@ -65,22 +56,15 @@ int32_t registerInterface(const std::string& uri) {
   return key;
 }
 
-std::string attribute(int32_t key, const std::string& value) {
-  return "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(key) + "</ATTR_TYPE_ID><VALUE>" + value +
-         "</VALUE></ATTRIBUTE>";
-}
-
 // What one call came back with, as a table key: "score", the error text of a failed callout with its
 // numbers blanked, or "WRONG ..." for anything a caller could not have been promised.
 std::string outcome(int32_t status, const std::string& text) {
+  static const std::regex error("<SCORE_RESULT><ERROR>HTTP Callout: (.+)</ERROR></SCORE_RESULT>");
+  static const std::regex digits("[0-9]+");
+  std::smatch match;
   if (status == 0 && text == kReply) return "score";
-  static const std::string open = "<SCORE_RESULT><ERROR>HTTP Callout: ";
-  static const std::string close = "</ERROR></SCORE_RESULT>";
-  if (status == -1 && text.size() > open.size() + close.size() && text.starts_with(open) &&
-      text.ends_with(close)) {
-    static const std::regex digits("[0-9]+");
-    return std::regex_replace(text.substr(open.size(), text.size() - open.size() - close.size()), digits, "N");
-  }
+  if (status == -1 && std::regex_match(text, match, error))
+    return std::regex_replace(match[1].str(), digits, "N");
   return "WRONG status " + std::to_string(status) + ": " + text.substr(0, 200);
 }
 
@@ -91,11 +75,6 @@ HttpTestAnswer healthy(void (*change)(HttpTestAnswer&)) {
   change(a);
   return a;
 }
-
-// After every limit the client sets; bytes that keep coming but never the whole reply in time.
-const HttpTestAnswer kLate = healthy([](HttpTestAnswer& a) { a.delay = milliseconds(3 * kTimeoutMs); });
-const HttpTestAnswer kTrickling = healthy([](HttpTestAnswer& a) { a.trickle = milliseconds(kTimeoutMs / 10); });
-const HttpTestAnswer kClosingUnsaid = healthy([](HttpTestAnswer& a) { a.close = HttpTestAnswer::Close::kAfterAnswer; });
 
 const std::string kTimedOut = "Operation timed out after N milliseconds with N bytes received";
 const std::string kReset = "Recv failure: Connection reset by peer";
@@ -112,6 +91,7 @@ struct FaultCase {
 using Mode = FaultCase::Mode;
 using Fault = HttpTestAnswer::Fault;
 
+// clang-format off
 const FaultCase kFaults[] = {
     {"refused", Mode::kRefused, kHealthy, {}},
     {"reset_before_request", Mode::kResetBeforeRequest, kHealthy,
@@ -121,16 +101,22 @@ const FaultCase kFaults[] = {
     {"close_without_answer", Mode::kAlternating, HttpTestAnswer::withFault(Fault::kCloseWithoutAnswer),
      {kEmptyReply}},
     // Every answer is healthy: a kept connection found dead is re-sent on a new one, never a failure.
-    {"close_after_answer_unsaid", Mode::kEveryAnswer, kClosingUnsaid, {}},
+    {"close_after_answer_unsaid", Mode::kEveryAnswer,
+     healthy([](HttpTestAnswer& a) { a.close = HttpTestAnswer::Close::kAfterAnswer; }), {}},
     {"status_503", Mode::kAlternating, HttpTestAnswer::withStatus(503, "Service Unavailable", "busy"), {}},
     {"garbage_status_line", Mode::kAlternating, HttpTestAnswer::withFault(Fault::kGarbageStatusLine),
      {"Received HTTP/N.N when not allowed"}},
     {"truncated_body", Mode::kAlternating, HttpTestAnswer::withFault(Fault::kTruncatedBody),
      {"transfer closed with N bytes remaining to read"}},
-    {"late_answer", Mode::kAlternating, kLate, {kTimedOut}},
-    {"trickling_body", Mode::kAlternating, kTrickling,
+    // After every limit the client sets.
+    {"late_answer", Mode::kAlternating,
+     healthy([](HttpTestAnswer& a) { a.delay = 3 * milliseconds(kTimeoutMs); }), {kTimedOut}},
+    // Bytes keep coming, the whole reply never in time.
+    {"trickling_body", Mode::kAlternating,
+     healthy([](HttpTestAnswer& a) { a.trickle = milliseconds(kTimeoutMs) / 10; }),
      {"Operation timed out after N milliseconds with N out of N bytes received"}},
 };
+// clang-format on
 
 // The counts of one run, filled by every calling thread.
 struct Tally {
@@ -158,8 +144,9 @@ void hammer(int32_t key, Clock::time_point until, long calls, Tally& tally) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       const std::string request = "<REQ/>";
-      const std::string inbound = attribute(key, "thread " + std::to_string(t));
-      const std::string matched = attribute(key, "other");
+      const std::string type = "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(key) + "</ATTR_TYPE_ID><VALUE>";
+      const std::string inbound = type + "thread " + std::to_string(t) + "</VALUE></ATTRIBUTE>";
+      const std::string matched = type + "other</VALUE></ATTRIBUTE>";
       std::string buffer(4097, '\x7f');
       for (long i = 0; calls == 0 ? Clock::now() < until : i < calls; ++i) {
         const auto start = Clock::now();
@@ -188,7 +175,8 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
   auto faulty = [counter] { return (*counter)++ % 2 == 0; };
   if (fault.mode == Mode::kResetBeforeRequest) server.setResetBeforeRequest(faulty);
   if (fault.mode == Mode::kAlternating) {
-    server.setHandler([faulty, answer = fault.answer](const HttpTestRequest&) { return faulty() ? answer : kHealthy; });
+    server.setHandler(
+        [faulty, answer = fault.answer](const HttpTestRequest&) { return faulty() ? answer : kHealthy; });
   }
   const int32_t key = registerInterface(server.uri("/score"));
 
@@ -202,8 +190,8 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
   // 300 ms is short: on a loaded machine (sanitizers, parallel tests) a healthy answer may miss it.
   allowed.push_back(kTimedOut);
   for (const auto& [text, count] : tally.outcomes) {
-    const bool known =
-        std::any_of(allowed.begin(), allowed.end(), [&](const std::string& a) { return text.starts_with(a); });
+    const bool known = std::any_of(allowed.begin(), allowed.end(),
+                                   [&](const std::string& a) { return text.starts_with(a); });
     EXPECT_TRUE(known) << count << " call(s) came back with: " << text;
   }
   const milliseconds bound = callBound();

@@ -1,8 +1,8 @@
 // The plugin as a host runs it: dlopen'ed, initialised from an .ini file, scoring against the
 // reference service of hcs.
-#include <thread>
-
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "../config/ini_fixture.h"
 #include "host/pairs.h"
@@ -48,13 +48,15 @@ TEST(PluginHost, InitialisesFromAnIniFileAndScoresAgainstTheReferenceService) {
 
   const std::string request = host::requestDocument(1);
   const std::string same = host::attributeRecord(5, "Martha Jones");
-  for (const auto& [other, expected] : {std::pair{same, "1.0000"}, {host::attributeRecord(5, "Marhta Jones"), "0.9806"}}) {
+  for (const auto& [other, expected] :
+       {std::pair{same, "1.0000"}, {host::attributeRecord(5, "Marhta Jones"), "0.9806"}}) {
     char reply[4097] = "";
     EXPECT_EQ(plugin->score(request.data(), static_cast<int32_t>(request.size()), same.data(),
-                            static_cast<int32_t>(same.size()), other.data(), static_cast<int32_t>(other.size()),
-                            reply, 4096),
+                            static_cast<int32_t>(same.size()), other.data(),
+                            static_cast<int32_t>(other.size()), reply, 4096),
               0);
-    EXPECT_EQ(std::string(reply), std::string("<SCORE_RESULT><SCORE>") + expected + "</SCORE></SCORE_RESULT>");
+    EXPECT_EQ(std::string(reply),
+              std::string("<SCORE_RESULT><SCORE>") + expected + "</SCORE></SCORE_RESULT>");
   }
 }
 

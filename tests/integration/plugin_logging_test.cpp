@@ -1,7 +1,6 @@
 // Logging switched on without code: HTTPCALLOUT_LOG read when the plugin is loaded.
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "../config/ini_fixture.h"
 #include "host/pairs.h"
@@ -50,12 +49,13 @@ TEST(PluginLogging, AFailedAttemptIsWrittenToTheConfiguredFile) {
   test::TempDir dir;
   const std::string shared = sharedDirectory(dir);
   const std::string logFile = shared + "/plugin.log";
-  EXPECT_EXIT(scoreOnceWithFirstAttemptFailing("file://" + logFile + " *.*", shared), ::testing::ExitedWithCode(0),
-              "");
+  EXPECT_EXIT(scoreOnceWithFirstAttemptFailing("file://" + logFile + " *.*", shared),
+              ::testing::ExitedWithCode(0), "");
   const std::string log = test::TempDir::read(logFile);
   ::unsetenv("HCS_LOG_TEST_DIR");
   EXPECT_NE(log.find("WARN"), std::string::npos) << log;
-  EXPECT_NE(log.find("CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error."), std::string::npos)
+  EXPECT_NE(log.find("CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error."),
+            std::string::npos)
       << log;
 }
 

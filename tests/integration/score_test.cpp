@@ -1,10 +1,10 @@
 // score end to end: the exported function's body, a real OHTTP on libcurl, a real loopback server.
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
@@ -29,7 +29,8 @@ std::string registerInterface(const std::string& uri) {
   return std::to_string(key);
 }
 
-std::string attribute(const std::string& type, const std::string& value, const std::string& root = "ATTRIBUTE") {
+std::string attribute(const std::string& type, const std::string& value,
+                      const std::string& root = "ATTRIBUTE") {
   return "<" + root + "><ATTR_TYPE_ID>" + type + "</ATTR_TYPE_ID><VALUE>" + value + "</VALUE></" + root + ">";
 }
 
@@ -68,11 +69,13 @@ TEST_P(ScoreWraps, PostsTheWrappedDocumentAndHandsBackTheReply) {
   EXPECT_EQ(server.requests()[0].body,
             std::string("<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>keep Case</OPT></REQ><") + sentAs +
                 "><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID><VALUE>Ann \xc3\x9cnal</VALUE></" + sentAs +
-                "><ATTR2><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>\n");
+                "><ATTR2><ATTR_TYPE_ID>" + key +
+                "</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, ScoreWraps,
-                         ::testing::Values(std::pair{"ATTRIBUTE", "ATTR1"}, std::pair{"attribute", "ATTRIBUTE"}));
+                         ::testing::Values(std::pair{"ATTRIBUTE", "ATTR1"},
+                                           std::pair{"attribute", "ATTRIBUTE"}));
 
 const std::string kA = attribute("{key}", "a");
 const std::string kB = attribute("{key}", "b");
@@ -81,7 +84,7 @@ const std::string kUnclosed = "<R><unclosed></R>";
 struct CallCase {
   const char* name;
   std::vector<HttpTestAnswer> answers = {};  // queued in order; the last one also answers every later request
-  std::string request = "<R/>";         // in the documents and the expected text, {key} is the registered type
+  std::string request = "<R/>";  // in the documents and the expected text, {key} is the registered type
   std::string inbound = kA;
   std::string matched = kB;
   std::string expected = kReply;  // a '*' stands for any text of at least one character
@@ -101,7 +104,8 @@ bool matches(const std::string& text, const std::string& pattern) {
   const size_t star = pattern.find('*');
   if (star == std::string::npos) return text == pattern;
   const std::string tail = pattern.substr(star + 1);
-  return text.size() > pattern.size() - 1 && text.starts_with(pattern.substr(0, star)) && text.ends_with(tail);
+  return text.size() > pattern.size() - 1 && text.starts_with(pattern.substr(0, star)) &&
+         text.ends_with(tail);
 }
 
 class ScoreCall : public ::testing::TestWithParam<CallCase> {};
@@ -124,53 +128,55 @@ const HttpTestAnswer k500 = HttpTestAnswer::withStatus(500, "Internal Server Err
 const HttpTestAnswer k503 = HttpTestAnswer::withStatus(503, "Service Unavailable", "down");
 const HttpTestAnswer kReset = HttpTestAnswer::withFault(HttpTestAnswer::Fault::kResetAfterRequest);
 const std::string kEmpty = errorDocument("HTTP Callout: Result message was returned empty");
-const std::string kNotWellFormed = " document is not well-formed XML: XML Parse failed:*</ERROR></SCORE_RESULT>";
+const std::string kNotWellFormed =
+    " document is not well-formed XML: XML Parse failed:*</ERROR></SCORE_RESULT>";
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ScoreCall,
-    ::testing::Values(
-        // Failed statuses are only logged; the next attempt's answer counts.
-        CallCase{.name = "server_errors_retried", .answers = {k500, k500, k500, kOk}, .requests = 4},
-        CallCase{.name = "no_retries_one_attempt", .answers = {k503}, .expected = errorDocument(
-                     "HTTP Callout: Failed to receive message despite retries"), .status = -1, .path = "/x?retries=0"},
-        CallCase{.name = "unreachable", .expected = kEmpty, .status = -1, .requests = 0, .listening = false},
-        // A transport failure fails the call even when a later attempt gets through.
-        CallCase{.name = "reset_then_success", .answers = {kReset, kOk},
-                 .expected = errorDocument("HTTP Callout: *"), .status = -1, .requests = 2},
-        // The callout is still made, with the inbound type.
-        CallCase{.name = "mismatched_types", .answers = {kOk}, .matched = attribute("0{key}", "b"),
-                 .expected = errorDocument("mismatched attribute types. inbound[{key}] matched[0{key}]"),
-                 .status = -1},
-        CallCase{.name = "unregistered_type", .inbound = attribute("424242", "a"),
-                 .matched = attribute("424242", "b"),
-                 .expected = errorDocument("ATTR_TYPE_ID [424242] does not have a URI configured."), .status = -1,
-                 .requests = 0},
-        CallCase{.name = "unreadable_request", .request = kUnclosed,
-                 .expected = "<SCORE_RESULT><ERROR>request" + kNotWellFormed, .status = -1, .requests = 0},
-        CallCase{.name = "unreadable_inbound", .inbound = kUnclosed,
-                 .expected = "<SCORE_RESULT><ERROR>inbound" + kNotWellFormed, .status = -1, .requests = 0},
-        CallCase{.name = "unreadable_matched", .matched = kUnclosed,
-                 .expected = "<SCORE_RESULT><ERROR>matched" + kNotWellFormed, .status = -1, .requests = 0},
-        CallCase{.name = "reply_exactly_max", .answers = {HttpTestAnswer::ok(std::string(1000, 'r'))},
-                 .expected = std::string(1000, 'r'), .maxResultSize = 1000},
-        CallCase{.name = "reply_one_over_max", .answers = {HttpTestAnswer::ok(std::string(1001, 'r'))},
-                 .expected = errorDocument("return document size exceeds maximum allowed size"), .status = -1,
-                 .maxResultSize = 1000},
-        // Inside a small buffer the error document stays whole and its text is cut.
-        CallCase{.name = "error_document_cut_to_buffer", .answers = {HttpTestAnswer::ok(std::string(100, 'r'))},
-                 .expected = errorDocument("return document "), .status = -1, .maxResultSize = 60},
-        CallCase{.name = "nul_cuts_reply", .answers = {HttpTestAnswer::ok(std::string("abc\0def", 7))},
-                 .expected = "abc"},
-        CallCase{.name = "empty_reply", .answers = {HttpTestAnswer::ok("")}, .expected = kEmpty, .status = -1},
-        CallCase{.name = "error_reply_handed_back", .answers = {HttpTestAnswer::ok(errorDocument("bad"))},
-                 .expected = errorDocument("bad"), .status = -1}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
+    // Failed statuses are only logged; the next attempt's answer counts.
+    CallCase{.name = "server_errors_retried", .answers = {k500, k500, k500, kOk}, .requests = 4},
+    CallCase{.name = "no_retries_one_attempt", .answers = {k503}, .expected = errorDocument(
+             "HTTP Callout: Failed to receive message despite retries"), .status = -1,
+             .path = "/x?retries=0"},
+    CallCase{.name = "unreachable", .expected = kEmpty, .status = -1, .requests = 0, .listening = false},
+    // A transport failure fails the call even when a later attempt gets through.
+    CallCase{.name = "reset_then_success", .answers = {kReset, kOk},
+             .expected = errorDocument("HTTP Callout: *"), .status = -1, .requests = 2},
+    // The callout is still made, with the inbound type.
+    CallCase{.name = "mismatched_types", .answers = {kOk}, .matched = attribute("0{key}", "b"), .expected =
+             errorDocument("mismatched attribute types. inbound[{key}] matched[0{key}]"), .status = -1},
+    CallCase{.name = "unregistered_type", .inbound = attribute("424242", "a"),
+             .matched = attribute("424242", "b"),
+             .expected = errorDocument("ATTR_TYPE_ID [424242] does not have a URI configured."), .status = -1,
+             .requests = 0},
+    CallCase{.name = "unreadable_request", .request = kUnclosed, .expected = "<SCORE_RESULT><ERROR>request" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    CallCase{.name = "unreadable_inbound", .inbound = kUnclosed, .expected = "<SCORE_RESULT><ERROR>inbound" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    CallCase{.name = "unreadable_matched", .matched = kUnclosed, .expected = "<SCORE_RESULT><ERROR>matched" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    CallCase{.name = "reply_exactly_max", .answers = {HttpTestAnswer::ok(std::string(1000, 'r'))},
+             .expected = std::string(1000, 'r'), .maxResultSize = 1000},
+    CallCase{.name = "reply_one_over_max", .answers = {HttpTestAnswer::ok(std::string(1001, 'r'))},
+             .expected = errorDocument("return document size exceeds maximum allowed size"), .status = -1,
+             .maxResultSize = 1000},
+    // Inside a small buffer the error document stays whole and its text is cut.
+    CallCase{.name = "error_document_cut_to_buffer", .answers = {HttpTestAnswer::ok(std::string(100, 'r'))},
+             .expected = errorDocument("return document "), .status = -1, .maxResultSize = 60},
+    CallCase{.name = "nul_cuts_reply", .answers = {HttpTestAnswer::ok(std::string("abc\0def", 7))},
+             .expected = "abc"},
+    CallCase{.name = "empty_reply", .answers = {HttpTestAnswer::ok("")}, .expected = kEmpty, .status = -1},
+    CallCase{.name = "error_reply_handed_back", .answers = {HttpTestAnswer::ok(errorDocument("bad"))},
+             .expected = errorDocument("bad"), .status = -1}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Each reply echoes the inbound value, so a reply crossing over to another caller shows.
 TEST(ScoreThreads, ConcurrentCallersOverTwoInterfacesEachGetTheirOwnAnswer) {
   auto echo = [](const test::HttpTestRequest& request) {
     const size_t value = request.body.find("<VALUE>", request.body.find("<ATTR1>")) + 7;
-    return HttpTestAnswer::ok("<S>" + request.body.substr(value, request.body.find('<', value) - value) + "</S>");
+    return HttpTestAnswer::ok("<S>" + request.body.substr(value, request.body.find('<', value) - value) +
+                              "</S>");
   };
   HttpTestServer one, other;
   one.setHandler(echo);

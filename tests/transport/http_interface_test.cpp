@@ -122,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(Table, OHTTPSettings,
 TEST(OHTTPConnect, FailsInTheConnectionStepUntilTheServiceListens) {
   HttpTestServer server(/*listening=*/false);
   server.setDefault(HttpTestAnswer::ok("up"));
-  for (const std::string& uri : {server.uri("/x"), std::string("http://127.0.0.1/x"), std::string("http:///x"),
-                                 std::string("http://127.0.0.1:99999/x"), std::string("http://127.0.0.1:-5/x"),
-                                 std::string("http://a%3Fb:80/x")}) {
+  for (const std::string& uri : {server.uri("/x"), std::string("http://127.0.0.1/x"),
+                                 std::string("http:///x"), std::string("http://127.0.0.1:99999/x"),
+                                 std::string("http://127.0.0.1:-5/x"), std::string("http://a%3Fb:80/x")}) {
     auto http = makeInterface(uri, 1000);
     for (int i = 0; i < 2; ++i) {
       const std::string failure = connectionFailure(*http);
@@ -195,7 +195,8 @@ TEST_P(OHTTPServerCloses, EverySendGetsItsAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, OHTTPServerCloses,
-                         ::testing::Values(HttpTestAnswer::Close::kKeepAlive, HttpTestAnswer::Close::kAfterAnswer,
+                         ::testing::Values(HttpTestAnswer::Close::kKeepAlive,
+                                           HttpTestAnswer::Close::kAfterAnswer,
                                            HttpTestAnswer::Close::kAfterAnswerSaid));
 
 TEST(OHTTPThreads, ConcurrentSendsEachGetTheirOwnAnswer) {

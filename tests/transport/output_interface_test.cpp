@@ -29,8 +29,11 @@ TEST(DriverRegistry, HoldsTheHttpDriverFromTheStart) {
 
 TEST(OHTTPDriver, AcceptsOnlyTheExactLowerCaseHttpSchemeButCreatesForAny) {
   OHTTPDriver driver;
-  for (const auto& [uri, accepted] : {std::pair{"http://h:1/x", true}, {"HTTP://h:1/x", false},
-                                      {"https://h:1/x", false}, {"file:/./x", false}, {"", false}}) {
+  for (const auto& [uri, accepted] : {std::pair{"http://h:1/x", true},
+                                      {"HTTP://h:1/x", false},
+                                      {"https://h:1/x", false},
+                                      {"file:/./x", false},
+                                      {"", false}}) {
     EXPECT_EQ(driver.accepts(UCString(uri)), accepted) << uri;
   }
   auto made = driver.create(UCString("http://h:81/p?retries=5"));
