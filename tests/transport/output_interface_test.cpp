@@ -29,12 +29,9 @@ TEST(DriverRegistry, HoldsTheHttpDriverFromTheStart) {
 
 TEST(OHTTPDriver, AcceptsOnlyTheExactLowerCaseHttpSchemeButCreatesForAny) {
   OHTTPDriver driver;
-  for (const auto& [uri, accepted] : {std::pair{"http://h:1/x", true},
-                                      {"HTTP://h:1/x", false},
-                                      {"https://h:1/x", false},
-                                      {"file:/./x", false},
-                                      {"", false}}) {
-    EXPECT_EQ(driver.accepts(UCString(uri)), accepted) << uri;
+  EXPECT_TRUE(driver.accepts(UCString("http://h:1/x")));
+  for (const char* uri : {"HTTP://h:1/x", "https://h:1/x", "file:/./x", ""}) {
+    EXPECT_FALSE(driver.accepts(UCString(uri))) << uri;
   }
   auto made = driver.create(UCString("http://h:81/p?retries=5"));
   auto* http = dynamic_cast<OHTTP*>(made.get());
@@ -61,12 +58,11 @@ TEST(SendOrThrow, TurnsOnlyAFailedStatusIntoARecord) {
     sendOrThrow(*http, nullptr, U(u"<Q/>"), &reply);
     ADD_FAILURE() << "no record thrown";
   } catch (const QRM_Exception& e) {
-    ASSERT_EQ(e.entryCount(), 1);
-    EXPECT_EQ(e.entry(0).message().code(), U(u"7302E"));
-    EXPECT_STREQ(e.what(), "Failed to send 500 Internal Server Error.");
-    EXPECT_EQ(e.entry(0).number(), 3u);
-    EXPECT_EQ(e.entry(0).label(), "");
-    EXPECT_EQ(e.severity(), kSeverityCritical);
+    const auto& entry = e.entry(0);
+    EXPECT_EQ(toStdString(entry.message().code()) + "|" + entry.label() + "|" +
+                  std::to_string(entry.number()) + "|" + std::to_string(e.severity()) + "|" +
+                  std::to_string(e.entryCount()) + "|" + e.what(),
+              "7302E||3|4|1|Failed to send 500 Internal Server Error.");
   }
   EXPECT_EQ(reply, U(u"<E/>"));
 }
