@@ -39,12 +39,14 @@ struct Result {
   std::string text;
 };
 
+// An `inboundLength` below 1 hands the inbound record over as a host may: 0 with a null pointer, or negative.
 Result callScore(const std::string& request, const std::string& inbound, const std::string& matched,
-                 uint32_t maxResultSize = 4096) {
+                 uint32_t maxResultSize = 4096, int32_t inboundLength = 1) {
   std::string buffer(maxResultSize + 1, '\x7f');
-  const int32_t status = scoreImpl(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
-                                   static_cast<int32_t>(inbound.size()), matched.data(),
-                                   static_cast<int32_t>(matched.size()), buffer.data(), maxResultSize);
+  const int32_t status = scoreImpl(
+      request.data(), static_cast<int32_t>(request.size()), inboundLength == 0 ? nullptr : inbound.data(),
+      inboundLength > 0 ? static_cast<int32_t>(inbound.size()) : inboundLength, matched.data(),
+      static_cast<int32_t>(matched.size()), buffer.data(), maxResultSize);
   return {status, std::string(buffer.c_str())};
 }
 
@@ -93,6 +95,7 @@ struct CallCase {
   std::string path = "/";
   uint32_t maxResultSize = 4096;
   bool listening = true;
+  int32_t inboundLength = 1;
 };
 
 std::string withKey(std::string text, const std::string& key) {
@@ -116,8 +119,8 @@ TEST_P(ScoreCall, AnswersTheHostWithTheReplyOrTheErrorDocument) {
   for (size_t i = 0; i + 1 < c.answers.size(); ++i) server.enqueue(c.answers[i]);
   if (!c.answers.empty()) server.setDefault(c.answers.back());
   const std::string key = registerInterface(server.uri(c.path));
-  const Result r =
-      callScore(withKey(c.request, key), withKey(c.inbound, key), withKey(c.matched, key), c.maxResultSize);
+  const Result r = callScore(withKey(c.request, key), withKey(c.inbound, key), withKey(c.matched, key),
+                             c.maxResultSize, c.inboundLength);
   EXPECT_EQ(r.status, c.status);
   EXPECT_TRUE(matches(r.text, withKey(c.expected, key))) << r.text;
   EXPECT_EQ(server.requestCount(), c.requests);
@@ -155,6 +158,11 @@ INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
              kNotWellFormed, .status = -1, .requests = 0},
     CallCase{.name = "unreadable_matched", .matched = kUnclosed, .expected = "<SCORE_RESULT><ERROR>matched" +
              kNotWellFormed, .status = -1, .requests = 0},
+    // Whatever the host hands over, it gets the error document back, not a crash.
+    CallCase{.name = "null_inbound", .expected = "<SCORE_RESULT><ERROR>inbound" + kNotWellFormed,
+             .status = -1, .requests = 0, .inboundLength = 0},
+    CallCase{.name = "negative_inbound_length", .expected = "<SCORE_RESULT><ERROR>inbound" + kNotWellFormed,
+             .status = -1, .requests = 0, .inboundLength = -5},
     CallCase{.name = "reply_exactly_max", .answers = {HttpTestAnswer::ok(std::string(1000, 'r'))},
              .expected = std::string(1000, 'r'), .maxResultSize = 1000},
     CallCase{.name = "reply_one_over_max", .answers = {HttpTestAnswer::ok(std::string(1001, 'r'))},
