@@ -54,31 +54,6 @@ std::string errorDocument(const std::string& text) {
   return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>";
 }
 
-// The inbound record's root becomes ATTR1 (the matched one's ATTR2) by its exact name only: written in
-// lower case it keeps its name, and its type is still found.
-class ScoreWraps : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
-
-TEST_P(ScoreWraps, PostsTheWrappedDocumentAndHandsBackTheReply) {
-  HttpTestServer server;
-  server.setDefault(HttpTestAnswer::ok(kReply));
-  const std::string key = registerInterface(server.uri("/score/run"));
-  const auto [root, sentAs] = GetParam();
-  const Result r = callScore("<req mode='fast'><Opt>keep Case</Opt></req>",
-                             attribute(key, "Ann \xc3\x9cnal", root), attribute(key, "Anne"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.text, kReply);
-  ASSERT_EQ(server.requestCount(), 1u);
-  EXPECT_EQ(server.requests()[0].body,
-            std::string("<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>keep Case</OPT></REQ><") + sentAs +
-                "><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID><VALUE>Ann \xc3\x9cnal</VALUE></" + sentAs +
-                "><ATTR2><ATTR_TYPE_ID>" + key +
-                "</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2></ATTRS_TO_SCORE>\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Roots, ScoreWraps,
-                         ::testing::Values(std::pair{"ATTRIBUTE", "ATTR1"},
-                                           std::pair{"attribute", "ATTRIBUTE"}));
-
 const std::string kA = attribute("{key}", "a");
 const std::string kB = attribute("{key}", "b");
 const std::string kUnclosed = "<R><unclosed></R>";
@@ -96,6 +71,7 @@ struct CallCase {
   uint32_t maxResultSize = 4096;
   bool listening = true;
   int32_t inboundLength = 1;
+  std::string sent = "";  // the body the service must receive, when given
 };
 
 std::string withKey(std::string text, const std::string& key) {
@@ -123,6 +99,9 @@ TEST_P(ScoreCall, AnswersTheHostWithTheReplyOrTheErrorDocument) {
                              c.maxResultSize, c.inboundLength);
   EXPECT_EQ(r.status, c.status);
   EXPECT_TRUE(matches(r.text, withKey(c.expected, key))) << r.text;
+  if (!c.sent.empty()) {
+    EXPECT_EQ(server.requests().at(0).body, withKey(c.sent, key));
+  }
   EXPECT_EQ(server.requestCount(), c.requests);
 }
 
@@ -136,6 +115,19 @@ const std::string kNotWellFormed =
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
+    // The request and both records, renamed ATTR1 and ATTR2 by their exact root name only, go out as one
+    // document; a root written in lower case keeps its name and its type is still found.
+    CallCase{.name = "wraps_the_documents", .answers = {kOk},
+             .request = "<req mode='fast'><Opt>keep Case</Opt></req>",
+             .inbound = attribute("{key}", "Ann \xc3\x9cnal"),
+             .sent = "<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>keep Case</OPT></REQ><ATTR1><ATTR_TYPE_ID>{key}"
+                     "</ATTR_TYPE_ID><VALUE>Ann \xc3\x9cnal</VALUE></ATTR1><ATTR2><ATTR_TYPE_ID>{key}"
+                     "</ATTR_TYPE_ID><VALUE>b</VALUE></ATTR2></ATTRS_TO_SCORE>\n"},
+    CallCase{.name = "lower_case_root_kept", .answers = {kOk},
+             .inbound = attribute("{key}", "a", "attribute"),
+             .sent = "<ATTRS_TO_SCORE><R/><ATTRIBUTE><ATTR_TYPE_ID>{key}</ATTR_TYPE_ID><VALUE>a</VALUE>"
+                     "</ATTRIBUTE><ATTR2><ATTR_TYPE_ID>{key}</ATTR_TYPE_ID><VALUE>b</VALUE></ATTR2>"
+                     "</ATTRS_TO_SCORE>\n"},
     // Failed statuses are only logged; the next attempt's answer counts.
     CallCase{.name = "server_errors_retried", .answers = {k500, k500, k500, kOk}, .requests = 4},
     CallCase{.name = "no_retries_one_attempt", .answers = {k503}, .expected = errorDocument(
