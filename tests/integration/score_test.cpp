@@ -87,6 +87,8 @@ bool matches(const std::string& text, const std::string& pattern) {
          text.ends_with(tail);
 }
 
+void PrintTo(const CallCase& c, std::ostream* out) { *out << c.name; }
+
 class ScoreCall : public ::testing::TestWithParam<CallCase> {};
 
 TEST_P(ScoreCall, AnswersTheHostWithTheReplyOrTheErrorDocument) {

@@ -140,19 +140,26 @@ TEST(OHTTPConnect, FailsInTheConnectionStepUntilTheServiceListens) {
   EXPECT_EQ(server.connectionsAccepted(), 1u);
 }
 
+struct FaultCase {
+  const char* name;
+  HttpTestAnswer answer;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
+
 HttpTestAnswer late() {
   HttpTestAnswer slow = HttpTestAnswer::ok("late");
   slow.delay = std::chrono::milliseconds(3000);
   return slow;
 }
 
-class OHTTPExchangeFault : public OHTTPTest, public ::testing::WithParamInterface<HttpTestAnswer> {};
+class OHTTPExchangeFault : public OHTTPTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(OHTTPExchangeFault, DropsTheClientAndTheNextSendReconnects) {
-  server.enqueue(GetParam());
+  server.enqueue(GetParam().answer);
   server.setDefault(HttpTestAnswer::ok("again"));
   // Short enough for the late answer to miss it, long enough for every other answer.
-  auto http = makeInterface(server.uri("/x"), GetParam().delay.count() > 0 ? 200 : 5000);
+  auto http = makeInterface(server.uri("/x"), GetParam().answer.delay.count() > 0 ? 200 : 5000);
   try {
     ADD_FAILURE() << "the exchange did not fail: " << sendText(*http);
   } catch (const CHttpConnectException& e) {
@@ -166,11 +173,14 @@ TEST_P(OHTTPExchangeFault, DropsTheClientAndTheNextSendReconnects) {
   EXPECT_EQ(server.requestCount(), 2u);  // the failed request was not silently sent again
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, OHTTPExchangeFault,
-                         ::testing::Values(HttpTestAnswer::withFault(Fault::kResetAfterRequest),
-                                           HttpTestAnswer::withFault(Fault::kCloseWithoutAnswer),
-                                           HttpTestAnswer::withFault(Fault::kGarbageStatusLine),
-                                           HttpTestAnswer::withFault(Fault::kTruncatedBody), late()));
+INSTANTIATE_TEST_SUITE_P(
+    Faults, OHTTPExchangeFault,
+    ::testing::Values(FaultCase{"reset", HttpTestAnswer::withFault(Fault::kResetAfterRequest)},
+                      FaultCase{"closed", HttpTestAnswer::withFault(Fault::kCloseWithoutAnswer)},
+                      FaultCase{"garbage", HttpTestAnswer::withFault(Fault::kGarbageStatusLine)},
+                      FaultCase{"truncated", HttpTestAnswer::withFault(Fault::kTruncatedBody)},
+                      FaultCase{"late", late()}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // One connection serves every send while the service keeps it; when the service closes it after each
 // answer, said or unsaid, every send still gets its answer on a new one.
