@@ -165,8 +165,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
     // Inside a small buffer the error document stays whole and its text is cut.
     CallCase{.name = "error_document_cut_to_buffer", .answers = {HttpTestAnswer::ok(std::string(100, 'r'))},
              .expected = errorDocument("return document "), .status = -1, .maxResultSize = 60},
-    CallCase{.name = "nul_cuts_reply", .answers = {HttpTestAnswer::ok(std::string("abc\0def", 7))},
-             .expected = "abc"},
     CallCase{.name = "empty_reply", .answers = {HttpTestAnswer::ok("")}, .expected = kEmpty, .status = -1},
     CallCase{.name = "error_reply_handed_back", .answers = {HttpTestAnswer::ok(errorDocument("bad"))},
              .expected = errorDocument("bad"), .status = -1}),
