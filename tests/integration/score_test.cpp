@@ -1,11 +1,10 @@
-// score end to end: the exported function, a real OHTTP on libcurl, a real loopback server.
+// score end to end: the exported function's body, a real OHTTP on libcurl, a real loopback server.
+#include <gtest/gtest.h>
+
 #include <atomic>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
@@ -23,14 +22,15 @@ using test::HttpTestServer;
 constexpr char kReply[] = "<SCORE_RESULT><SCORE>0.93</SCORE></SCORE_RESULT>";
 
 // Entries never leave the process-wide registry, so every test files its interface under a fresh key.
-int32_t registerInterface(const std::string& uri) {
+std::string registerInterface(const std::string& uri) {
   static std::atomic<int32_t> nextKey{7000};
   const int32_t key = nextKey++;
   EXPECT_TRUE(calloutRegistry().insert(key, std::make_unique<OHTTP>(CUri(UCString(uri)), 10000, 1)));
-  return key;
+  return std::to_string(key);
 }
 
-std::string attribute(const std::string& type, const std::string& value, const std::string& root = "ATTRIBUTE") {
+std::string attribute(const std::string& type, const std::string& value,
+                      const std::string& root = "ATTRIBUTE") {
   return "<" + root + "><ATTR_TYPE_ID>" + type + "</ATTR_TYPE_ID><VALUE>" + value + "</VALUE></" + root + ">";
 }
 
@@ -39,178 +39,151 @@ struct Result {
   std::string text;
 };
 
+// An `inboundLength` below 1 hands the inbound record over as a host may: 0 with a null pointer, or negative.
 Result callScore(const std::string& request, const std::string& inbound, const std::string& matched,
-                 uint32_t maxResultSize = 4096) {
+                 uint32_t maxResultSize = 4096, int32_t inboundLength = 1) {
   std::string buffer(maxResultSize + 1, '\x7f');
-  const int32_t status = scoreImpl(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
-                               static_cast<int32_t>(inbound.size()), matched.data(),
-                               static_cast<int32_t>(matched.size()), buffer.data(), maxResultSize);
+  const int32_t status = scoreImpl(
+      request.data(), static_cast<int32_t>(request.size()), inboundLength == 0 ? nullptr : inbound.data(),
+      inboundLength > 0 ? static_cast<int32_t>(inbound.size()) : inboundLength, matched.data(),
+      static_cast<int32_t>(matched.size()), buffer.data(), maxResultSize);
   return {status, std::string(buffer.c_str())};
 }
 
-std::string errorDocument(const std::string& text) { return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>"; }
-
-class ScoreTest : public ::testing::Test {
- protected:
-  void SetUp() override { server_.setDefault(HttpTestAnswer::ok(kReply)); }
-  HttpTestServer server_;
-};
-
-TEST_F(ScoreTest, PostsTheWrappedDocumentAndHandsBackTheReply) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/score/run")));
-  const Result r = callScore("<req mode='fast'><Opt>keep Case</Opt></req>",
-                             attribute(key, "Ann \xc3\x9cnal"), attribute(key, "Anne"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.text, kReply);
-  ASSERT_EQ(server_.requestCount(), 1u);
-  const auto request = server_.requests()[0];
-  EXPECT_EQ(request.requestLine, "POST /score/run HTTP/1.1");
-  EXPECT_EQ(request.header("Content-Type"), "text/xml; charset=UTF-8");
-  EXPECT_EQ(request.body, "<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>keep Case</OPT></REQ>"
-                          "<ATTR1><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID><VALUE>Ann \xc3\x9cnal</VALUE></ATTR1>"
-                          "<ATTR2><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID><VALUE>Anne</VALUE></ATTR2>"
-                          "</ATTRS_TO_SCORE>\n");
+std::string errorDocument(const std::string& text) {
+  return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>";
 }
 
-TEST_F(ScoreTest, LowerCaseRootKeepsItsNameAndItsTypeIsStillFound) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a", "attribute"), attribute(key, "b"));
-  EXPECT_EQ(r.status, 0);
-  ASSERT_EQ(server_.requestCount(), 1u);
-  EXPECT_NE(server_.requests()[0].body.find("<R/><ATTRIBUTE><ATTR_TYPE_ID>"), std::string::npos)
-      << server_.requests()[0].body;
-}
+const std::string kA = attribute("{key}", "a");
+const std::string kB = attribute("{key}", "b");
+const std::string kUnclosed = "<R><unclosed></R>";
 
-TEST_F(ScoreTest, ServerErrorsAreRetriedAndOnlyLogged) {
-  server_.enqueue(HttpTestAnswer::withStatus(500, "Internal Server Error", "busy"), 3);
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.text, kReply);
-  EXPECT_EQ(server_.requestCount(), 4u);
-}
-
-TEST_F(ScoreTest, NoRetriesMeansOneAttempt) {
-  server_.setDefault(HttpTestAnswer::withStatus(503, "Service Unavailable", "down"));
-  const std::string key = std::to_string(registerInterface(server_.uri("/x?retries=0")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.text, errorDocument("HTTP Callout: Failed to receive message despite retries"));
-  EXPECT_EQ(server_.requestCount(), 1u);
-}
-
-TEST(ScoreUnreachable, EveryAttemptFailsToConnectAndTheReplyIsEmpty) {
-  HttpTestServer closed(false);  // bound but not listening: connections are refused
-  const std::string key = std::to_string(registerInterface(closed.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.text, errorDocument("HTTP Callout: Result message was returned empty"));
-}
-
-TEST_F(ScoreTest, ResetThenSuccessStillFailsTheCallWithTheLibraryText) {
-  server_.enqueue(HttpTestAnswer::withFault(HttpTestAnswer::Fault::kResetAfterRequest));
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.text.rfind("<SCORE_RESULT><ERROR>HTTP Callout: ", 0), 0u) << r.text;
-  EXPECT_GT(r.text.size(), errorDocument("HTTP Callout: ").size()) << "the library's text is missing";
-  EXPECT_EQ(server_.requestCount(), 2u);
-}
-
-TEST_F(ScoreTest, ConnectionsAreKeptAliveAndReopenedWhenTheServerCloses) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(callScore("<R/>", attribute(key, "a"), attribute(key, "b")).status, 0);
-  EXPECT_EQ(server_.connectionsAccepted(), 1u);
-
-  HttpTestAnswer closing = HttpTestAnswer::ok(kReply);
-  closing.close = HttpTestAnswer::Close::kAfterAnswer;
-  server_.setDefault(closing);
-  for (int i = 0; i < 5; ++i) {
-    const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"));
-    EXPECT_TRUE(r.status == 0 || r.text.find("HTTP Callout: ") != std::string::npos) << r.text;
-  }
-  EXPECT_GE(server_.connectionsAccepted(), 5u);
-}
-
-struct ReplyCase {
+struct CallCase {
   const char* name;
-  std::string body;
-  uint32_t maxResultSize;
-  int32_t status;
-  std::string expected;
+  std::vector<HttpTestAnswer> answers = {};  // queued in order; the last one also answers every later request
+  std::string request = "<R/>";  // in the documents and the expected text, {key} is the registered type
+  std::string inbound = kA;
+  std::string matched = kB;
+  std::string expected = kReply;  // a '*' stands for any text of at least one character
+  int32_t status = 0;
+  size_t requests = 1;
+  std::string path = "/";
+  uint32_t maxResultSize = 4096;
+  bool listening = true;
+  int32_t inboundLength = 1;
+  std::string sent = "";  // the body the service must receive, when given
 };
 
-class ScoreReply : public ScoreTest, public ::testing::WithParamInterface<ReplyCase> {};
-
-TEST_P(ScoreReply, IsCheckedBeforeItReachesTheHost) {
-  server_.setDefault(HttpTestAnswer::ok(GetParam().body));
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute(key, "b"), GetParam().maxResultSize);
-  EXPECT_EQ(r.status, GetParam().status);
-  EXPECT_EQ(r.text, GetParam().expected);
+std::string withKey(std::string text, const std::string& key) {
+  for (size_t at; (at = text.find("{key}")) != std::string::npos;) text.replace(at, 5, key);
+  return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ScoreReply,
-    ::testing::Values(
-        ReplyCase{"exactly_max", std::string(1000, 'r'), 1000, 0, std::string(1000, 'r')},
-        ReplyCase{"one_over_max", std::string(1001, 'r'), 1000, -1,
-                  errorDocument("return document size exceeds maximum allowed size")},
-        ReplyCase{"nul_cuts_reply", std::string("abc\0def", 7), 100, 0, "abc"},
-        ReplyCase{"empty_reply", "", 100, -1, errorDocument("HTTP Callout: Result message was returned empty")},
-        ReplyCase{"error_reply_handed_back", "<SCORE_RESULT><ERROR>bad</ERROR></SCORE_RESULT>", 100, -1,
-                  "<SCORE_RESULT><ERROR>bad</ERROR></SCORE_RESULT>"},
-        ReplyCase{"error_document_cut_to_buffer", std::string(100, 'r'), 60, -1,
-                  "<SCORE_RESULT><ERROR>return document </ERROR></SCORE_RESULT>"}),
+bool matches(const std::string& text, const std::string& pattern) {
+  const size_t star = pattern.find('*');
+  if (star == std::string::npos) return text == pattern;
+  const std::string tail = pattern.substr(star + 1);
+  return text.size() > pattern.size() - 1 && text.starts_with(pattern.substr(0, star)) &&
+         text.ends_with(tail);
+}
+
+void PrintTo(const CallCase& c, std::ostream* out) { *out << c.name; }
+
+class ScoreCall : public ::testing::TestWithParam<CallCase> {};
+
+TEST_P(ScoreCall, AnswersTheHostWithTheReplyOrTheErrorDocument) {
+  const CallCase& c = GetParam();
+  HttpTestServer server(c.listening);
+  for (size_t i = 0; i + 1 < c.answers.size(); ++i) server.enqueue(c.answers[i]);
+  if (!c.answers.empty()) server.setDefault(c.answers.back());
+  const std::string key = registerInterface(server.uri(c.path));
+  const Result r = callScore(withKey(c.request, key), withKey(c.inbound, key), withKey(c.matched, key),
+                             c.maxResultSize, c.inboundLength);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_TRUE(matches(r.text, withKey(c.expected, key))) << r.text;
+  if (!c.sent.empty()) {
+    EXPECT_EQ(server.requests().at(0).body, withKey(c.sent, key));
+  }
+  EXPECT_EQ(server.requestCount(), c.requests);
+}
+
+const HttpTestAnswer kOk = HttpTestAnswer::ok(kReply);
+const HttpTestAnswer k500 = HttpTestAnswer::withStatus(500, "Internal Server Error", "busy");
+const HttpTestAnswer k503 = HttpTestAnswer::withStatus(503, "Service Unavailable", "down");
+const HttpTestAnswer kReset = HttpTestAnswer::withFault(HttpTestAnswer::Fault::kResetAfterRequest);
+const std::string kEmpty = errorDocument("HTTP Callout: Result message was returned empty");
+const std::string kNotWellFormed =
+    " document is not well-formed XML: XML Parse failed:*</ERROR></SCORE_RESULT>";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
+    // The request and both records, renamed ATTR1 and ATTR2 by their exact root name only, go out as one
+    // document; a root written in lower case keeps its name and its type is still found.
+    CallCase{.name = "wraps_the_documents", .answers = {kOk},
+             .request = "<req mode='fast'><Opt>keep Case</Opt></req>",
+             .inbound = attribute("{key}", "Ann \xc3\x9cnal"),
+             .sent = "<ATTRS_TO_SCORE><REQ MODE=\"FAST\"><OPT>keep Case</OPT></REQ><ATTR1><ATTR_TYPE_ID>{key}"
+                     "</ATTR_TYPE_ID><VALUE>Ann \xc3\x9cnal</VALUE></ATTR1><ATTR2><ATTR_TYPE_ID>{key}"
+                     "</ATTR_TYPE_ID><VALUE>b</VALUE></ATTR2></ATTRS_TO_SCORE>\n"},
+    CallCase{.name = "lower_case_root_kept", .answers = {kOk},
+             .inbound = attribute("{key}", "a", "attribute"),
+             .sent = "<ATTRS_TO_SCORE><R/><ATTRIBUTE><ATTR_TYPE_ID>{key}</ATTR_TYPE_ID><VALUE>a</VALUE>"
+                     "</ATTRIBUTE><ATTR2><ATTR_TYPE_ID>{key}</ATTR_TYPE_ID><VALUE>b</VALUE></ATTR2>"
+                     "</ATTRS_TO_SCORE>\n"},
+    // Failed statuses are only logged; the next attempt's answer counts.
+    CallCase{.name = "server_errors_retried", .answers = {k500, k500, k500, kOk}, .requests = 4},
+    CallCase{.name = "no_retries_one_attempt", .answers = {k503}, .expected = errorDocument(
+             "HTTP Callout: Failed to receive message despite retries"), .status = -1,
+             .path = "/x?retries=0"},
+    CallCase{.name = "unreachable", .expected = kEmpty, .status = -1, .requests = 0, .listening = false},
+    // A transport failure fails the call even when a later attempt gets through.
+    CallCase{.name = "reset_then_success", .answers = {kReset, kOk},
+             .expected = errorDocument("HTTP Callout: *"), .status = -1, .requests = 2},
+    // The callout is still made, with the inbound type.
+    CallCase{.name = "mismatched_types", .answers = {kOk}, .matched = attribute("0{key}", "b"), .expected =
+             errorDocument("mismatched attribute types. inbound[{key}] matched[0{key}]"), .status = -1},
+    CallCase{.name = "unregistered_type", .inbound = attribute("424242", "a"),
+             .matched = attribute("424242", "b"),
+             .expected = errorDocument("ATTR_TYPE_ID [424242] does not have a URI configured."), .status = -1,
+             .requests = 0},
+    CallCase{.name = "unreadable_request", .request = kUnclosed, .expected = "<SCORE_RESULT><ERROR>request" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    CallCase{.name = "unreadable_inbound", .inbound = kUnclosed, .expected = "<SCORE_RESULT><ERROR>inbound" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    CallCase{.name = "unreadable_matched", .matched = kUnclosed, .expected = "<SCORE_RESULT><ERROR>matched" +
+             kNotWellFormed, .status = -1, .requests = 0},
+    // Whatever the host hands over, it gets the error document back, not a crash.
+    CallCase{.name = "null_inbound", .expected = "<SCORE_RESULT><ERROR>inbound" + kNotWellFormed,
+             .status = -1, .requests = 0, .inboundLength = 0},
+    CallCase{.name = "negative_inbound_length", .expected = "<SCORE_RESULT><ERROR>inbound" + kNotWellFormed,
+             .status = -1, .requests = 0, .inboundLength = -5},
+    CallCase{.name = "reply_exactly_max", .answers = {HttpTestAnswer::ok(std::string(1000, 'r'))},
+             .expected = std::string(1000, 'r'), .maxResultSize = 1000},
+    CallCase{.name = "reply_one_over_max", .answers = {HttpTestAnswer::ok(std::string(1001, 'r'))},
+             .expected = errorDocument("return document size exceeds maximum allowed size"), .status = -1,
+             .maxResultSize = 1000},
+    // Inside a small buffer the error document stays whole and its text is cut.
+    CallCase{.name = "error_document_cut_to_buffer", .answers = {HttpTestAnswer::ok(std::string(100, 'r'))},
+             .expected = errorDocument("return document "), .status = -1, .maxResultSize = 60},
+    CallCase{.name = "empty_reply", .answers = {HttpTestAnswer::ok("")}, .expected = kEmpty, .status = -1},
+    CallCase{.name = "error_reply_handed_back", .answers = {HttpTestAnswer::ok(errorDocument("bad"))},
+             .expected = errorDocument("bad"), .status = -1}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST_F(ScoreTest, MismatchedTypesStillCallWithTheInboundType) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const Result r = callScore("<R/>", attribute(key, "a"), attribute("0" + key, "b"));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.text, errorDocument("mismatched attribute types. inbound[" + key + "] matched[0" + key + "]"));
-  EXPECT_EQ(server_.requestCount(), 1u);
-}
-
-TEST_F(ScoreTest, UnregisteredTypeMakesNoTraffic) {
-  registerInterface(server_.uri("/"));
-  const Result r = callScore("<R/>", attribute("424242", "a"), attribute("424242", "b"));
-  EXPECT_EQ(r.status, -1);
-  EXPECT_EQ(r.text, errorDocument("ATTR_TYPE_ID [424242] does not have a URI configured."));
-  EXPECT_EQ(server_.requestCount(), 0u);
-}
-
-class ScoreUnreadableInput : public ScoreTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ScoreUnreadableInput, NamesTheInputAndMakesNoCallout) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  std::string docs[] = {"<R/>", attribute(key, "a"), attribute(key, "b")};
-  const char* names[] = {"request", "inbound", "matched"};
-  docs[GetParam()] = "<R><unclosed></R>";
-  const Result r = callScore(docs[0], docs[1], docs[2]);
-  EXPECT_EQ(r.status, -1);
-  const std::string prefix = std::string("<SCORE_RESULT><ERROR>") + names[GetParam()] +
-                             " document is not well-formed XML: XML Parse failed:";
-  EXPECT_EQ(r.text.rfind(prefix, 0), 0u) << r.text;
-  EXPECT_EQ(server_.requestCount(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Inputs, ScoreUnreadableInput, ::testing::Values(0, 1, 2));
-
-TEST_F(ScoreTest, ConcurrentCallersOverTwoInterfacesEachGetTheirOwnAnswer) {
-  HttpTestServer other;
-  // Each reply echoes the inbound value, so a reply crossing over to another caller shows.
+// Each reply echoes the inbound value, so a reply crossing over to another caller shows.
+TEST(ScoreThreads, ConcurrentCallersOverTwoInterfacesEachGetTheirOwnAnswer) {
   auto echo = [](const test::HttpTestRequest& request) {
-    const size_t start = request.body.find("<ATTR1>");
-    const size_t value = request.body.find("<VALUE>", start) + 7;
-    return HttpTestAnswer::ok("<S>" + request.body.substr(value, request.body.find('<', value) - value) + "</S>");
+    const size_t value = request.body.find("<VALUE>", request.body.find("<ATTR1>")) + 7;
+    return HttpTestAnswer::ok("<S>" + request.body.substr(value, request.body.find('<', value) - value) +
+                              "</S>");
   };
-  server_.setHandler(echo);
+  HttpTestServer one, other;
+  one.setHandler(echo);
   other.setHandler(echo);
-  const std::string keys[] = {std::to_string(registerInterface(server_.uri("/a"))),
-                              std::to_string(registerInterface(other.uri("/b")))};
+  const std::string keys[] = {registerInterface(one.uri("/a")), registerInterface(other.uri("/b"))};
   constexpr int kThreads = 8;
-  constexpr int kCalls = 1000;
+  constexpr int kCalls = 200;
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -225,52 +198,9 @@ TEST_F(ScoreTest, ConcurrentCallersOverTwoInterfacesEachGetTheirOwnAnswer) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
-  EXPECT_EQ(server_.requestCount() + other.requestCount(), static_cast<size_t>(kThreads * kCalls));
-  EXPECT_LE(server_.connectionsAccepted() + other.connectionsAccepted(), static_cast<uint64_t>(2 * kThreads));
+  EXPECT_EQ(one.requestCount() + other.requestCount(), static_cast<size_t>(kThreads * kCalls));
+  EXPECT_LE(one.connectionsAccepted() + other.connectionsAccepted(), static_cast<uint64_t>(2 * kThreads));
 }
-
-struct BadInput {
-  const char* name;
-  std::function<std::string(const std::string& key)> inbound;
-  int32_t length;  // -2: the text's own length
-};
-
-class ScoreBadInput : public ScoreTest, public ::testing::WithParamInterface<BadInput> {};
-
-TEST_P(ScoreBadInput, GetsADefinedAnswerWithoutCrashing) {
-  const std::string key = std::to_string(registerInterface(server_.uri("/")));
-  const std::string inbound = GetParam().inbound(key);
-  const int32_t length = GetParam().length == -2 ? static_cast<int32_t>(inbound.size()) : GetParam().length;
-  std::string buffer(4097, '\x7f');
-  const std::string matched = attribute(key, "b");
-  const int32_t status = scoreImpl(GetParam().length == 0 ? nullptr : inbound.data(), length,
-                               GetParam().length == 0 ? nullptr : inbound.data(), length, matched.data(),
-                               static_cast<int32_t>(matched.size()), buffer.data(), 4096);
-  EXPECT_TRUE(status == 0 || status == -1);
-  const size_t written = buffer.find('\0');
-  ASSERT_NE(written, std::string::npos) << "result not terminated";
-  EXPECT_TRUE(status == 0 || buffer.rfind("<SCORE_RESULT><ERROR>", 0) == 0) << buffer.substr(0, written);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ScoreBadInput,
-    ::testing::Values(
-        BadInput{"null_pointers_length_0", [](const std::string&) { return std::string(); }, 0},
-        BadInput{"negative_length", [](const std::string& k) { return attribute(k, "a"); }, -5},
-        BadInput{"invalid_utf8", [](const std::string& k) { return attribute(k, "a\xff\xfe\xc3(\xed\xa0\x80"); }, -2},
-        BadInput{"one_megabyte", [](const std::string& k) { return attribute(k, std::string(1 << 20, 'm')); }, -2},
-        BadInput{"deep_nesting",
-                 [](const std::string& k) {
-                   std::string open, close;
-                   for (int i = 0; i < 10000; ++i) {
-                     open += "<N>";
-                     close += "</N>";
-                   }
-                   return "<ATTRIBUTE><ATTR_TYPE_ID>" + k + "</ATTR_TYPE_ID>" + open + close + "</ATTRIBUTE>";
-                 },
-                 -2},
-        BadInput{"embedded_nul", [](const std::string& k) { return attribute(k, std::string("a\0b", 3)); }, -2}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace hcs
