@@ -8,6 +8,7 @@
 
 #include "commands/commands.h"
 #include "commands/local_service.h"
+#include "host/bundled_files.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 
@@ -15,8 +16,8 @@ namespace hcs::tool {
 namespace {
 
 struct DemoOptions {
-  std::string pairs = HCS_EXAMPLES_DIR "/pairs.tsv";
-  std::string plugin = HCS_DEFAULT_PLUGIN;
+  std::string pairs = host::bundledExample("pairs.tsv");
+  std::string plugin = host::bundledPlugin();
 };
 
 // The score of a reply, or the error text of an error document.
@@ -36,6 +37,12 @@ std::string clip(const std::string& text, size_t width) {
 }
 
 int runDemo(const DemoOptions& options) {
+  if (options.pairs.empty()) {
+    std::fprintf(stderr,
+                 "hcs demo: no examples/pairs.tsv installed or in the source tree; name one with "
+                 "--pairs\n");
+    return 2;
+  }
   std::ifstream file(options.pairs);
   std::vector<host::AttributePair> pairs;
   std::string error;
