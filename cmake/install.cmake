@@ -8,6 +8,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/debian
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 if(TARGET hcs)
   install(TARGETS hcs RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Manual pages are installed compressed, as man and Debian expect them.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hcs/hcs.1)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
+  file(ARCHIVE_CREATE OUTPUT ${PROJECT_BINARY_DIR}/man/hcs.1.gz PATHS ${PROJECT_SOURCE_DIR}/tools/hcs/hcs.1
+       FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+  install(FILES ${PROJECT_BINARY_DIR}/man/hcs.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # pkg-config: the prefix is only known when installing (cmake --install --prefix, cpack), so the file is
