@@ -1,6 +1,7 @@
 #include "host/bundled_files.h"
 
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 namespace hcs::host {
