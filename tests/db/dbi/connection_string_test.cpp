@@ -6,16 +6,14 @@ namespace hcs {
 namespace {
 
 DBIConnectParams params(const std::string& vendor, const std::string& password) {
-  DBIConnectParams p;
-  p.vendor = vendor;
-  p.driver = "Drv";
-  p.server = "host";
-  p.port = "5432";
-  p.user = "u";
-  p.password = password;
-  p.database = "db";
-  p.applicationName = "app:1";
-  return p;
+  return {.driver = "Drv",
+          .server = "host",
+          .port = "5432",
+          .user = "u",
+          .password = password,
+          .database = "db",
+          .applicationName = "app:1",
+          .vendor = vendor};
 }
 
 struct StringCase {
