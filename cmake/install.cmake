@@ -37,4 +37,5 @@ install(CODE "
   configure_file([[${PROJECT_BINARY_DIR}/pkgconfig/httpCalloutScoring.pc.in]]
                  [[${PROJECT_BINARY_DIR}/pkgconfig/httpCalloutScoring.pc]] @ONLY)
 ")
-install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/httpCalloutScoring.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/httpCalloutScoring.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -3,7 +3,8 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${HCS_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "scoring plugin for matching engines that calls an HTTP scoring service")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "scoring plugin for matching engines that calls an HTTP scoring service")
 set(CPACK_PACKAGE_DESCRIPTION "\
 libhttpCalloutScoring is loaded by a matching engine with dlopen and scores
 pairs of attribute records by posting each pair to the HTTP scoring service
@@ -21,11 +22,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 
-# Debian wants a changelog next to the copyright file, compressed as far as gzip goes. Its date honours
-# SOURCE_DATE_EPOCH, so a rebuild of the same sources can give the same package.
+# Debian wants a changelog next to the copyright file, compressed as far as gzip goes. Its date is the
+# configure time, or SOURCE_DATE_EPOCH when set.
 string(TIMESTAMP HCS_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
-file(ARCHIVE_CREATE OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz PATHS ${PROJECT_BINARY_DIR}/debian/changelog
-     FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+file(ARCHIVE_CREATE OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+     PATHS ${PROJECT_BINARY_DIR}/debian/changelog FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
 install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 include(CPack)

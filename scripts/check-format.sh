@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 format=$(command -v clang-format-14 || true)
-[ -n "$format" ] || { echo "check-format: clang-format-14 is missing (bash scripts/setup-deps.sh)" >&2; exit 2; }
+if [ -z "$format" ]; then
+  echo "check-format: clang-format-14 is missing (bash scripts/setup-deps.sh)" >&2
+  exit 2
+fi
 
 mapfile -d '' files < <(git ls-files -z -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp')
 report=$(mktemp)
