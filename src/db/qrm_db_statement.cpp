@@ -89,7 +89,8 @@ const DBIBuffer* QRMDBStatementImp::buffer(int32_t position) const {
 }
 
 icu::UnicodeString QRMDBStatementImp::describe() const {
-  std::string text = "Statement: sql=" + toStdString(sql_) + "\n";
+  std::string text("Statement: sql=");
+  text.append(toStdString(sql_)).append(1, '\n');
   if (buffer(1) == nullptr) {
     text += "No Bind Values";
   } else {
@@ -97,7 +98,11 @@ icu::UnicodeString QRMDBStatementImp::describe() const {
     for (int32_t position = 1; buffer(position) != nullptr; ++position) {
       const DBIValue& value = buffer(position)->get();
       if (position > 1) text += ",";
-      text += value.type() == DBIValue::kString ? "'" + value.asString() + "'" : value.asString();
+      if (value.type() == DBIValue::kString) {
+        text.append(1, '\'').append(value.asString()).append(1, '\'');
+      } else {
+        text += value.asString();
+      }
     }
   }
   return UCString(text);

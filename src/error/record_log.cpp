@@ -19,8 +19,9 @@ std::string paddedNumber(uint32_t number) {
 std::string QRM_Exception::entryTag(int32_t index) const {
   const QRM_Exception_Entry& e = entry(index);
   if (e.number() == 0) return {};
-  if (index == 0) return "[" + productCode_ + "-" + paddedNumber(e.number()) + "]";
-  return "[" + paddedNumber(e.number()) + "]";
+  std::string tag(1, '[');
+  if (index == 0) tag.append(productCode_).append(1, '-');
+  return tag.append(paddedNumber(e.number())).append(1, ']');
 }
 
 void QRM_Exception::writeHeading(CLogMessage& message, const icu::UnicodeString& prefix,

@@ -12,6 +12,7 @@
 #include "log/log_config.h"
 #include "plugin/init_plugin.h"
 #include "plugin/score.h"
+#include "plugin/version.h"
 #include "transport/output_interface.h"
 #include "util/ucstring.h"
 
@@ -20,7 +21,7 @@ namespace hcs {
 namespace {
 
 // Constant-initialised: valid before any static constructor runs and until unload.
-constexpr char kVersion[] = "1.0";
+constexpr char kVersion[] = HCS_VERSION;
 
 // The failures that leave an export do so as std::exception-derived records, so a host can catch them
 // in one place; the XML library's own exception types do not derive from std::exception.

@@ -80,9 +80,10 @@ struct UnicodeSink {
 // matches how the value is passed, so the C library never reads a different type.
 template <class Sink, class T>
 void cNumber(Sink& sink, const Conversion& c, const char* lengthModifier, T value) {
-  std::string spec = "%" + c.flags;
+  std::string spec(1, '%');
+  spec += c.flags;
   if (c.width >= 0) spec += std::to_string(c.width);
-  if (c.precision >= 0) spec += "." + std::to_string(c.precision);
+  if (c.precision >= 0) spec.append(1, '.').append(std::to_string(c.precision));
   spec += lengthModifier;
   spec += c.conversion;
   char small[128];

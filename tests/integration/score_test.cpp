@@ -189,7 +189,8 @@ TEST(ScoreThreads, ConcurrentCallersOverTwoInterfacesEachGetTheirOwnAnswer) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kCalls; ++i) {
-        const std::string value = "v" + std::to_string(t) + "_" + std::to_string(i);
+        const std::string value =
+            std::string(1, 'v').append(std::to_string(t)).append(1, '_').append(std::to_string(i));
         const std::string& key = keys[(t + i) % 2];
         const Result r = callScore("<R/>", attribute(key, value), attribute(key, "x"));
         if (r.status != 0 || r.text != "<S>" + value + "</S>") ++wrong;

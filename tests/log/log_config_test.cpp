@@ -103,7 +103,7 @@ class RecordingWriter : public CLogWriter {
   void write(const icu::UnicodeString& leading, const icu::UnicodeString& module,
              const icu::UnicodeString& levelName, const std::vector<icu::UnicodeString>& lines) override {
     std::string call = toStdString(module) + "|" + toStdString(levelName);
-    for (const auto& line : lines) call += "|" + toStdString(line);
+    for (const auto& line : lines) call.append(1, '|').append(toStdString(line));
     calls.push_back(call);
     leadings.push_back(toStdString(leading));
     if (fail) throw std::runtime_error("disk on fire");

@@ -17,6 +17,7 @@
 
 #include "commands/commands.h"
 #include "commands/local_service.h"
+#include "host/bundled_files.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 
@@ -27,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 struct BenchOptions {
   std::string url;
-  std::string plugin = HCS_DEFAULT_PLUGIN;
+  std::string plugin = host::bundledPlugin();
   int threads = 1;
   long calls = 20000;
   int rounds = 5;

@@ -8,15 +8,17 @@
 
 #include "commands/commands.h"
 #include "commands/local_service.h"
+#include "host/bundled_files.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
+#include "text/columns.h"
 
 namespace hcs::tool {
 namespace {
 
 struct DemoOptions {
-  std::string pairs = HCS_EXAMPLES_DIR "/pairs.tsv";
-  std::string plugin = HCS_DEFAULT_PLUGIN;
+  std::string pairs = host::bundledExample("pairs.tsv");
+  std::string plugin = host::bundledPlugin();
 };
 
 // The score of a reply, or the error text of an error document.
@@ -31,11 +33,13 @@ std::string shown(const std::string& reply) {
   return reply;
 }
 
-std::string clip(const std::string& text, size_t width) {
-  return text.size() <= width ? text : text.substr(0, width - 3) + "...";
-}
-
 int runDemo(const DemoOptions& options) {
+  if (options.pairs.empty()) {
+    std::fprintf(stderr,
+                 "hcs demo: no examples/pairs.tsv installed or in the source tree; name one with "
+                 "--pairs\n");
+    return 2;
+  }
   std::ifstream file(options.pairs);
   std::vector<host::AttributePair> pairs;
   std::string error;
@@ -71,7 +75,13 @@ int runDemo(const DemoOptions& options) {
     }
   }
 
-  std::printf("%-5s %-6s %-24s %-24s %s\n", "line", "type", "inbound", "matched", "score or error");
+  // Columns by display width, not bytes: names may hold accents, combining marks or CJK characters.
+  const auto row = [](const std::string& line, const std::string& type, const std::string& inbound,
+                      const std::string& matched, const std::string& result) {
+    std::printf("%s %s %s %s %s\n", text::fitColumn(line, 5).c_str(), text::fitColumn(type, 6).c_str(),
+                text::fitColumn(inbound, 24).c_str(), text::fitColumn(matched, 24).c_str(), result.c_str());
+  };
+  row("line", "type", "inbound", "matched", "score or error");
   std::vector<char> reply(4097);
   // One pair of a type nobody initialised, to show what a failure looks like.
   pairs.push_back({0, "(none)", "x", "y"});
@@ -84,8 +94,7 @@ int runDemo(const DemoOptions& options) {
     plugin->score(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
                   static_cast<int32_t>(inbound.size()), matched.data(), static_cast<int32_t>(matched.size()),
                   reply.data(), static_cast<uint32_t>(reply.size() - 1));
-    std::printf("%-5d %-6s %-24s %-24s %s\n", pair.line, pair.type.c_str(), clip(pair.inbound, 24).c_str(),
-                clip(pair.matched, 24).c_str(), shown(reply.data()).c_str());
+    row(std::to_string(pair.line), pair.type, pair.inbound, pair.matched, shown(reply.data()));
   }
   return 0;
 }

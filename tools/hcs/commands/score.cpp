@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "host/bundled_files.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 
@@ -23,7 +24,7 @@ struct ScoreOptions {
   std::string pairs;
   std::string node;
   std::string db;
-  std::string plugin = HCS_DEFAULT_PLUGIN;
+  std::string plugin = host::bundledPlugin();
   uint32_t maxResult = 4096;
   std::vector<std::string> types;  // NAME:ID, fixing a type's ATTR_TYPE_ID
 };

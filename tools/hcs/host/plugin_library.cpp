@@ -2,9 +2,17 @@
 
 #include <dlfcn.h>
 
+#include "host/bundled_files.h"
+
 namespace hcs::host {
 
 std::unique_ptr<PluginLibrary> PluginLibrary::open(const std::string& path, std::string& error) {
+  if (path.empty()) {
+    error = "no plugin installed or built next to this hcs (looked for";
+    for (const std::string& candidate : bundledPluginCandidates()) error.append(" ").append(candidate);
+    error += "); name one with --plugin";
+    return nullptr;
+  }
   // RTLD_LOCAL, as a host keeps each plugin's symbols to itself.
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

@@ -15,7 +15,8 @@ class PluginLibrary {
                               uint32_t);
   using GetVersionFn = const char* (*)();
 
-  // nullptr with the loader's reason in `error` when the library or one of its exports is missing.
+  // nullptr with the loader's reason in `error` when the library or one of its exports is missing. An
+  // empty path is the plugin found nowhere next to hcs (see bundledPlugin); `error` says where it looked.
   static std::unique_ptr<PluginLibrary> open(const std::string& path, std::string& error);
   ~PluginLibrary();
   PluginLibrary(const PluginLibrary&) = delete;
