@@ -144,8 +144,8 @@ INSTANTIATE_TEST_SUITE_P(Table, OHTTPRetries,
                                            RetriesCase{"digit_then_letter", "?retries=2x", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(OHTTP, UriWithoutPortGivesPortZeroNotADefault) {
-  EXPECT_EQ(makeInterface("http://127.0.0.1/x")->endpoint().port(), 0);
+TEST(OHTTP, UriWithoutPortGivesTheHttpDefault) {
+  EXPECT_EQ(makeInterface("http://127.0.0.1/x")->endpoint().port(), 80);
   EXPECT_EQ(makeInterface("http://127.0.0.1:8080/x")->endpoint().port(), 8080);
 }
 
@@ -160,7 +160,7 @@ TEST_P(OHTTPBadAddress, FailsInTheConnectionStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OHTTPBadAddress,
-                         ::testing::Values("http://127.0.0.1/x", "http://127.0.0.1:99999/x",
+                         ::testing::Values("http://127.0.0.1:0/x", "http://127.0.0.1:99999/x",
                                            "http://127.0.0.1:-5/x", "http://a%3Fb:80/x", "http:///x"));
 
 TEST(OHTTPConnect, RefusedConnectionFailsThenLaterSendConnects) {
