@@ -1,6 +1,7 @@
 // score with fuzzed documents and lengths against in-process transports: whatever the host hands over,
 // the call returns 0 or -1 with a NUL-terminated text inside the host's buffer, reads nothing beyond
-// the lengths it was given, and leaves only by the exceptions its contract names.
+// the lengths it was given, and leaves only by the exceptions its contract names; and every document it
+// would post parses as XML on its own.
 //
 // Input: request, inbound and matched documents separated by 0x1E, then optionally a fourth piece of
 // control bytes: one length mode per document, then maxResultSize as two little-endian bytes.
@@ -17,10 +18,22 @@
 #include "plugin/plugin.h"
 #include "transport/http_client.h"
 #include "transport/output_interface.h"
+#include "util/ucstring.h"
+#include "util/xml_document.h"
 
 namespace {
 
 enum class Behaviour { Echo, Refuse, Throw, Empty };
+
+// The service reads the posted text without the records' DTDs: it must be well-formed as it stands.
+void requireStandalone(const icu::UnicodeString& message) {
+  icu::UnicodeString copy(message);
+  const hcs::CXmlDocument alone(copy);
+  if (alone.parsed()) return;
+  std::fprintf(stderr, "would post a document that does not parse (%s):\n%s\n", alone.error.what(),
+               hcs::toUtf8(message).c_str());
+  __builtin_trap();
+}
 
 // Answers in process: the echo hands the posted document back as the reply, so the reply is as
 // fuzzed as the input; the others fail the ways a real transport does.
@@ -29,6 +42,7 @@ class InProcessInterface : public hcs::OInterface {
   explicit InProcessInterface(Behaviour behaviour) : behaviour_(behaviour) {}
   int32_t send(void*, const icu::UnicodeString& message, icu::UnicodeString& status,
                icu::UnicodeString* reply) override {
+    requireStandalone(message);
     switch (behaviour_) {
       case Behaviour::Echo:
         status = u"200 OK";

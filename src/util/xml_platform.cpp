@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <bit>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
@@ -33,18 +36,80 @@ namespace hcs {
 
 namespace xml_internal {
 
+namespace {
+
+// What one parse on this thread may still allocate. Xerces gives no hook where entities expand (and
+// expands those in the DTD's attribute defaults without counting them), but every expansion allocates
+// through the memory manager: a reader of some 160 KB, and room for the text it adds.
+struct ParseBudget {
+  int64_t live = 0;   // bytes held now that were not held when the parse began
+  int64_t churn = 0;  // bytes allocated in all
+  int64_t liveLimit = 0;
+  int64_t churnLimit = 0;
+  bool exceeded = false;
+  bool tooLarge = false;  // the live limit was passed, not only the churn limit
+};
+
+thread_local ParseBudget* activeBudget = nullptr;
+
+// Each block starts with its size, so the live total can follow deallocations.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
+static_assert(kBlockHeader >= sizeof(XMLSize_t));
+
+// Only allocations this large may fail the budget: growth comes in large blocks, and small ones are
+// what destructors and clean-up might need.
+constexpr XMLSize_t kBudgetCheckFrom = 4096;
+
+// About 6500 expansions' readers: far beyond the count cap of content and attribute references, so
+// only expansions nothing else counts reach it.
+constexpr int64_t kChurnBase = int64_t{1} << 30;
+
+class BudgetScope {
+ public:
+  explicit BudgetScope(ParseBudget& budget) { activeBudget = &budget; }
+  ~BudgetScope() { activeBudget = nullptr; }
+  BudgetScope(const BudgetScope&) = delete;
+  BudgetScope& operator=(const BudgetScope&) = delete;
+};
+
+}  // namespace
+
 DefaultMemoryManager::~DefaultMemoryManager() = default;
 
 void* DefaultMemoryManager::allocate(XMLSize_t size) {
+  char* block = nullptr;
   // Xerces recovers cleanly only from its own out-of-memory exception.
   try {
-    return new char[size];
+    block = new char[size + kBlockHeader];
   } catch (const std::bad_alloc&) {
     throw OutOfMemoryException();
   }
+  std::memcpy(block, &size, sizeof size);
+  if (ParseBudget* budget = activeBudget; budget != nullptr) {
+    budget->live += static_cast<int64_t>(size);
+    budget->churn += static_cast<int64_t>(size);
+    const bool tooLarge = budget->live > budget->liveLimit;
+    if (!budget->exceeded && size >= kBudgetCheckFrom && (tooLarge || budget->churn > budget->churnLimit)) {
+      budget->exceeded = true;  // once: clean-up after the throw must be able to allocate
+      budget->tooLarge = tooLarge;
+      budget->live -= static_cast<int64_t>(size);
+      delete[] block;
+      throw OutOfMemoryException();
+    }
+  }
+  return block + kBlockHeader;
 }
 
-void DefaultMemoryManager::deallocate(void* p) { delete[] static_cast<char*>(p); }
+void DefaultMemoryManager::deallocate(void* p) {
+  if (p == nullptr) return;
+  char* block = static_cast<char*>(p) - kBlockHeader;
+  if (ParseBudget* budget = activeBudget; budget != nullptr) {
+    XMLSize_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    budget->live -= static_cast<int64_t>(size);
+  }
+  delete[] block;
+}
 
 DefaultErrorHandler::~DefaultErrorHandler() = default;
 void DefaultErrorHandler::warning(const SAXParseException&) {}
@@ -149,12 +214,17 @@ struct ThreadParser {
     std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
     if (slot && slot->keepsXml11()) slot.reset();
   }
+
+  // After an out-of-memory exception Xerces leaves the parser mid-parse for good.
+  void retire(bool withDoctype) { (withDoctype ? full : plain).reset(); }
 };
 
 ThreadParser& threadParser() {
   thread_local ThreadParser slot;
   return slot;
 }
+
+std::u16string toU16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 bool hasDoctype(const char16_t* text, int32_t length) {
   static constexpr std::u16string_view kDoctype = u"<!DOCTYPE";
@@ -175,14 +245,27 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
   source.setCopyBufToStream(false);  // the text outlives the parse
   source.setEncoding(kNativeUtf16);
   parser.resetDepth();
+  ParseBudget budget;
+  budget.liveLimit = kXmlParseMemoryBase + kXmlParseMemoryPerUnit * length;
+  budget.churnLimit = kChurnBase + kXmlParseMemoryPerUnit * length;
+  DOMDocument* document = nullptr;
   try {
+    BudgetScope scope(budget);
     parser.parse(source);
+    document = parser.adoptDocument();  // independent of the parser from here on
+  } catch (const OutOfMemoryException&) {
+    parsers.retire(withDoctype);
+    if (!budget.exceeded) throw;
+    const std::u16string message = budget.tooLarge
+                                       ? u"entity references expand the document beyond " +
+                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
+                                       : u"entity references are expanded too often";
+    throw SAXException(message.c_str(), &memoryManager());
   } catch (...) {
     parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
     parsers.retireIfXml11(withDoctype);
     throw;
   }
-  DOMDocument* document = parser.adoptDocument();  // independent of the parser from here on
   parsers.retireIfXml11(withDoctype);
   return document;
 }
