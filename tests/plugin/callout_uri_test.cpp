@@ -25,6 +25,8 @@ struct CalloutCase {
   size_t warnings;  // logged by initPlugin
 };
 
+void PrintTo(const CalloutCase& c, std::ostream* out) { *out << c.name; }
+
 class CalloutUri : public ::testing::TestWithParam<CalloutCase> {};
 
 TEST_P(CalloutUri, IsRefusedOrReachesTheServiceOnce) {

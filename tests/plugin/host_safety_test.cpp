@@ -37,6 +37,8 @@ struct MaskCase {
   const char* shown;
 };
 
+void PrintTo(const MaskCase& c, std::ostream* out) { *out << c.uri; }
+
 class PasswordMask : public ::testing::TestWithParam<MaskCase> {};
 
 TEST_P(PasswordMask, HidesThePasswordWhateverItHolds) {
@@ -126,6 +128,8 @@ struct ConfigCase {
   const char* name;
   std::function<std::string(const test::TempDir&)> make;  // the CONFIG_FILE name
 };
+
+void PrintTo(const ConfigCase& c, std::ostream* out) { *out << c.name; }
 
 class ConfigFileKind : public ::testing::TestWithParam<ConfigCase> {};
 

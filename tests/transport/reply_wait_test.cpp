@@ -26,6 +26,8 @@ struct WaitCase {
   bool answered;  // within the wait
 };
 
+void PrintTo(const WaitCase& c, std::ostream* out) { *out << c.name; }
+
 class ReplyWait : public ::testing::TestWithParam<WaitCase> {};
 
 TEST_P(ReplyWait, IsTheTimeoutFromTheRequestOnNewAndKeptConnections) {

@@ -22,6 +22,8 @@ struct TargetCase {
   bool capped;
 };
 
+void PrintTo(const TargetCase& c, std::ostream* out) { *out << c.name; }
+
 class RequestTarget : public ::testing::TestWithParam<TargetCase> {};
 
 TEST_P(RequestTarget, KeepsThePathAsWrittenAndCapsRetries) {
