@@ -15,9 +15,10 @@ namespace hcs {
 // instead of exhausting the stack of the recursive DOM operations (copying, lookups).
 inline constexpr int32_t kXmlMaxDepth = 1024;
 
-// Most references to declared entities a document may expand (predefined entities such as &amp; and
-// character references do not count). Each expansion costs the parser a fresh reader, so the cap
-// keeps a hostile document to a few milliseconds.
+// Most references to declared entities a document may expand, wherever they stand: content, attribute
+// values, the DTD's attribute defaults (predefined entities such as &amp; and character references do
+// not count). Each expansion costs the parser a fresh reader, so the cap keeps a hostile document to
+// a few milliseconds.
 inline constexpr int32_t kXmlMaxEntityExpansions = 1000;
 
 // Memory one parse may take: this much plus kXmlParseMemoryPerUnit bytes for each UTF-16 code unit of

@@ -15,6 +15,7 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -38,16 +39,16 @@ namespace xml_internal {
 
 namespace {
 
-// What one parse on this thread may still allocate. Xerces gives no hook where entities expand (and
-// expands those in the DTD's attribute defaults without counting them), but every expansion allocates
-// through the memory manager: a reader of some 160 KB, and room for the text it adds.
+// What one parse on this thread may still use. Xerces gives no hook where entities expand (and expands
+// those in the DTD's attribute defaults without counting them), but every expansion allocates through
+// the memory manager: a reader of its own, and room for the text it adds.
 struct ParseBudget {
-  int64_t live = 0;   // bytes held now that were not held when the parse began
-  int64_t churn = 0;  // bytes allocated in all
+  int64_t live = 0;  // bytes held now that were not held when the parse began
   int64_t liveLimit = 0;
-  int64_t churnLimit = 0;
-  bool exceeded = false;
-  bool tooLarge = false;  // the live limit was passed, not only the churn limit
+  int32_t readers = 0;  // the document's own, and one per entity expansion
+  bool over = false;
+  bool tooLarge = false;  // over by memory, not only by expansions
+  bool failed = false;    // an allocation was failed for it (once: clean-up must be able to allocate)
 };
 
 thread_local ParseBudget* activeBudget = nullptr;
@@ -56,13 +57,31 @@ thread_local ParseBudget* activeBudget = nullptr;
 constexpr size_t kBlockHeader = alignof(std::max_align_t);
 static_assert(kBlockHeader >= sizeof(XMLSize_t));
 
-// Only allocations this large may fail the budget: growth comes in large blocks, and small ones are
-// what destructors and clean-up might need.
+// Large allocations may fail for the budget: growth comes in large blocks, and small ones are what
+// destructors and clean-up might need.
 constexpr XMLSize_t kBudgetCheckFrom = 4096;
 
-// About 6500 expansions' readers: far beyond the count cap of content and attribute references, so
-// only expansions nothing else counts reach it.
-constexpr int64_t kChurnBase = int64_t{1} << 30;
+// Every expansion counts, so one cap covers those Xerces counts and those it does not.
+constexpr int32_t kMaxReaders = kXmlMaxEntityExpansions + 1;
+
+// The blocks Xerces asks for to make an object of `size` bytes with XMemory's operator new.
+XMLSize_t objectBlock(size_t size) {
+  return XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(MemoryManager*)) + size;
+}
+
+// Xerces makes each entity's reader right after the input stream it reads from, and failing the
+// reader would leak that stream; failing the stream loses nothing. So the budget never fails a reader
+// but the next stream, or any other large block.
+bool mayFail(XMLSize_t size) {
+  static const XMLSize_t reader = objectBlock(sizeof(XMLReader));
+  static const XMLSize_t stream = objectBlock(sizeof(BinMemInputStream));
+  return size != reader && (size == stream || size >= kBudgetCheckFrom);
+}
+
+bool isReader(XMLSize_t size) {
+  static const XMLSize_t reader = objectBlock(sizeof(XMLReader));
+  return size == reader;
+}
 
 class BudgetScope {
  public:
@@ -87,11 +106,13 @@ void* DefaultMemoryManager::allocate(XMLSize_t size) {
   std::memcpy(block, &size, sizeof size);
   if (ParseBudget* budget = activeBudget; budget != nullptr) {
     budget->live += static_cast<int64_t>(size);
-    budget->churn += static_cast<int64_t>(size);
-    const bool tooLarge = budget->live > budget->liveLimit;
-    if (!budget->exceeded && size >= kBudgetCheckFrom && (tooLarge || budget->churn > budget->churnLimit)) {
-      budget->exceeded = true;  // once: clean-up after the throw must be able to allocate
-      budget->tooLarge = tooLarge;
+    if (isReader(size)) ++budget->readers;
+    if (!budget->over) {
+      budget->tooLarge = budget->live > budget->liveLimit;
+      budget->over = budget->tooLarge || budget->readers > kMaxReaders;
+    }
+    if (budget->over && !budget->failed && mayFail(size)) {
+      budget->failed = true;
       budget->live -= static_cast<int64_t>(size);
       delete[] block;
       throw OutOfMemoryException();
@@ -247,7 +268,6 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
   parser.resetDepth();
   ParseBudget budget;
   budget.liveLimit = kXmlParseMemoryBase + kXmlParseMemoryPerUnit * length;
-  budget.churnLimit = kChurnBase + kXmlParseMemoryPerUnit * length;
   DOMDocument* document = nullptr;
   try {
     BudgetScope scope(budget);
@@ -255,16 +275,22 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
     document = parser.adoptDocument();  // independent of the parser from here on
   } catch (const OutOfMemoryException&) {
     parsers.retire(withDoctype);
-    if (!budget.exceeded) throw;
-    const std::u16string message = budget.tooLarge
-                                       ? u"entity references expand the document beyond " +
-                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
-                                       : u"entity references are expanded too often";
-    throw SAXException(message.c_str(), &memoryManager());
+    if (!budget.over) throw;
   } catch (...) {
     parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
     parsers.retireIfXml11(withDoctype);
     throw;
+  }
+  if (budget.over) {
+    // Past the budget without a block to fail on the way, the document is refused all the same.
+    if (document != nullptr) document->release();
+    parsers.retireIfXml11(withDoctype);
+    const std::u16string message = budget.tooLarge
+                                       ? u"entity references expand the document beyond " +
+                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
+                                       : u"entity references are expanded more than " +
+                                             toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    throw SAXException(message.c_str(), &memoryManager());
   }
   parsers.retireIfXml11(withDoctype);
   return document;
