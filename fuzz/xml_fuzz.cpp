@@ -4,12 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/XMLString.hpp>
 
 #include "fuzz_support.h"
@@ -31,6 +35,22 @@ icu::UnicodeString serializerText(const xercesc::DOMNode* node) {
   std::fprintf(stderr, "%s disagree:\n  ours:   %s\n  theirs: %s\n", what, hcs::toStdString(ours).c_str(),
                hcs::toStdString(theirs).c_str());
   __builtin_trap();
+}
+
+// Whether `text` parses as plain XML, as the service reads it (CXmlDocument would upper-case its markup
+// first, and &quot; in an attribute would read as an unknown &QUOT;).
+bool parsesAlone(const icu::UnicodeString& text) {
+  const std::string bytes = hcs::toUtf8(text);
+  xercesc::XercesDOMParser parser;
+  parser.setLoadExternalDTD(false);
+  parser.setDisableDefaultEntityResolution(true);
+  xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(), u"wrapped");
+  try {
+    parser.parse(source);
+    return parser.getErrorCount() == 0;
+  } catch (const xercesc::SAXParseException&) {
+    return false;
+  }
 }
 
 // The last element in document order: a name the lookups have to search for.
@@ -77,8 +97,7 @@ void exercise(hcs::CXmlDocument& doc) {
     if (!xercesc::XMLString::equals(owner->getXmlVersion(), u"1.1"))
       disagree("toXmlWrapped refused", wrapped, copied);
   } else {
-    icu::UnicodeString alone(wrapped);
-    if (!hcs::CXmlDocument(alone).parsed()) disagree("toXmlWrapped does not parse", wrapped, copied);
+    if (!parsesAlone(wrapped)) disagree("toXmlWrapped does not parse", wrapped, copied);
     if (owner->getDoctype() == nullptr && copied != wrapped)
       disagree("toXmlWrapped and appendCopy", wrapped, copied);
   }

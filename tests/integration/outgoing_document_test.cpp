@@ -1,6 +1,9 @@
 // The document score posts: well-formed on its own whatever the records hold, or no request at all and an
 // error that names the record.
 #include <gtest/gtest.h>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
 
 #include <atomic>
 #include <memory>
@@ -12,7 +15,6 @@
 #include "transport/http_interface.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
-#include "util/xml_document.h"
 
 namespace hcs {
 namespace {
@@ -60,6 +62,20 @@ std::string attributeDefaultExpansion() {
   return record("", dtd + "<!ATTLIST ATTR1 A CDATA \"&L6;\">]>");
 }
 
+// As the service reads a body: plain XML, no DTD to help, no markup upper-cased first.
+bool parsesAsPlainXml(const std::string& body) {
+  xercesc::XercesDOMParser parser;
+  parser.setLoadExternalDTD(false);
+  xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), u"posted");
+  try {
+    parser.parse(source);
+    return parser.getErrorCount() == 0;
+  } catch (const xercesc::SAXParseException& e) {
+    ADD_FAILURE() << toStdString(icu::UnicodeString(e.getMessage()));
+    return false;
+  }
+}
+
 void PrintTo(const OutgoingCase& c, std::ostream* out) { *out << c.name; }
 
 class OutgoingDocument : public ::testing::TestWithParam<OutgoingCase> {};
@@ -90,9 +106,7 @@ TEST_P(OutgoingDocument, StandsOnItsOwnOrIsNotSent) {
   EXPECT_EQ(status, 0) << result.c_str();
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0].body, withKey(c.body, key) + "\n");
-  UCString alone(posted[0].body);
-  const CXmlDocument parsed(alone);
-  EXPECT_TRUE(parsed.parsed()) << parsed.error.what();
+  EXPECT_TRUE(parsesAsPlainXml(posted[0].body));
 }
 
 INSTANTIATE_TEST_SUITE_P(
