@@ -1,6 +1,7 @@
 // score with fuzzed documents and lengths against in-process transports: whatever the host hands over,
 // the call returns 0 or -1 with a NUL-terminated text inside the host's buffer, reads nothing beyond
-// the lengths it was given, and leaves only by the exceptions its contract names.
+// the lengths it was given, and leaves only by the exceptions its contract names; and every document it
+// would post parses as XML on its own.
 //
 // Input: request, inbound and matched documents separated by 0x1E, then optionally a fourth piece of
 // control bytes: one length mode per document, then maxResultSize as two little-endian bytes.
@@ -12,15 +13,39 @@
 #include <string_view>
 #include <vector>
 
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+
 #include "error/qrm_exception.h"
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
 #include "transport/http_client.h"
 #include "transport/output_interface.h"
+#include "util/ucstring.h"
 
 namespace {
 
 enum class Behaviour { Echo, Refuse, Throw, Empty };
+
+// The service reads the posted text as plain XML, without the records' DTDs (and without the markup
+// upper-casing of CXmlDocument, under which &quot; in an attribute would read as an unknown &QUOT;).
+void requireStandalone(const icu::UnicodeString& message) {
+  const std::string body = hcs::toUtf8(message);
+  xercesc::XercesDOMParser parser;
+  parser.setLoadExternalDTD(false);
+  parser.setDisableDefaultEntityResolution(true);
+  xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), u"posted");
+  try {
+    parser.parse(source);
+    if (parser.getErrorCount() == 0 && body.find("<!DOCTYPE") == std::string::npos) return;
+    std::fprintf(stderr, "would post a document with errors or a DTD:\n%s\n", body.c_str());
+  } catch (const xercesc::SAXParseException& e) {
+    std::fprintf(stderr, "would post a document that does not parse (%s):\n%s\n",
+                 hcs::toUtf8(icu::UnicodeString(e.getMessage())).c_str(), body.c_str());
+  }
+  __builtin_trap();
+}
 
 // Answers in process: the echo hands the posted document back as the reply, so the reply is as
 // fuzzed as the input; the others fail the ways a real transport does.
@@ -29,6 +54,7 @@ class InProcessInterface : public hcs::OInterface {
   explicit InProcessInterface(Behaviour behaviour) : behaviour_(behaviour) {}
   int32_t send(void*, const icu::UnicodeString& message, icu::UnicodeString& status,
                icu::UnicodeString* reply) override {
+    requireStandalone(message);
     switch (behaviour_) {
       case Behaviour::Echo:
         status = u"200 OK";

@@ -6,6 +6,7 @@
 
 #include "config/settings.h"
 #include "error/qrm_exception.h"
+#include "util/file_platform.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -45,16 +46,20 @@ CCMEParameterINIStore::CCMEParameterINIStore(const char* fileName, const icu::Un
 CCMEParameterINIStore::~CCMEParameterINIStore() = default;
 
 void CCMEParameterINIStore::load() {
-  FilePtr file(std::fopen(fileName_.c_str(), "r"));
-  if (!file) throw fileError(u"9113E", u"Failed to open ini file for reading [{0}]", fileName_);
+  static constexpr char16_t kReadFailed[] = u"Failed to open ini file for reading [{0}]";
+  // Only a regular file of bounded size: a directory, a FIFO or /dev/zero would otherwise spin or block.
+  FilePtr file(openRegularFile(fileName_, kMaxFileBytes));
+  if (!file) throw fileError(u"9113E", kReadFailed, fileName_);
   icu::UnicodeString section;
   char buffer[kLineBuffer];
   while (std::fgets(buffer, kLineBuffer, file.get()) != nullptr) {
+    // A file that grows while it is read stays within the bound as well.
+    if (std::ftell(file.get()) > static_cast<long>(kMaxFileBytes))
+      throw fileError(u"9113E", kReadFailed, fileName_);
     readLine(UCString(buffer, static_cast<int32_t>(std::strlen(buffer))), section);
   }
-  // A name that opens but cannot be read (a directory, an I/O error) is as unusable as a missing file.
-  if (std::ferror(file.get()))
-    throw fileError(u"9113E", u"Failed to open ini file for reading [{0}]", fileName_);
+  // A name that opens but cannot be read (an I/O error) is as unusable as a missing file.
+  if (std::ferror(file.get())) throw fileError(u"9113E", kReadFailed, fileName_);
 }
 
 void CCMEParameterINIStore::readLine(const icu::UnicodeString& rawLine, icu::UnicodeString& section) {
@@ -75,7 +80,7 @@ void CCMEParameterINIStore::readLine(const icu::UnicodeString& rawLine, icu::Uni
 
 void CCMEParameterINIStore::save() {
   static constexpr char16_t kWriteFailed[] = u"Failed to open ini file for writing [{0}]";
-  FilePtr file(std::fopen(fileName_.c_str(), "w+"));
+  FilePtr file(openPrivateFile(fileName_, "w+"));
   if (!file) throw fileError(u"9112E", kWriteFailed, fileName_);
   bool ok = true;
   icu::UnicodeString lastSection;

@@ -19,7 +19,12 @@ class CCMEParameterINIStore : public CCMEParameterStore {
                         const CCMEParameterDef* table, uint16_t rowCount);
   ~CCMEParameterINIStore() override;
 
-  // Throws the "9113E" QRM_Exception (severity 4) naming the file when it cannot be opened for reading.
+  // Files larger than this are not read.
+  static constexpr uint64_t kMaxFileBytes = 16u << 20;
+
+  // Throws the "9113E" QRM_Exception (severity 4) naming the file when it cannot be opened for reading,
+  // or is no regular file (a directory, a device, a FIFO), or holds more than kMaxFileBytes, or a read
+  // fails. Never blocks on what the name refers to.
   void load() override;
   // Replaces the file by one "[SECTION]" header per section and "NAME=value" lines in key order.
   // Comments and line order are not kept. Throws the "9112E" QRM_Exception (severity 4) naming the file

@@ -9,6 +9,7 @@
 #include "error/qrm_exception.h"
 #include "log/log_message.h"
 #include "log/log_platform.h"
+#include "util/file_platform.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -90,7 +91,7 @@ void CFileWriter::write(const icu::UnicodeString& leading, const icu::UnicodeStr
   if (module == u"filewriter") return;
   std::lock_guard lock(lock_);
   if (file_ == nullptr) {
-    file_ = std::fopen(path_.c_str(), "a+");
+    file_ = openPrivateFile(path_, "a+");
     if (file_ == nullptr) {
       throw QRMLog_Exception(QRM_Message(u"    E", u"Failed to open log file: {0}", fileName_));
     }

@@ -6,6 +6,7 @@
 #include "config/build_store.h"
 #include "config/parameter_store.h"
 #include "error/qrm_exception.h"
+#include "log/log_message.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
 #include "plugin/init_database.h"
@@ -77,13 +78,16 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
     formatString(text, "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [%S]</ERROR>", attrType);
     return reportError(errorText, text);
   }
-  if (!isHttpUri(uriText)) {
+  if (!isCalloutUri(uriText)) {
     std::string text;
     formatString(text, "<ERROR>Malformed HTTP Callout URI: [%s]</ERROR>", toUtf8(uriText));
     return reportError(errorText, text);
   }
 
   auto interface = std::make_unique<OHTTP>(CUri(uriText), kCalloutTimeoutMs, 1);
+  if (interface->retriesCapped()) {
+    logLine(kLogWarning, u"HTTP Callout URI [%S]: retries is capped at %d", uriText, OHTTP::kMaxRetries);
+  }
   // A key that is already present keeps its interface; this one is then dropped.
   calloutRegistry().insert(parseInt(attrTypeId), std::move(interface));
   return 0;

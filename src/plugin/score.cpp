@@ -47,20 +47,28 @@ UCString recordText(const char* text, int32_t length, const char16_t* newRoot) {
 
 // The last document of one kind this thread parsed. Hosts score one request and inbound record against
 // many matched records, so the same bytes usually come again and need not be parsed again. Documents
-// are only read after parsing, so reusing one is indistinguishable from parsing anew.
+// are only read after parsing, so reusing one is indistinguishable from parsing anew. Only small inputs
+// are kept: a large one would stay in memory, per thread, until the thread ends.
 class ParsedInput {
  public:
+  static constexpr size_t kMaxCachedBytes = 64 * 1024;
+
   explicit ParsedInput(const char16_t* newRoot) : newRoot_(newRoot) {}
 
-  const CXmlDocument& get(const char* text, int32_t length) {
+  // The document for these bytes; one too large to keep is parsed into `uncached`, which the caller
+  // holds for as long as it uses the document.
+  const CXmlDocument& get(const char* text, int32_t length, std::unique_ptr<CXmlDocument>& uncached) {
     const size_t size = text == nullptr || length <= 0 ? 0 : static_cast<size_t>(length);
     const std::string_view bytes(size == 0 ? "" : text, size);
-    if (document_ == nullptr || bytes != bytes_) {
-      document_.reset();
-      bytes_.assign(bytes);
-      UCString unicode = recordText(text, length, newRoot_);
-      document_ = std::make_unique<CXmlDocument>(unicode);
+    if (document_ != nullptr && bytes == bytes_) return *document_;
+    UCString unicode = recordText(text, length, newRoot_);
+    if (size > kMaxCachedBytes) {
+      uncached = std::make_unique<CXmlDocument>(unicode);
+      return *uncached;
     }
+    document_.reset();
+    bytes_.assign(bytes);
+    document_ = std::make_unique<CXmlDocument>(unicode);
     return *document_;
   }
 
@@ -78,17 +86,27 @@ bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
 }
 
 // Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
-// document could not be read (then nothing was sent and the error is recorded).
+// document could not be read or carried (then nothing was sent and the error is recorded).
 bool callout(OInterface& interface, const char* request, int32_t requestLength, const CXmlDocument& inboundDoc,
              const CXmlDocument& matchedDoc, icu::UnicodeString& reply, CallState& call) {
   thread_local ParsedInput lastRequest(nullptr);
-  const CXmlDocument& requestDoc = lastRequest.get(request, requestLength);
+  std::unique_ptr<CXmlDocument> uncachedRequest;
+  const CXmlDocument& requestDoc = lastRequest.get(request, requestLength, uncachedRequest);
   if (!readable("request", requestDoc, call)) return false;
 
-  // The same text as appending copies of the three roots to a new ATTRS_TO_SCORE element and
-  // serialising it, without building that element.
+  // The three roots copied under a new ATTRS_TO_SCORE element, written without building it, and
+  // well-formed on its own (entity references expanded).
   icu::UnicodeString outgoingText;
-  toXmlWrapped(kWrapperName, {requestDoc.getRoot(), inboundDoc.getRoot(), matchedDoc.getRoot()}, outgoingText);
+  static constexpr const char* kNames[] = {"request", "inbound", "matched"};
+  const int32_t uncarried = toXmlWrapped(
+      kWrapperName, {requestDoc.getRoot(), inboundDoc.getRoot(), matchedDoc.getRoot()}, outgoingText);
+  if (uncarried >= 0) {
+    call.record(
+        "%s document holds characters only XML 1.1 allows, which the XML 1.0 document sent to the "
+        "service cannot carry",
+        kNames[uncarried]);
+    return false;
+  }
 
   const auto* http = dynamic_cast<const OHTTP*>(&interface);
   const int32_t attempts = (http != nullptr ? http->retries() : OHTTP::kDefaultRetries) + 1;
@@ -114,7 +132,8 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   CallState call;
 
   thread_local ParsedInput lastInbound(u"ATTR1>");
-  const CXmlDocument& inboundDoc = lastInbound.get(inbound, inboundLength);
+  std::unique_ptr<CXmlDocument> uncachedInbound;
+  const CXmlDocument& inboundDoc = lastInbound.get(inbound, inboundLength, uncachedInbound);
   UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
   CXmlDocument matchedDoc(matchedText);
 

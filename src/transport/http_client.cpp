@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <mutex>
 
@@ -51,6 +52,19 @@ std::string bodyTooLargeText() {
   return "Reply body larger than " + std::to_string(HttpClient::kMaxBodyBytes) + " bytes refused";
 }
 
+// Worded as libcurl words its own timeouts, so a reply that came too late reads the same either way.
+std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration elapsed) {
+  curl_off_t received = 0;
+  curl_off_t expected = -1;
+  curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &received);
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  std::string text =
+      "Operation timed out after " + std::to_string(ms) + " milliseconds with " + std::to_string(received);
+  if (expected >= 0) text += " out of " + std::to_string(expected);
+  return text + " bytes received";
+}
+
 }  // namespace
 
 HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
@@ -93,16 +107,28 @@ struct HttpClient::Callbacks {
   }
 
   // libcurl calls this once a connection exists (new or reused), right before the request goes out:
-  // the line between the connection step and the exchange.
+  // the line between the connection step and the exchange, and where the wait for the reply starts.
+  // A request libcurl sends again on a new connection starts its wait anew.
   static int onPrerequest(void* user, char*, char*, int, int) {
-    static_cast<HttpClient*>(user)->exchangeStarted_ = true;
+    auto* self = static_cast<HttpClient*>(user);
+    self->exchangeStarted_ = true;
+    self->requestSentAt_ = std::chrono::steady_clock::now();
     return CURL_PREREQFUNC_OK;
   }
 
-  // Sockets made here do not leak into processes the host forks.
+  // Sockets made here do not leak into processes the host starts (close-on-exec from the start, so no
+  // fork on another thread can catch them unmarked).
   static curl_socket_t onOpenSocket(void*, curlsocktype, curl_sockaddr* address) {
     const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     return fd >= 0 ? fd : CURL_SOCKET_BAD;
+  }
+
+  // Not called for every socket (libcurl 7.88 closes one that failed to connect by itself), but for
+  // every connection it kept: enough to know when the kept one is gone.
+  static int onCloseSocket(void* user, curl_socket_t fd) {
+    auto* self = static_cast<HttpClient*>(user);
+    if (fd == self->keptSocket_) self->keptSocket_ = -1;
+    return ::close(fd);
   }
 };
 
@@ -110,19 +136,30 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
   initCurlOnce();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) throw CHttpConnectException("Cannot create an HTTP client");
+  // Our own multi handle, so the wait for a reply can be bounded from the moment the request went out;
+  // it keeps the one connection between posts as curl_easy_perform's hidden one would.
+  CURLM* multi = curl_multi_init();
+  if (multi == nullptr) {
+    curl_easy_cleanup(curl);
+    throw CHttpConnectException("Cannot create an HTTP client");
+  }
+  curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
   curl_ = curl;
+  multi_ = multi;
   errorBuffer_[0] = '\0';
   // No "Expect: 100-continue" round trip, and no Accept header the service has no use for.
   curl_slist* headers = curl_slist_append(nullptr, "Expect:");
   curl_slist* withAccept = headers == nullptr ? nullptr : curl_slist_append(headers, "Accept:");
   if (withAccept == nullptr) {
     curl_slist_free_all(headers);
+    curl_multi_cleanup(multi);
     curl_easy_cleanup(curl);
     throw CHttpConnectException("Cannot create an HTTP client");
   }
   headers_ = withAccept;
 
   if (!configure()) {
+    curl_multi_cleanup(multi);
     curl_easy_cleanup(curl);
     curl_slist_free_all(withAccept);
     throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
@@ -137,6 +174,7 @@ bool HttpClient::configure() {
   curl_easy_setopt(curl, CURLOPT_URL, endpoint_.url().c_str());
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION,
                    endpoint_.minorVersion() == 0 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+  // The connection waits this long; the reply's wait is ours (perform), counted from the request.
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlMilliseconds(endpoint_.timeoutMs()));
   curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);  // one handle, one connection
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
@@ -148,20 +186,67 @@ bool HttpClient::configure() {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Callbacks::onOpenSocket);
+  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Callbacks::onCloseSocket);
+  curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
   // Without the prerequest callback every failure would look like a connection failure.
   return curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) == CURLE_OK;
 }
 
 HttpClient::~HttpClient() {
+  // The multi handle holds the kept connection; closing it calls onCloseSocket, so this goes first.
+  curl_multi_cleanup(static_cast<CURLM*>(multi_));
   curl_easy_cleanup(static_cast<CURL*>(curl_));
   curl_slist_free_all(static_cast<curl_slist*>(headers_));
 }
 
-bool HttpClient::isConnected() const {
-  // The socket of the connection libcurl keeps for reuse; none once it was closed or never made.
-  curl_socket_t socket = CURL_SOCKET_BAD;
-  return curl_easy_getinfo(static_cast<CURL*>(curl_), CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
-         socket != CURL_SOCKET_BAD;
+bool HttpClient::isConnected() const { return keptSocket_ != -1; }
+
+int HttpClient::perform(std::chrono::steady_clock::time_point started) {
+  CURLM* multi = static_cast<CURLM*>(multi_);
+  CURL* curl = static_cast<CURL*>(curl_);
+  if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  const auto timeout = std::chrono::milliseconds(endpoint_.timeoutMs());
+  CURLcode result = CURLE_OK;
+  while (true) {
+    int running = 0;
+    CURLMcode state = curl_multi_perform(multi, &running);
+    if (state != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+    if (running == 0) {
+      int queued = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == curl) result = message->data.result;
+      }
+      break;
+    }
+    int waitMs = 1000;
+    if (exchangeStarted_ && timeout.count() > 0) {
+      const auto left = requestSentAt_ + timeout - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) {
+        timeoutText_ = replyTimeoutText(curl, std::chrono::steady_clock::now() - started);
+        result = CURLE_OPERATION_TIMEDOUT;
+        break;
+      }
+      // Rounded up, so the wake-up never comes before the deadline.
+      waitMs = static_cast<int>(
+          std::min<int64_t>(waitMs, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+    state = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+    if (state != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+  }
+  // libcurl names the connection it keeps only while the handle is still in the multi handle.
+  curl_socket_t kept = CURL_SOCKET_BAD;
+  if (result != CURLE_OK || curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &kept) != CURLE_OK)
+    kept = CURL_SOCKET_BAD;
+  keptSocket_ = kept == CURL_SOCKET_BAD ? -1 : static_cast<int>(kept);
+  // Taken out mid-transfer (a timeout), libcurl closes the connection rather than keep it.
+  curl_multi_remove_handle(multi, curl);
+  return static_cast<int>(result);
 }
 
 HttpReply HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body) {
@@ -176,16 +261,14 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
   curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, targetText.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  // The reply gets the full timeout after the connection is made, as a separate wait would.
-  const uint64_t timeoutMs = uint64_t{endpoint_.timeoutMs()} * (isConnected() ? 1 : 2);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, curlMilliseconds(timeoutMs));
 
   HttpReply reply;
   reply_ = &reply;
   exchangeStarted_ = false;
   bodyTooLarge_ = false;
   errorBuffer_[0] = '\0';
-  const CURLcode code = curl_easy_perform(curl);
+  timeoutText_.clear();
+  const auto code = static_cast<CURLcode>(perform(std::chrono::steady_clock::now()));
   reply_ = nullptr;
   // The header list lives on this stack frame only.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
@@ -195,6 +278,8 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
     std::string why;
     if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
       why = bodyTooLargeText();
+    } else if (!timeoutText_.empty()) {
+      why = std::move(timeoutText_);
     } else {
       why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
     }

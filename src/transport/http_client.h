@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -33,7 +34,8 @@ class HttpEndpoint {
  public:
   // `host` is UTF-8; `port` as given (out-of-range ports and unusable host names fail at connection
   // time with a clear text). `minorVersion` 0 sends HTTP/1.0, anything else HTTP/1.1. `timeoutMs`
-  // bounds connecting and waiting for the reply; 0 means libcurl's defaults (no transfer limit).
+  // bounds connecting, and separately the wait for the reply counted from the moment the request is
+  // sent, on a new and on a kept connection alike; 0 means libcurl's connect default and no reply limit.
   HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs);
 
   const std::string& url() const { return url_; }
@@ -63,8 +65,14 @@ struct HttpReply {
   bool is2xx() const { return code >= 200 && code < 300; }
 };
 
-// One HTTP client connection: a libcurl easy handle, which keeps at most one connection to the
-// endpoint open between posts and reconnects by itself when it finds that connection closed.
+// One HTTP client connection: a libcurl easy handle run on a multi handle of its own, which keeps at
+// most one connection to the endpoint open between posts and reconnects by itself when it finds that
+// connection closed.
+//
+// Descriptors: the connection's socket is close-on-exec. Each client also holds the two AF_UNIX
+// sockets of libcurl's multi-handle wake-up pair (socketpair() in curl_multi_init, libcurl 7.88), and a
+// host name lookup briefly holds another such pair; libcurl makes these without close-on-exec and
+// offers no way to reach them, so a process the host forks and execs inherits them (curl issue 13618).
 //
 // Not thread-safe: one thread at a time per client. Different clients are independent. The endpoint
 // must outlive the client.
@@ -95,10 +103,17 @@ class HttpClient {
 
   // Sets every option that stays the same from post to post; false when libcurl lacks one we need.
   bool configure();
+  // Runs the transfer; gives up once the reply has not come within the timeout of the request going
+  // out (CURLE_OPERATION_TIMEDOUT, with timeoutText_ set).
+  int perform(std::chrono::steady_clock::time_point started);
 
   const HttpEndpoint& endpoint_;
   void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
+  void* multi_ = nullptr;    // CURLM*
   void* headers_ = nullptr;  // curl_slist*
+  int keptSocket_ = -1;      // the socket of the connection kept for the next post, -1 when none
+  std::chrono::steady_clock::time_point requestSentAt_;
+  std::string timeoutText_;
   char errorBuffer_[256];
   bool exchangeStarted_ = false;
   bool bodyTooLarge_ = false;

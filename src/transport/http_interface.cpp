@@ -16,13 +16,17 @@ namespace {
 
 constexpr std::string_view kContentType = "text/xml; charset=UTF-8";
 
-int32_t retriesFrom(const CUri& uri) {
+int32_t retriesFrom(const CUri& uri, bool& capped) {
   icu::UnicodeString value;
   if (!uri.findParam(icu::UnicodeString(u"retries"), value)) return OHTTP::kDefaultRetries;
+  int32_t significant = 0;  // digits after the leading zeros: more than three is past the cap
   for (int32_t i = 0; i < value.length(); ++i) {
-    if (!u_isdigit(value.charAt(i))) return OHTTP::kDefaultRetries;
+    const UChar c = value.charAt(i);
+    if (!u_isdigit(c)) return OHTTP::kDefaultRetries;
+    if (significant > 0 || u_charDigitValue(c) != 0) ++significant;
   }
-  return parseInt(value);
+  capped = significant > 3 || parseInt(value) > OHTTP::kMaxRetries;
+  return capped ? OHTTP::kMaxRetries : parseInt(value);
 }
 
 int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
@@ -54,11 +58,11 @@ class OHTTP::Lease {
 };
 
 OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
-    : path_(uri.path),
+    : path_(isHttpScheme(uri) ? uri.target : uri.path),
       timeout_(timeoutMs),
-      retries_(retriesFrom(uri)),
+      retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), parseInt(uri.port), versionMinor_, timeoutMs) {
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, timeoutMs) {
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
 }

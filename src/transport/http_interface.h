@@ -26,13 +26,18 @@ class CUri;
 class OHTTP : public OInterface {
  public:
   static constexpr int32_t kDefaultRetries = 3;
+  // A larger "retries" value counts as this many, so attempts never overflow.
+  static constexpr int32_t kMaxRetries = 100;
   // Idle connections kept beyond this number are closed when their send ends.
   static constexpr size_t kMaxIdleClients = 16;
 
-  // Address from the URI's host (as UTF-8) and port (read with parseInt: no port gives port 0, and no
-  // default is filled in). `timeoutMs` bounds connecting and waiting for a reply (0: no limit).
+  // Address from the URI's host (as UTF-8) and port (httpPort: no port gives 80; a port that is no
+  // number from 0 to 65535 fails each send in the connection step). The request target is the URI's
+  // `target` for an http URI (any letter case), its `path` otherwise. `timeoutMs` bounds connecting,
+  // and separately the wait for a reply once the request has been sent (0: no limit).
   // `versionSelector` 0 sends HTTP/1.0, 1 (and anything else) HTTP/1.1. "retries" in the query sets
-  // retries() when every character of its value is a decimal digit (empty gives 0); otherwise 3.
+  // retries() when every character of its value is a decimal digit (empty gives 0; above kMaxRetries,
+  // however long, gives kMaxRetries and sets retriesCapped()); otherwise 3.
   // Throws the "0000E" QRM_Exception when the host is not valid UTF-16, CHttpConnectException when no
   // client can be made.
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
@@ -44,7 +49,8 @@ class OHTTP : public OInterface {
   //    refused or timed out) throws QRM_Exception "0000E" (entry 0, severity 4) carrying the
   //    transport's text; nothing was sent, and the client goes back to the pool.
   // 2. The exchange: any transport failure after the connection exists (reset, closed without an
-  //    answer, reply timeout, malformed reply, reply body over 64 MiB) drops that client and throws
+  //    answer, no reply within the timeout of the request being sent, malformed reply, reply body over
+  //    64 MiB) drops that client and throws
   //    CHttpException; its why() is the transport's text.
   // `reply` is emptied first. On an answer, `status` gets "<code> <reason phrase>" and `reply` the
   // body, each cut at a NUL byte; the result is 0 for a 2xx status and -1 otherwise.
@@ -57,6 +63,8 @@ class OHTTP : public OInterface {
   void flush() override {}
 
   int32_t retries() const { return retries_; }
+  // Whether the URI asked for more than kMaxRetries retries.
+  bool retriesCapped() const { return retriesCapped_; }
   uint32_t timeout() const { return timeout_; }
   int32_t versionMajor() const { return versionMajor_; }
   int32_t versionMinor() const { return versionMinor_; }
@@ -75,6 +83,7 @@ class OHTTP : public OInterface {
 
   icu::UnicodeString path_;
   uint32_t timeout_;
+  bool retriesCapped_ = false;  // before retries_, which sets it
   int32_t retries_ = kDefaultRetries;
   int32_t versionMajor_ = 1;
   int32_t versionMinor_;

@@ -1,5 +1,6 @@
 #include "util/uri.h"
 
+#include <algorithm>
 #include <string>
 
 #include <unicode/uchar.h>
@@ -16,6 +17,11 @@ bool startsWith(const icu::UnicodeString& text, const char16_t* prefix) {
   return text.startsWith(icu::UnicodeString(prefix));
 }
 
+// Decoding these would change what a request target means, so the target keeps them escaped.
+bool keepsEscape(UChar c) {
+  return c <= 0x20 || c == 0x7F || c == u'/' || c == u'?' || c == u'#' || c == u'%';
+}
+
 void stripLeadingSlashes(icu::UnicodeString& path) {
   int32_t n = 0;
   while (n < path.length() && path.charAt(n) == u'/') ++n;
@@ -24,12 +30,22 @@ void stripLeadingSlashes(icu::UnicodeString& path) {
 
 }  // namespace
 
-CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), text(uri) {
+CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), target(u"/"), text(uri) {
   State state = State::Scheme;
   icu::UnicodeString name;
   icu::UnicodeString value;
   const int32_t length = uri.length();
+  // Appends to both forms of the path; the escape starts at `from` when `decoded`.
+  auto appendPath = [&](UChar c, bool decoded, int32_t from) {
+    path.append(c);
+    if (decoded && keepsEscape(c)) {
+      target.append(uri, from, 3);
+    } else {
+      target.append(c);
+    }
+  };
   for (int32_t i = 0; i < length; ++i) {
+    const int32_t start = i;
     UChar c = uri.charAt(i);
     bool decoded = false;
     if (state != State::Scheme && c == u'%' && i + 2 < length && u_isxdigit(uri.charAt(i + 1)) &&
@@ -53,7 +69,7 @@ CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), text(uri) {
         if (c == u'/' && !decoded) {
           state = State::Authority;
         } else {
-          path.append(c);
+          appendPath(c, decoded, start);
           state = State::Path;
         }
         break;
@@ -90,7 +106,7 @@ CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), text(uri) {
         if (c == u'?' && !decoded) {
           state = State::Name;
         } else {
-          path.append(c);
+          appendPath(c, decoded, start);
         }
         break;
       case State::Name:
@@ -125,7 +141,8 @@ CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), text(uri) {
     if (path.indexOf(u':') >= 0 || startsWith(uri, u"file:/.")) stripLeadingSlashes(path);
   }
   if (scheme == u"msmq") stripLeadingSlashes(path);
-  if (scheme != u"http") path.findAndReplace(u"/", u"\\");
+  // Scheme names are case-insensitive: "HTTP" is http too.
+  if (!isHttpScheme(*this)) path.findAndReplace(u"/", u"\\");
 }
 
 bool CUri::findParam(const icu::UnicodeString& name, icu::UnicodeString& value) const {
@@ -163,20 +180,38 @@ bool isHttpUri(const icu::UnicodeString& text) {
   return s.find_first_of("\n\r", i) == std::string::npos;
 }
 
+bool isCalloutUri(const icu::UnicodeString& text) {
+  // A port past 65535 would otherwise wrap to some other port, or fail every call.
+  return isHttpUri(text) && httpPort(CUri(text)) <= 65535;
+}
+
+bool isHttpScheme(const CUri& uri) { return uri.scheme.caseCompare(u"http", U_FOLD_CASE_DEFAULT) == 0; }
+
+int32_t httpPort(const CUri& uri) {
+  if (uri.port.isEmpty()) return 80;
+  int64_t value = 0;
+  for (int32_t i = 0; i < uri.port.length(); ++i) {
+    const UChar c = uri.port.charAt(i);
+    if (c < u'0' || c > u'9') return -1;
+    value = std::min<int64_t>(value * 10 + (c - u'0'), INT32_MAX);
+  }
+  return static_cast<int32_t>(value);
+}
+
 icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
-  const CUri uri(text);
-  if (uri.password.isEmpty()) return text;
-  // The password sits between the user's ':' and the '@' of the authority; replace that span only.
+  // Read from the text, not from a CUri: a password holding '/' or '@' splits differently there, and
+  // must be hidden all the same.
   const int32_t authority = text.indexOf(u"//");
   if (authority < 0) return text;
-  int32_t end = text.indexOf(u'/', authority + 2);
-  if (end < 0) end = text.length();
-  const int32_t at = text.lastIndexOf(u'@', authority + 2, end - (authority + 2));
-  if (at < 0) return text;
-  const int32_t colon = text.indexOf(u':', authority + 2, at - (authority + 2));
-  const int32_t start = colon >= 0 ? colon + 1 : authority + 2;
+  const int32_t start = authority + 2;
+  if (start >= text.length() || text.charAt(start) == u'/') return text;  // no authority: nothing secret
+  const int32_t at = text.lastIndexOf(u'@');
+  if (at < start) return text;
+  const int32_t colon = text.indexOf(u':', start, at - start);
+  const int32_t secret = colon >= 0 ? colon + 1 : start;
+  if (secret == at) return text;  // an empty password
   icu::UnicodeString masked(text);
-  masked.replace(start, at - start, u"****");
+  masked.replace(secret, at - secret, u"****");
   return masked;
 }
 

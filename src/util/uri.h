@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 
 #include <unicode/unistr.h>
@@ -8,8 +9,8 @@ namespace hcs {
 
 // A URI split into its parts in one left-to-right pass. Every text gives some split; parsing never
 // fails. Percent escapes are decoded as single UTF-16 units outside the scheme; separators are only
-// recognised undecoded. For every scheme but exactly "http", '/' in the path becomes '\' (file-style
-// schemes also get the drive-letter and relative-path rules).
+// recognised undecoded. For every scheme but "http" (in any letter case), '/' in the path becomes '\'
+// (file-style schemes also get the drive-letter and relative-path rules).
 //
 // An immutable value once built: safe to read from many threads.
 class CUri {
@@ -25,6 +26,10 @@ class CUri {
   icu::UnicodeString host;
   icu::UnicodeString port;
   icu::UnicodeString path;
+  // The path as an HTTP request target: `path` before the file-style rules, except that an escape whose
+  // decoding would change what the path means ('/', '?', '#', '%', blanks, control characters) stays
+  // as written.
+  icu::UnicodeString target;
   icu::UnicodeString text;
   // A name given twice keeps the last value.
   std::map<icu::UnicodeString, icu::UnicodeString> params;
@@ -36,7 +41,19 @@ class CUri {
 // is not valid UTF-16.
 bool isHttpUri(const icu::UnicodeString& text);
 
-// The text of a URI with any password replaced by "****", for error texts and log lines.
+// What initPlugin accepts as a callout URI: isHttpUri, and a port (if any) from 0 to 65535.
+bool isCalloutUri(const icu::UnicodeString& text);
+
+// Whether the URI's scheme is "http", in any letter case.
+bool isHttpScheme(const CUri& uri);
+
+// The port of an http URI: 80 when none is written; the number when it is written in ASCII digits
+// (saturating at INT32_MAX, never wrapping); -1 for anything else. Usable ports are 0 to 65535.
+int32_t httpPort(const CUri& uri);
+
+// The text of a URI with any password replaced by "****", for error texts and log lines. The user
+// information is everything between "//" and the last '@' of the text, so a password is hidden whatever
+// it holds ('/', '@', ':', '%', '?', '#'); without a ':' in it, all of it counts as the password.
 icu::UnicodeString maskedUri(const icu::UnicodeString& text);
 
 }  // namespace hcs

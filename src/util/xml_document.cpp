@@ -2,12 +2,8 @@
 
 #include <unicode/uchar.h>
 
-#include <memory>
-
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
-#include <xercesc/dom/DOMImplementation.hpp>
-#include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -113,21 +109,6 @@ void appendTextContent(const DOMNode* node, icu::UnicodeString& out) {
   }
 }
 
-// What toXmlWrapped stands for, done for real: the rare way, for children an XML 1.0 document
-// cannot carry as they are.
-void wrapByCopying(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
-                   icu::UnicodeString& out) {
-  DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"");
-  std::unique_ptr<DOMDocument, void (*)(DOMDocument*)> document(implementation->createDocument(),
-                                                                [](DOMDocument* d) { d->release(); });
-  icu::UnicodeString name(rootName);
-  DOMNode* root = document->appendChild(document->createElement(name.getTerminatedBuffer()));
-  for (const DOMNode* child : children) appendCopy(root, const_cast<DOMNode*>(child));
-  icu::UnicodeString text;
-  writeXmlNode(root, text);
-  out = std::move(text);
-}
-
 }  // namespace
 
 CXmlDocument::CXmlDocument(icu::UnicodeString& text) {
@@ -190,21 +171,20 @@ void CXmlDocument::toXml(DOMNode* node, icu::UnicodeString& out) const {
   out = std::move(text);
 }
 
-void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
-                  icu::UnicodeString& out) {
+int32_t toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
+                     icu::UnicodeString& out) {
   icu::UnicodeString text;
   text.append(u'<').append(rootName);
   bool empty = true;
+  int32_t index = 0;
   for (const DOMNode* child : children) {
-    if (child == nullptr) continue;
-    if (empty) text.append(u'>');
-    empty = false;
-    // A copy keeps only specified attributes and writes entity references by name, which is what
-    // the writer does with the original; only the version of the new document differs.
-    if (!writeXmlNode(child, text, true)) {
-      wrapByCopying(rootName, children, out);
-      return;
+    if (child != nullptr) {
+      if (empty) text.append(u'>');
+      empty = false;
+      // A copy keeps only specified attributes, which is what the writer keeps of the original.
+      if (!writeXmlNode(child, text, true)) return index;
     }
+    ++index;
   }
   if (empty) {
     text.append(u"/>", 2);
@@ -212,6 +192,7 @@ void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<cons
     text.append(u"</", 2).append(rootName).append(u'>');
   }
   out = std::move(text);
+  return -1;
 }
 
 DOMNode* appendCopy(DOMNode* parent, DOMNode* child) {

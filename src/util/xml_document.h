@@ -15,10 +15,17 @@ namespace hcs {
 // instead of exhausting the stack of the recursive DOM operations (copying, lookups).
 inline constexpr int32_t kXmlMaxDepth = 1024;
 
-// Most references to declared entities a document may expand (predefined entities such as &amp; and
-// character references do not count). Each expansion costs the parser a fresh reader, so the cap
-// keeps a hostile document to a few milliseconds.
+// Most references to declared entities a document may expand, wherever they stand: content, attribute
+// values, the DTD's attribute defaults (predefined entities such as &amp; and character references do
+// not count). Each expansion costs the parser a fresh reader, so the cap keeps a hostile document to
+// a few milliseconds.
 inline constexpr int32_t kXmlMaxEntityExpansions = 1000;
+
+// Memory one parse may take: this much plus kXmlParseMemoryPerUnit bytes for each UTF-16 code unit of
+// the text. Entity references may expand a document only within it (the count cap alone lets a few
+// kilobytes grow to hundreds of megabytes); a document that needs more fails to parse.
+inline constexpr int64_t kXmlParseMemoryBase = int64_t{32} << 20;
+inline constexpr int64_t kXmlParseMemoryPerUnit = 32;
 
 // Starts Xerces-C (and Xalan-C when built with it) once per process. Safe to call from any thread, any
 // number of times; the first caller does the work, the others wait for it. The libraries are never
@@ -31,8 +38,9 @@ void initXmlLibraries();
 // character data between tags and <?...?> instructions keep their case. So look elements up by their
 // upper-case names.
 //
-// The parser never loads an external DTD or external entity (file or URL) and caps entity expansion;
-// a document that needs either fails to parse. Nesting deeper than kXmlMaxDepth fails to parse as well.
+// The parser never loads an external DTD or external entity (file or URL) and caps entity expansion by
+// count and by size (the parse memory above); a document that needs either fails to parse. Nesting
+// deeper than kXmlMaxDepth fails to parse as well.
 //
 // Node handles (xercesc::DOMNode*) returned by any member are owned by the document and stay valid while
 // the document lives; never release them. Copies made by appendCopy belong to the parent's document.
@@ -88,10 +96,13 @@ class CXmlDocument {
 // Throws xercesc::DOMException when the DOM refuses the child (a document node, say).
 xercesc::DOMNode* appendCopy(xercesc::DOMNode* parent, xercesc::DOMNode* child);
 
-// Replaces `out` with the text toXml gives for a fresh element `rootName` after appendCopy of each
-// non-null node of `children` to it, in order, without building that element or copying anything.
-// The nodes must be elements (or other nodes an element may hold) of live documents.
-void toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const xercesc::DOMNode*> children,
-                  icu::UnicodeString& out);
+// Replaces `out` with the text of a fresh XML 1.0 element `rootName` holding a copy of each non-null
+// node of `children`, in order: what toXml gives after appendCopy of each to a new element, except
+// that entity references are written expanded, so the text is well-formed without any DTD. Nothing is
+// built or copied on the way. Returns -1 when written; otherwise the index in `children` of the first
+// node that holds characters only XML 1.1 allows (which XML 1.0 cannot carry), and `out` is left
+// unchanged. The nodes must be elements (or other nodes an element may hold) of live documents.
+int32_t toXmlWrapped(const icu::UnicodeString& rootName,
+                     std::initializer_list<const xercesc::DOMNode*> children, icu::UnicodeString& out);
 
 }  // namespace hcs

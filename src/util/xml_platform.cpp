@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <bit>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
@@ -12,6 +15,7 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -33,18 +37,100 @@ namespace hcs {
 
 namespace xml_internal {
 
+namespace {
+
+// What one parse on this thread may still use. Xerces gives no hook where entities expand (and expands
+// those in the DTD's attribute defaults without counting them), but every expansion allocates through
+// the memory manager: a reader of its own, and room for the text it adds.
+struct ParseBudget {
+  int64_t live = 0;  // bytes held now that were not held when the parse began
+  int64_t liveLimit = 0;
+  int32_t readers = 0;  // the document's own, and one per entity expansion
+  bool over = false;
+  bool tooLarge = false;  // over by memory, not only by expansions
+  bool failed = false;    // an allocation was failed for it (once: clean-up must be able to allocate)
+};
+
+thread_local ParseBudget* activeBudget = nullptr;
+
+// Each block starts with its size, so the live total can follow deallocations.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
+static_assert(kBlockHeader >= sizeof(XMLSize_t));
+
+// Large allocations may fail for the budget: growth comes in large blocks, and small ones are what
+// destructors and clean-up might need.
+constexpr XMLSize_t kBudgetCheckFrom = 4096;
+
+// Every expansion counts, so one cap covers those Xerces counts and those it does not.
+constexpr int32_t kMaxReaders = kXmlMaxEntityExpansions + 1;
+
+// The blocks Xerces asks for to make an object of `size` bytes with XMemory's operator new.
+XMLSize_t objectBlock(size_t size) {
+  return XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(MemoryManager*)) + size;
+}
+
+// Xerces makes each entity's reader right after the input stream it reads from, and failing the
+// reader would leak that stream; failing the stream loses nothing. So the budget never fails a reader
+// but the next stream, or any other large block.
+bool mayFail(XMLSize_t size) {
+  static const XMLSize_t reader = objectBlock(sizeof(XMLReader));
+  static const XMLSize_t stream = objectBlock(sizeof(BinMemInputStream));
+  return size != reader && (size == stream || size >= kBudgetCheckFrom);
+}
+
+bool isReader(XMLSize_t size) {
+  static const XMLSize_t reader = objectBlock(sizeof(XMLReader));
+  return size == reader;
+}
+
+class BudgetScope {
+ public:
+  explicit BudgetScope(ParseBudget& budget) { activeBudget = &budget; }
+  ~BudgetScope() { activeBudget = nullptr; }
+  BudgetScope(const BudgetScope&) = delete;
+  BudgetScope& operator=(const BudgetScope&) = delete;
+};
+
+}  // namespace
+
 DefaultMemoryManager::~DefaultMemoryManager() = default;
 
 void* DefaultMemoryManager::allocate(XMLSize_t size) {
+  char* block = nullptr;
   // Xerces recovers cleanly only from its own out-of-memory exception.
   try {
-    return new char[size];
+    block = new char[size + kBlockHeader];
   } catch (const std::bad_alloc&) {
     throw OutOfMemoryException();
   }
+  std::memcpy(block, &size, sizeof size);
+  if (ParseBudget* budget = activeBudget; budget != nullptr) {
+    budget->live += static_cast<int64_t>(size);
+    if (isReader(size)) ++budget->readers;
+    if (!budget->over) {
+      budget->tooLarge = budget->live > budget->liveLimit;
+      budget->over = budget->tooLarge || budget->readers > kMaxReaders;
+    }
+    if (budget->over && !budget->failed && mayFail(size)) {
+      budget->failed = true;
+      budget->live -= static_cast<int64_t>(size);
+      delete[] block;
+      throw OutOfMemoryException();
+    }
+  }
+  return block + kBlockHeader;
 }
 
-void DefaultMemoryManager::deallocate(void* p) { delete[] static_cast<char*>(p); }
+void DefaultMemoryManager::deallocate(void* p) {
+  if (p == nullptr) return;
+  char* block = static_cast<char*>(p) - kBlockHeader;
+  if (ParseBudget* budget = activeBudget; budget != nullptr) {
+    XMLSize_t size = 0;
+    std::memcpy(&size, block, sizeof size);
+    budget->live -= static_cast<int64_t>(size);
+  }
+  delete[] block;
+}
 
 DefaultErrorHandler::~DefaultErrorHandler() = default;
 void DefaultErrorHandler::warning(const SAXParseException&) {}
@@ -149,12 +235,17 @@ struct ThreadParser {
     std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
     if (slot && slot->keepsXml11()) slot.reset();
   }
+
+  // After an out-of-memory exception Xerces leaves the parser mid-parse for good.
+  void retire(bool withDoctype) { (withDoctype ? full : plain).reset(); }
 };
 
 ThreadParser& threadParser() {
   thread_local ThreadParser slot;
   return slot;
 }
+
+std::u16string toU16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 bool hasDoctype(const char16_t* text, int32_t length) {
   static constexpr std::u16string_view kDoctype = u"<!DOCTYPE";
@@ -175,14 +266,32 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
   source.setCopyBufToStream(false);  // the text outlives the parse
   source.setEncoding(kNativeUtf16);
   parser.resetDepth();
+  ParseBudget budget;
+  budget.liveLimit = kXmlParseMemoryBase + kXmlParseMemoryPerUnit * length;
+  DOMDocument* document = nullptr;
   try {
+    BudgetScope scope(budget);
     parser.parse(source);
+    document = parser.adoptDocument();  // independent of the parser from here on
+  } catch (const OutOfMemoryException&) {
+    parsers.retire(withDoctype);
+    if (!budget.over) throw;
   } catch (...) {
     parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
     parsers.retireIfXml11(withDoctype);
     throw;
   }
-  DOMDocument* document = parser.adoptDocument();  // independent of the parser from here on
+  if (budget.over) {
+    // Past the budget without a block to fail on the way, the document is refused all the same.
+    if (document != nullptr) document->release();
+    parsers.retireIfXml11(withDoctype);
+    const std::u16string message = budget.tooLarge
+                                       ? u"entity references expand the document beyond " +
+                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
+                                       : u"entity references are expanded more than " +
+                                             toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    throw SAXException(message.c_str(), &memoryManager());
+  }
   parsers.retireIfXml11(withDoctype);
   return document;
 }

@@ -10,6 +10,8 @@
 namespace hcs::xml_internal {
 
 // Global new / array delete; the library's memory manager for the whole process, never destroyed.
+// While parseOnThisThread runs, it also keeps that parse within its memory budget: past it, the next
+// large allocation throws OutOfMemoryException, which the parse turns into a parse error.
 class DefaultMemoryManager : public xercesc::MemoryManager {
  public:
   ~DefaultMemoryManager() override;

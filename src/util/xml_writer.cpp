@@ -59,7 +59,8 @@ void appendRaw(icu::UnicodeString& out, const XMLCh* text) {
   if (text != nullptr) out.append(text, -1);
 }
 
-void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out) {
+// With `expandEntities`, an entity reference's expansion is written instead of the reference.
+void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
   switch (node->getNodeType()) {
     case DOMNode::ELEMENT_NODE: {
       out.append(u'<');
@@ -104,6 +105,8 @@ void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out) {
       break;
     }
     case DOMNode::ENTITY_REFERENCE_NODE:
+      // Expanded, its children are written in its place.
+      if (expandEntities) break;
       out.append(u'&');
       appendRaw(out, node->getNodeName());
       out.append(u';');
@@ -113,12 +116,15 @@ void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out) {
   }
 }
 
-bool handled(const DOMNode* node, bool asXml10) {
+bool isXml11(const DOMNode* node) {
+  const DOMDocument* doc = node->getOwnerDocument();
+  const XMLCh* version = doc == nullptr ? nullptr : doc->getXmlVersion();
+  return version != nullptr && XMLString::equals(version, u"1.1");
+}
+
+bool handled(const DOMNode* node, bool standalone) {
   // XML 1.1 output escapes control characters as well; leave that rare case to the library.
-  if (const DOMDocument* doc = node->getOwnerDocument(); doc != nullptr && !asXml10) {
-    const XMLCh* version = doc->getXmlVersion();
-    if (version != nullptr && XMLString::equals(version, u"1.1")) return false;
-  }
+  if (!standalone && isXml11(node)) return false;
   switch (node->getNodeType()) {
     case DOMNode::ELEMENT_NODE:
     case DOMNode::TEXT_NODE:
@@ -155,12 +161,14 @@ bool hasXml11OnlyCharacter(const icu::UnicodeString& text, int32_t from) {
 }
 
 // Walks the subtree through the DOM links instead of recursing, so depth costs no stack.
-void walk(const DOMNode* node, icu::UnicodeString& out) {
+void walk(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
   const DOMNode* current = node;
   while (true) {
-    writeStartOrLeaf(current, out);
-    // Entity references are written by name; their expansion stays out of the text.
-    if (current->getNodeType() == DOMNode::ELEMENT_NODE && current->hasChildNodes()) {
+    writeStartOrLeaf(current, out, expandEntities);
+    // An entity reference is written by name, its expansion left out, unless entities are expanded.
+    const DOMNode::NodeType type = current->getNodeType();
+    if ((type == DOMNode::ELEMENT_NODE || (type == DOMNode::ENTITY_REFERENCE_NODE && expandEntities)) &&
+        current->hasChildNodes()) {
       current = current->getFirstChild();
       continue;
     }
@@ -171,6 +179,7 @@ void walk(const DOMNode* node, icu::UnicodeString& out) {
         break;
       }
       current = current->getParentNode();
+      if (current->getNodeType() != DOMNode::ELEMENT_NODE) continue;  // an expanded entity reference
       out.append(u"</", 2);
       appendRaw(out, current->getNodeName());
       out.append(u'>');
@@ -180,18 +189,19 @@ void walk(const DOMNode* node, icu::UnicodeString& out) {
 
 }  // namespace
 
-bool writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool asXml10) {
+bool writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool standalone) {
   if (node == nullptr) return true;
-  if (!handled(node, asXml10)) {
+  if (!handled(node, standalone)) {
     writeWithSerializer(node, out);
     return true;
   }
+  // Names need no check: Xerces reads XML 1.0 names by the fifth edition's rules, the same as 1.1's.
   const int32_t start = out.length();
-  walk(node, out);
+  walk(node, out, standalone);
   if (!hasXml11OnlyCharacter(out, start)) return true;
   // XML 1.1 content in an XML 1.0 setting: what becomes of it is the library serializer's decision.
   out.truncate(start);
-  if (asXml10) return false;
+  if (standalone) return false;
   writeWithSerializer(node, out);
   return true;
 }

@@ -25,13 +25,14 @@ TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
       {"http://[::1]:80/", "IPv6 literal hosts are not accepted"},
       {"http://h_1/", "the host or port holds \"_\""},
       {"http://h:/", "the port is not a number"},
+      {"http://h:65536/", "the port is above 65535"},
       {"http://h?x=1", "a query needs a path before it (/?…)"},
       {"http://h/a\nb", "a line break in the path"},
       {" http://h/", "blanks before or after the URI"}};
   for (const auto& [uri, problem] : cases) {
     EXPECT_EQ(httpUriProblem(uri), problem) << uri;
     // The explanation must never disagree with the plugin's own verdict.
-    EXPECT_EQ(isHttpUri(UCString(uri)), problem.empty()) << uri;
+    EXPECT_EQ(isCalloutUri(UCString(uri)), problem.empty()) << uri;
   }
 }
 

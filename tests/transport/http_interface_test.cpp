@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Table, OHTTPWire,
 struct SettingsCase {
   std::string uri;
   int32_t retries;  // only an all-digit value counts
-  int32_t port;     // no default port is filled in
+  int32_t port;     // 80 when the URI names none
 };
 
 class OHTTPSettings : public ::testing::TestWithParam<SettingsCase> {};
@@ -109,7 +109,7 @@ TEST_P(OHTTPSettings, ComeFromTheUri) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OHTTPSettings,
-                         ::testing::Values(SettingsCase{"http://127.0.0.1/x", 3, 0},
+                         ::testing::Values(SettingsCase{"http://127.0.0.1/x", 3, 80},
                                            SettingsCase{"http://127.0.0.1:8080/x?retries=0", 0, 8080},
                                            SettingsCase{"http://h:1/x?retries=", 0, 1},
                                            SettingsCase{"http://h:1/x?a=b&retries=7", 7, 1},
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Table, OHTTPSettings,
 TEST(OHTTPConnect, FailsInTheConnectionStepUntilTheServiceListens) {
   HttpTestServer server(/*listening=*/false);
   server.setDefault(HttpTestAnswer::ok("up"));
-  for (const std::string& uri : {server.uri("/x"), std::string("http://127.0.0.1/x"),
+  for (const std::string& uri : {server.uri("/x"), std::string("http://127.0.0.1:0/x"),
                                  std::string("http:///x"), std::string("http://127.0.0.1:99999/x"),
                                  std::string("http://127.0.0.1:-5/x"), std::string("http://a%3Fb:80/x")}) {
     auto http = makeInterface(uri, 1000);

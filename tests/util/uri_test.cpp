@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         UriCase{"db://scott:tiger@server/db?schema=S&fetching=100", "db", "scott", "tiger", "server", "",
                 "\\db", {{"schema", "S"}, {"fetching", "100"}}},
         UriCase{"mssql://name@server/", "mssql", "", "name", "server", "", "\\", {}},
-        UriCase{"HTTP://h:1/a/b", "HTTP", "", "", "h", "1", "\\a\\b", {}},
+        UriCase{"HTTP://h:1/a/b", "HTTP", "", "", "h", "1", "/a/b", {}},
         UriCase{"http://h/p?q=a@b", "http", "", "", "h", "", "/p", {{"q", "a@b"}}},
         UriCase{"http://h:81/p?q=a@b", "http", "", "", "h", "81", "/p", {{"q", "a@b"}}},
         UriCase{"http://h/%41b%4", "http", "", "", "h", "", "/Ab%4", {}},

@@ -1,6 +1,7 @@
 #include "check/config_check.h"
 
 #include <memory>
+#include <string>
 
 #include "config/build_store.h"
 #include "config/config_report.h"
@@ -21,7 +22,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::string quoted(char c) { return std::string("\"") + c + "\""; }
 
-// Walks the same shape isHttpUri accepts and names the first place the text leaves it.
+// Walks the same shape isCalloutUri accepts and names the first place the text leaves it.
 std::string diagnose(const std::string& s) {
   if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
     return "blanks before or after the URI";
@@ -43,7 +44,12 @@ std::string diagnose(const std::string& s) {
   if (i < s.size() && s[i] == ':') {
     ++i;
     if (i >= s.size() || !isDigit(s[i])) return "the port is not a number";
+    const std::size_t digits = i;
     while (i < s.size() && isDigit(s[i])) ++i;
+    const std::size_t first = s.find_first_not_of('0', digits);
+    if (first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
+      return "the port is above 65535";
+    }
   }
   if (i < s.size() && s[i] == '?') return "a query needs a path before it (/?…)";
   if (i < s.size() && s[i] != '/') return "the host or port holds " + quoted(s[i]);
@@ -54,7 +60,7 @@ std::string diagnose(const std::string& s) {
 }  // namespace
 
 std::string httpUriProblem(const std::string& uri) {
-  if (isHttpUri(UCString(uri))) return "";
+  if (isCalloutUri(UCString(uri))) return "";
   const std::string reason = diagnose(uri);
   return reason.empty() ? "not an acceptable http URI" : reason;
 }
