@@ -90,7 +90,12 @@ int32_t QRMDB::open() {
     if (isValid()) {
       // A reopen: same connection, same settings; only the session set-up runs again.
       close();
-      if (!connection_->open()) throw connectionFailure(u"Cannot reopen the database connection.");
+      // The connection hands a failure to the vendor's handler; one that only says so by its result
+      // gets its status reported here, so the diagnostic is classified, logged and kept all the same.
+      if (!connection_->open()) {
+        reportStatus(connection_->errorHandler(), connection_->status());
+        return -1;
+      }
       setUpSession();
       return 0;
     }
