@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "db/qrm_cursor.h"
 #include "db/qrm_db.h"
+#include "db/string_table_row.h"
 #include "support/capturing_dispatcher.h"
 #include "support/database_fixture.h"
 #include "util/ucstring.h"
@@ -25,6 +27,32 @@ TEST(DbReconnect, AFailedReconnectIsClassifiedLoggedKeptAndThrown) {
   db.close();
   test::runCommitted(target, {"DROP ROLE hcs_reopen"});
 }
+
+using DbRecoveryTest = test::RealDatabaseTest;
+
+TEST_P(DbRecoveryTest, ACachedStatementTakesAnotherKindOfValueOnlyWhereNothingIsLost) {
+  QRMDB db{UCString(target_.uri)};
+  ASSERT_EQ(db.open(), 0);
+  ASSERT_EQ(db.execute(u"CREATE TEMP TABLE kinds (v VARCHAR(40))", nullptr, true), 0);
+  auto insert = [&](const char16_t* sql, const char16_t* value) {  // numbers detected, as every caller does
+    CStringTableRow row;
+    row.addValue(value, false, false);
+    CStringTableRow* rows[] = {&row};
+    return db.execute(sql, nullptr, true, rows);
+  };
+  for (const char16_t* text : {u"abc", u"42", u"0.5"})
+    EXPECT_EQ(insert(u"INSERT INTO kinds VALUES (?)", text), 0);
+  for (const char16_t* number : {u"42", u"'43'"})
+    EXPECT_EQ(insert(u"INSERT INTO kinds (v) VALUES (?)", number), 0);
+  EXPECT_THROW(insert(u"INSERT INTO kinds (v) VALUES (?)", u"'042'"), QRMSQL_Exception);  // 42 is not 042
+  QRMCursor cursor;
+  ASSERT_EQ(cursor.open(&db, u"SELECT v FROM kinds ORDER BY v", true), 0);
+  std::vector<std::string> stored;
+  for (; cursor.isValid(); cursor.next()) stored.push_back(toStdString(cursor.value(0)));
+  EXPECT_EQ(stored, (std::vector<std::string>{"0.5", "42", "42", "43", "abc"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DbRecoveryTest, ::testing::Values("pg", "sqlite"));
 
 }  // namespace
 }  // namespace hcs

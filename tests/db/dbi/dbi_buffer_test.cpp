@@ -39,11 +39,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ConversionCase{DBIValue::kLongLong, DBIValue(1e300), false, ""},
                       ConversionCase{DBIValue::kInt, DBIValue(int64_t{1} << 40), false, ""},
                       ConversionCase{DBIValue::kDouble, DBIValue(int64_t{42}), true, "42"},
-                      ConversionCase{DBIValue::kDouble, DBIValue(std::string("1")), false, ""},
+                      ConversionCase{DBIValue::kDouble, DBIValue(std::string("one")), false, ""},
                       ConversionCase{DBIValue::kString, DBIValue(icu::UnicodeString(u"\u00e9")), true,
                                      "\xc3\xa9"},
-                      ConversionCase{DBIValue::kString, DBIValue(int32_t{1}), false, ""},
-                      ConversionCase{DBIValue::kDecimal, DBIValue(int64_t{-12}), true, "-12"}));
+                      ConversionCase{DBIValue::kString, DBIValue(int32_t{1}), true, "1"},
+                      ConversionCase{DBIValue::kDecimal, DBIValue(int64_t{-12}), true, "-12"},
+                      ConversionCase{DBIValue::kDouble, DBIValue((int64_t{1} << 53) + 1), false, ""},
+                      ConversionCase{DBIValue::kDouble, DBIValue(std::string("1.50")), false, ""}));
 
 TEST(DBIValueText, DatesAndNumbers) {
   EXPECT_EQ(DBIValue(DBIDate{2009, 3, 5}).asString(), "2009-03-05");
