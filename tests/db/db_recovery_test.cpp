@@ -40,7 +40,7 @@ TEST_P(DbRecoveryTest, ACachedStatementTakesAnotherKindOfValueOnlyWhereNothingIs
     CStringTableRow* rows[] = {&row};
     return db.execute(sql, nullptr, true, rows);
   };
-  for (const char16_t* text : {u"abc", u"42", u"0.5"})
+  for (const char16_t* text : {u"abc", u"42", u"0.5", u"-9223372036854775808", u"99999999999999999999"})
     EXPECT_EQ(insert(u"INSERT INTO kinds VALUES (?)", text), 0);
   for (const char16_t* number : {u"42", u"'43'"})
     EXPECT_EQ(insert(u"INSERT INTO kinds (v) VALUES (?)", number), 0);
@@ -49,7 +49,8 @@ TEST_P(DbRecoveryTest, ACachedStatementTakesAnotherKindOfValueOnlyWhereNothingIs
   ASSERT_EQ(cursor.open(&db, u"SELECT v FROM kinds ORDER BY v", true), 0);
   std::vector<std::string> stored;
   for (; cursor.isValid(); cursor.next()) stored.push_back(toStdString(cursor.value(0)));
-  EXPECT_EQ(stored, (std::vector<std::string>{"0.5", "42", "42", "43", "abc"}));
+  EXPECT_EQ(stored, (std::vector<std::string>{"-9223372036854775808", "0.5", "42", "42", "43",
+                                              "99999999999999999999", "abc"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DbRecoveryTest, ::testing::Values("pg", "sqlite"));
