@@ -277,11 +277,7 @@ int32_t QRMDBUtil::executeStatement(QRMDBStatement& statement) {
     statement.execute();
     return 0;
   } catch (const SQLException& e) {
-    try {
-      return reportSqlError(e, &statement);
-    } catch (...) {
-      throw QRMSQL_Exception(lastError_);
-    }
+    return reportOrThrowRecord(e, statement);
   }
 }
 
@@ -289,12 +285,20 @@ bool QRMDBUtil::executeForResult(QRMDBStatement& statement) {
   try {
     return statement.execute();
   } catch (const SQLException& e) {
-    try {
-      reportSqlError(e, &statement);
-    } catch (...) {
-      throw QRMSQL_Exception(lastError_);
-    }
+    reportOrThrowRecord(e, statement);
     return false;
+  }
+}
+
+int32_t QRMDBUtil::reportOrThrowRecord(const SQLException& error, QRMDBStatement& statement) {
+  const uint64_t recordsBefore = records_;
+  try {
+    return reportSqlError(error, &statement);
+  } catch (...) {
+    // Whatever failed while reporting, the caller gets this failure's record; when even the record
+    // could not be made, the earlier one would name another statement, so the real cause goes on.
+    if (records_ == recordsBefore) throw;
+    throw QRMSQL_Exception(lastError_);
   }
 }
 
@@ -324,6 +328,16 @@ uint32_t levelForSeverity(int32_t severity) {
 int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatement* statement) {
   SQLErrorClass cls;
   error.classify(cls);
+  std::string statementText = "Unspecified SQL Statement";
+  if (statement != nullptr) {
+    statementText = toStdString(statement->sql());
+    statementText = statementText.substr(0, statementText.find('\n'));
+  }
+  // Recorded before it is logged: a log that fails must not leave an earlier failure as the record.
+  lastError_ =
+      QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
+                       statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
+  ++records_;
   CLogMessage message("sql", levelForSeverity(cls.severity));
   message.addLine(u"Exception: %s", error.what());
   if (statement != nullptr) {
@@ -340,14 +354,6 @@ int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatemen
     if (segments.size() >= 2) message.addLine(u"%s", segments[1]);
   }
   sendToLog(message);
-  std::string statementText = "Unspecified SQL Statement";
-  if (statement != nullptr) {
-    statementText = toStdString(statement->sql());
-    statementText = statementText.substr(0, statementText.find('\n'));
-  }
-  lastError_ =
-      QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
-                       statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
   if (cls.severity >= kSeverityMajor) throw QRMSQL_Exception(lastError_);
   return cls.number;
 }

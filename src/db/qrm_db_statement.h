@@ -114,7 +114,11 @@ class QRMDBUtil {
   const QRMSQL_Exception& lastError() const { return lastError_; }
 
  private:
+  // reportSqlError for a statement's failure; anything leaving it becomes this failure's record.
+  int32_t reportOrThrowRecord(const SQLException& error, QRMDBStatement& statement);
+
   QRMSQL_Exception lastError_;
+  uint64_t records_ = 0;  // how many failures have been recorded in lastError_
 };
 
 // Discards the statement's pending result when it goes out of scope.

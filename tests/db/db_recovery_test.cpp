@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "db/qrm_cursor.h"
 #include "db/qrm_db.h"
 #include "db/string_table_row.h"
@@ -29,6 +31,19 @@ TEST(DbReconnect, AFailedReconnectIsClassifiedLoggedKeptAndThrown) {
 }
 
 using DbRecoveryTest = test::RealDatabaseTest;
+
+TEST_P(DbRecoveryTest, ALogFailingWhileReportingStillRecordsThisStatementsFailure) {
+  QRMDB db{UCString(target_.uri)};
+  ASSERT_EQ(db.open(), 0);
+  EXPECT_THROW(db.execute(u"SELECT a FROM an_earlier_failure", nullptr, true), QRMSQL_Exception);
+  struct : CLogDispatcher {
+    void dispatch(const CLogMessage&) override { throw std::runtime_error("the log is full"); }
+  } failing;
+  CLogDispatcher* previous = setLogDispatcher(&failing);
+  EXPECT_THROW(db.execute(u"SELECT a FROM no_such_table", nullptr, true), QRMSQL_Exception);
+  setLogDispatcher(previous);
+  EXPECT_EQ(db.lastError().statement(), "SELECT a FROM no_such_table");  // what was thrown, too
+}
 
 TEST_P(DbRecoveryTest, ACachedStatementTakesAnotherKindOfValueOnlyWhereNothingIsLost) {
   QRMDB db{UCString(target_.uri)};
