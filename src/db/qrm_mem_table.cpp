@@ -1,5 +1,7 @@
 #include "db/qrm_mem_table.h"
 
+#include <unicode/uchar.h>
+
 #include <thread>
 
 #include "db/qrm_db.h"
@@ -135,6 +137,21 @@ icu::UnicodeString columnText(DBIReader& reader, size_t column) {
   return value.asUString();
 }
 
+// The year of "Microsoft SQL Server <year>…"; 0 for any other text.
+int32_t mssqlYear(const icu::UnicodeString& version) {
+  static const icu::UnicodeString kProduct(u"Microsoft SQL Server ");
+  if (!version.startsWith(kProduct)) return 0;
+  int32_t year = 0;
+  int32_t at = kProduct.length();
+  for (; at < version.length() && at < kProduct.length() + 4; ++at) {
+    const char16_t c = version.charAt(at);
+    if (c < u'0' || c > u'9') return 0;
+    year = year * 10 + (c - u'0');
+  }
+  const bool fourDigits = at == kProduct.length() + 4;
+  return fourDigits && (at == version.length() || !u_isdigit(version.charAt(at))) ? year : 0;
+}
+
 icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
   icu::UnicodeString type(database.databaseType());
   type.toLower();
@@ -143,8 +160,10 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
     DBIReader reader = database.executeReader(version);
     icu::UnicodeString text;
     while (reader()) text = columnText(reader, 0);
-    if (text.startsWith(u"Microsoft SQL Server 2005")) return kMssql2005Query;
     if (text.startsWith(u"Microsoft SQL Server  2000")) return kMssql2000Query;
+    // The catalog views the 2005 query reads exist in every version since; later versions only
+    // change the year in the text ("Microsoft SQL Server 2008 R2 (SP2) - …", "… 2022 (RTM) - …").
+    if (mssqlYear(text) >= 2005) return kMssql2005Query;
     throw indexFailure(u"Unsupported MSSQL version.");
   }
   if (type == u"oci") return kOracleQuery;

@@ -8,6 +8,7 @@
 #include "db/string_table_row.h"
 #include "support/capturing_dispatcher.h"
 #include "support/database_fixture.h"
+#include "support/scripted_database.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -69,6 +70,27 @@ TEST_P(DbRecoveryTest, ACachedStatementTakesAnotherKindOfValueOnlyWhereNothingIs
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DbRecoveryTest, ::testing::Values("pg", "sqlite"));
+
+// SQL Server against the scripted stand-in.
+class VendorRecoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { DBIndexer::instance().reset(); }
+  void TearDown() override { DBIndexer::instance().reset(); }
+  std::shared_ptr<test::ScriptedServer> server_ = std::make_shared<test::ScriptedServer>();
+  test::ScriptedDatabaseScope scope_{server_};
+};
+
+TEST_F(VendorRecoveryTest, LaterSqlServersReadThe2005CatalogViews) {
+  for (const char* version :
+       {"Microsoft SQL Server 2008 R2 (RTM) - 10.50.1600.1", "Microsoft SQL Server 2014",
+        "Microsoft SQL Server 2019 (RTM-CU15) - 15.0.4198.2 (X64) \n\tJan 12 2022 on Linux",
+        "Microsoft SQL Server 2022 (RTM) - 16.0.1000.6 (X64)"}) {
+    server_->on("SELECT  @@VERSION", test::textRows("v", {version}));
+    EXPECT_EQ(QRMDB(u"mssql://sa:pw@server/").open(), 0) << version;
+    EXPECT_EQ(server_->executed.back().rfind("SELECT sys.objects.name as 'Table Name'", 0), 0u) << version;
+    DBIndexer::instance().reset();
+  }
+}
 
 }  // namespace
 }  // namespace hcs

@@ -88,12 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MssqlVersionCase{"Microsoft SQL Server 2005 - 9.00.1399.06", k2005Prefix},
                       MssqlVersionCase{"Microsoft SQL Server  2000 - 8.00.194", k2000Prefix},
                       MssqlVersionCase{"Microsoft SQL Server 2000 - 8.00.194", nullptr},  // one blank
-                      MssqlVersionCase{"Microsoft SQL Server 2019 (RTM) - 15.0.2000.5", nullptr}));
+                      MssqlVersionCase{"Microsoft SQL Server 2019 (RTM) - 15.0.2000.5", k2005Prefix}));
 
 TEST_F(VendorFlowTest, HalfFilledMetadataMakesLaterOpensFailAfterABoundedWait) {
-  server_->on("SELECT  @@VERSION", test::textRows("v", {"Microsoft SQL Server 2008"}));
-  QRMDB first(u"mssql://sa:pw@server/");
-  EXPECT_THROW(first.open(), QRMSQL_Exception);
+  ASSERT_TRUE(DBIndexer::instance().claim());  // another opener is filling and never finishes
   QRMDB second(u"mssql://sa:pw@server/");
   const size_t versionQueries =
       std::count(server_->executed.begin(), server_->executed.end(), "SELECT  @@VERSION");
