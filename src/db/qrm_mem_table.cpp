@@ -43,6 +43,13 @@ bool DBIndexer::finish() {
   return state_.compare_exchange_strong(expected, 2, std::memory_order_acq_rel);
 }
 
+void DBIndexer::abandon() {
+  std::lock_guard lock(mutex_);
+  indexes_.clear();
+  int32_t expected = 1;
+  state_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+}
+
 bool DBIndexer::isReady() const { return state_.load(std::memory_order_acquire) == 2; }
 
 void DBIndexer::addColumn(const icu::UnicodeString& table, const icu::UnicodeString& index,
@@ -191,13 +198,20 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
 
 void fillIndexMetadata(QRMDB& database, const CUri& uri) {
   DBIndexer& indexer = DBIndexer::instance();
-  if (!indexer.claim()) {
-    for (int check = 0; check < 100; ++check) {
-      if (indexer.isReady()) return;
-      if (check < 99) std::this_thread::sleep_for(indexer.pollInterval());
-    }
-    throw indexFailure(u"Difficulties initializing index query structure.");
+  // Up to 100 checks, 99 sleeps apart. An opener whose filling failed gave its claim back, and a
+  // waiting opener then takes it over instead of waiting for a filling nobody finishes.
+  for (int check = 0; !indexer.claim(); ++check) {
+    if (indexer.isReady()) return;
+    if (check == 99) throw indexFailure(u"Difficulties initializing index query structure.");
+    std::this_thread::sleep_for(indexer.pollInterval());
   }
+  struct ClaimGuard {
+    DBIndexer& indexer;
+    bool finished = false;
+    ~ClaimGuard() {
+      if (!finished) indexer.abandon();
+    }
+  } guard{indexer};
   icu::UnicodeString query = chooseQuery(database, uri);
   if (!query.isEmpty()) {
     QRMDBStatement statement = database.createStatement(query);
@@ -208,7 +222,8 @@ void fillIndexMetadata(QRMDB& database, const CUri& uri) {
       indexer.addColumn(table, index, columnText(reader, 2));
     }
   }
-  if (!indexer.finish()) throw indexFailure(u"DBIndexer couldn't finish initialization.");
+  guard.finished = indexer.finish();
+  if (!guard.finished) throw indexFailure(u"DBIndexer couldn't finish initialization.");
 }
 
 }  // namespace hcs
