@@ -175,10 +175,7 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
   }
   if (type == u"oci") return kOracleQuery;
   if (type == u"db2") {
-    icu::UnicodeString schema;
-    CUri again(uri.text);
-    if (!again.findParam(u"schema", schema)) schema = again.user;
-    schema.toUpper();
+    const icu::UnicodeString schema = db2Schema(uri.text, true);
     bool catalogViews = true;
     try {
       database.connection()->executeSql(
