@@ -46,7 +46,34 @@ std::string pathText(const icu::UnicodeString& path, bool keepLeadingSlash) {
   return toUtf8(text);
 }
 
+bool isDb2Identifier(const icu::UnicodeString& name) {
+  if (name.isEmpty() || name.length() > 128) return false;
+  for (int32_t i = 0; i < name.length(); ++i) {
+    const char16_t c = name.charAt(i);
+    const bool letter = (c >= u'A' && c <= u'Z') || c == u'@' || c == u'#' || c == u'$';
+    const bool follower = (c >= u'0' && c <= u'9') || c == u'_';
+    if (!letter && !(follower && i > 0)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+icu::UnicodeString db2Schema(const icu::UnicodeString& uriText, bool orUser) {
+  CUri uri(uriText);
+  icu::UnicodeString schema;
+  if (!uri.findParam(u"schema", schema) && orUser) schema = uri.user;
+  schema.toUpper();
+  if (!schema.isEmpty() && !isDb2Identifier(schema)) {
+    icu::UnicodeString text;
+    formatUnicode(text,
+                  u"Invalid DB2 schema [%S] in %S: a schema is a name of letters, digits, '_', '@', '#' "
+                  u"and '$' that starts with a letter, '@', '#' or '$'",
+                  schema, maskedUri(uriText));
+    throw connectionFailure(text);
+  }
+  return schema;
+}
 
 QRMDB::QRMDB(const icu::UnicodeString& uri) : uriText_(uri) {}
 
@@ -90,7 +117,12 @@ int32_t QRMDB::open() {
     if (isValid()) {
       // A reopen: same connection, same settings; only the session set-up runs again.
       close();
-      if (!connection_->open()) throw connectionFailure(u"Cannot reopen the database connection.");
+      // The connection hands a failure to the vendor's handler; one that only says so by its result
+      // gets its status reported here, so the diagnostic is classified, logged and kept all the same.
+      if (!connection_->open()) {
+        reportStatus(connection_->errorHandler(), connection_->status());
+        return -1;
+      }
       setUpSession();
       return 0;
     }
@@ -110,6 +142,8 @@ int32_t QRMDB::open() {
       numberedPlaceholders_ = databaseType_ == u"oci";
     }
     logLine(kLogDebug, u"Database Type: %S", databaseType_);
+    // The schema goes into SQL texts: refuse a bad one before anything reaches the server.
+    if (databaseType_ == u"db2") db2Schema(uriText_, true);
     connect(uri);
     fillIndexMetadata(*this, uri);
     setUpSession();
@@ -170,10 +204,7 @@ void QRMDB::setUpSession() {
     }
   }
   if (databaseType_ == u"db2") {
-    CUri uri(uriText_);
-    icu::UnicodeString schema;
-    uri.findParam(u"schema", schema);
-    if (uri.scheme == u"db2") schema.toUpper();
+    const icu::UnicodeString schema = db2Schema(uriText_, false);
     if (!schema.isEmpty()) {
       execute(icu::UnicodeString(u"SET CURRENT SCHEMA '").append(schema).append(u"'"), &affected, true);
       execute(icu::UnicodeString(u"SET CURRENT PATH = ").append(schema).append(u", CURRENT PATH"), &affected,

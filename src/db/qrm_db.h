@@ -91,4 +91,10 @@ class QRMDB : public QRMDBUtil {
   bool opened_ = false;
 };
 
+// The DB2 schema `uriText` names: its "schema" parameter or, when `orUser` and that parameter is
+// absent, the URI user; upper-cased. It is written into SQL texts, so it must be an ordinary identifier:
+// up to 128 of A–Z, 0–9, '_', '@', '#', '$', not starting with a digit or '_'. Anything else throws
+// QRMSQL_Exception (999, severity 4) naming the schema and the URI (password masked). "" when absent.
+icu::UnicodeString db2Schema(const icu::UnicodeString& uriText, bool orUser);
+
 }  // namespace hcs

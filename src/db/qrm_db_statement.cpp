@@ -111,22 +111,35 @@ icu::UnicodeString QRMDBStatementImp::describe() const {
 QRMDBStatement::QRMDBStatement() : body_(std::make_shared<QRMDBStatementImp>()) {}
 QRMDBStatement::QRMDBStatement(std::shared_ptr<QRMDBStatementImp> body) : body_(std::move(body)) {}
 
-int64_t readInteger64(const icu::UnicodeString& text) {
+int64_t readInteger64(const icu::UnicodeString& text, bool* overflow) {
+  // The magnitude is kept in 64 unsigned bits and stops growing at 2^63, the magnitude of INT64_MIN,
+  // so no step can wrap and the sign is applied without overflowing.
+  constexpr uint64_t kMagnitudeLimit = uint64_t{1} << 63;
   uint64_t value = 0;
-  int64_t sign = 1;
+  bool negative = false;
+  bool tooLarge = false;
   for (int32_t i = 0; i < text.length(); ++i) {
     const char16_t c = text.charAt(i);
     if (u_isdigit(c)) {
-      value = value * 10 + static_cast<uint64_t>(u_charDigitValue(c));
+      const auto digit = static_cast<uint64_t>(u_charDigitValue(c));
+      if (value > (kMagnitudeLimit - digit) / 10) {
+        value = kMagnitudeLimit;
+        tooLarge = true;
+      } else {
+        value = value * 10 + digit;
+      }
     } else if (value == 0 && c == u'-') {
-      sign = -1;
+      negative = true;
     } else if (value == 0 && (c == u'+' || c == u' ')) {
       continue;
     } else {
       break;
     }
   }
-  return sign * static_cast<int64_t>(value);
+  if (!negative && value == kMagnitudeLimit) tooLarge = true;
+  if (overflow != nullptr) *overflow = tooLarge;
+  if (negative) return value == kMagnitudeLimit ? INT64_MIN : -static_cast<int64_t>(value);
+  return value >= kMagnitudeLimit ? INT64_MAX : static_cast<int64_t>(value);
 }
 
 double readDouble(const icu::UnicodeString& text) {
@@ -178,6 +191,16 @@ Detected detect(const icu::UnicodeString& text) {
   return dot ? Detected::kDouble : Detected::kInteger;
 }
 
+// The sign and digits of a text `detect` found to be an integer (blanks and a "+" dropped).
+std::string integerDigits(const icu::UnicodeString& text) {
+  std::string digits;
+  for (int32_t i = 0; i < text.length(); ++i) {
+    const char16_t c = text.charAt(i);
+    if (c == u'-' || (c >= u'0' && c <= u'9')) digits.push_back(static_cast<char>(c));
+  }
+  return digits;
+}
+
 }  // namespace
 
 bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool detectNumbers) {
@@ -224,7 +247,14 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
       break;
     case Detected::kInteger:
       try {
-        bindInteger(position, readInteger64(text));
+        bool overflow = false;
+        const int64_t value = readInteger64(text, &overflow);
+        if (overflow) {
+          // Beyond 64 bits: kept whole as a decimal rather than bound as a different number.
+          body_->setValue(position, DBIValue(DBIDecimal{integerDigits(text)}));
+        } else {
+          bindInteger(position, value);
+        }
       } catch (const SQLException& e) {
         CLogMessage message("sql", kLogWarning);
         message.addLine(u"Parameter Binding of parameter %d failed, retrying with Double type: %s", position,
@@ -252,11 +282,7 @@ int32_t QRMDBUtil::executeStatement(QRMDBStatement& statement) {
     statement.execute();
     return 0;
   } catch (const SQLException& e) {
-    try {
-      return reportSqlError(e, &statement);
-    } catch (...) {
-      throw QRMSQL_Exception(lastError_);
-    }
+    return reportOrThrowRecord(e, statement);
   }
 }
 
@@ -264,12 +290,20 @@ bool QRMDBUtil::executeForResult(QRMDBStatement& statement) {
   try {
     return statement.execute();
   } catch (const SQLException& e) {
-    try {
-      reportSqlError(e, &statement);
-    } catch (...) {
-      throw QRMSQL_Exception(lastError_);
-    }
+    reportOrThrowRecord(e, statement);
     return false;
+  }
+}
+
+int32_t QRMDBUtil::reportOrThrowRecord(const SQLException& error, QRMDBStatement& statement) {
+  const uint64_t recordsBefore = records_;
+  try {
+    return reportSqlError(error, &statement);
+  } catch (...) {
+    // Whatever failed while reporting, the caller gets this failure's record; when even the record
+    // could not be made, the earlier one would name another statement, so the real cause goes on.
+    if (records_ == recordsBefore) throw;
+    throw QRMSQL_Exception(lastError_);
   }
 }
 
@@ -299,6 +333,16 @@ uint32_t levelForSeverity(int32_t severity) {
 int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatement* statement) {
   SQLErrorClass cls;
   error.classify(cls);
+  std::string statementText = "Unspecified SQL Statement";
+  if (statement != nullptr) {
+    statementText = toStdString(statement->sql());
+    statementText = statementText.substr(0, statementText.find('\n'));
+  }
+  // Recorded before it is logged: a log that fails must not leave an earlier failure as the record.
+  lastError_ =
+      QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
+                       statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
+  ++records_;
   CLogMessage message("sql", levelForSeverity(cls.severity));
   message.addLine(u"Exception: %s", error.what());
   if (statement != nullptr) {
@@ -315,14 +359,6 @@ int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatemen
     if (segments.size() >= 2) message.addLine(u"%s", segments[1]);
   }
   sendToLog(message);
-  std::string statementText = "Unspecified SQL Statement";
-  if (statement != nullptr) {
-    statementText = toStdString(statement->sql());
-    statementText = statementText.substr(0, statementText.find('\n'));
-  }
-  lastError_ =
-      QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
-                       statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
   if (cls.severity >= kSeverityMajor) throw QRMSQL_Exception(lastError_);
   return cls.number;
 }

@@ -68,9 +68,9 @@ class QRMDBStatement {
   explicit QRMDBStatement(std::shared_ptr<QRMDBStatementImp> body);
 
   // Binds text, detecting numbers when `detect` is set: an optional sign and digits bind as a 64-bit
-  // integer, with one "." as a double (on a type conflict retried once with the other type), a text in
-  // apostrophes binds as the text inside, anything else as text. Always true; a failed retry leaves
-  // as SQLException.
+  // integer (as a decimal when beyond 64 bits), with one "." as a double (on a type conflict retried
+  // once with the other type), a text in apostrophes binds as the text inside, anything else as text.
+  // Always true; a failed retry leaves as SQLException.
   bool bindText(int32_t position, const char16_t* text, bool detect);
   void bindInteger(int32_t position, int64_t value);
   void bindDouble(int32_t position, double value);
@@ -90,7 +90,8 @@ class QRMDBStatement {
 
 // Lenient number reading for detected parameters: any Unicode decimal digit counts; while the value
 // is still 0, "-" flips the sign and "+" and blanks are skipped; anything else ends the number.
-int64_t readInteger64(const icu::UnicodeString& text);
+// An integer beyond 64 bits reads as INT64_MIN or INT64_MAX and sets `*overflow` (when given).
+int64_t readInteger64(const icu::UnicodeString& text, bool* overflow = nullptr);
 double readDouble(const icu::UnicodeString& text);
 
 // Runs statements and turns vendor failures into records: classifies each SQLException, logs it
@@ -113,7 +114,11 @@ class QRMDBUtil {
   const QRMSQL_Exception& lastError() const { return lastError_; }
 
  private:
+  // reportSqlError for a statement's failure; anything leaving it becomes this failure's record.
+  int32_t reportOrThrowRecord(const SQLException& error, QRMDBStatement& statement);
+
   QRMSQL_Exception lastError_;
+  uint64_t records_ = 0;  // how many failures have been recorded in lastError_
 };
 
 // Discards the statement's pending result when it goes out of scope.

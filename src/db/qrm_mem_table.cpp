@@ -1,5 +1,7 @@
 #include "db/qrm_mem_table.h"
 
+#include <unicode/uchar.h>
+
 #include <thread>
 
 #include "db/qrm_db.h"
@@ -39,6 +41,13 @@ bool DBIndexer::claim() {
 bool DBIndexer::finish() {
   int32_t expected = 1;
   return state_.compare_exchange_strong(expected, 2, std::memory_order_acq_rel);
+}
+
+void DBIndexer::abandon() {
+  std::lock_guard lock(mutex_);
+  indexes_.clear();
+  int32_t expected = 1;
+  state_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
 
 bool DBIndexer::isReady() const { return state_.load(std::memory_order_acquire) == 2; }
@@ -135,6 +144,21 @@ icu::UnicodeString columnText(DBIReader& reader, size_t column) {
   return value.asUString();
 }
 
+// The year of "Microsoft SQL Server <year>…"; 0 for any other text.
+int32_t mssqlYear(const icu::UnicodeString& version) {
+  static const icu::UnicodeString kProduct(u"Microsoft SQL Server ");
+  if (!version.startsWith(kProduct)) return 0;
+  int32_t year = 0;
+  int32_t at = kProduct.length();
+  for (; at < version.length() && at < kProduct.length() + 4; ++at) {
+    const char16_t c = version.charAt(at);
+    if (c < u'0' || c > u'9') return 0;
+    year = year * 10 + (c - u'0');
+  }
+  const bool fourDigits = at == kProduct.length() + 4;
+  return fourDigits && (at == version.length() || !u_isdigit(version.charAt(at))) ? year : 0;
+}
+
 icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
   icu::UnicodeString type(database.databaseType());
   type.toLower();
@@ -143,16 +167,15 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
     DBIReader reader = database.executeReader(version);
     icu::UnicodeString text;
     while (reader()) text = columnText(reader, 0);
-    if (text.startsWith(u"Microsoft SQL Server 2005")) return kMssql2005Query;
     if (text.startsWith(u"Microsoft SQL Server  2000")) return kMssql2000Query;
+    // The catalog views the 2005 query reads exist in every version since; later versions only
+    // change the year in the text ("Microsoft SQL Server 2008 R2 (SP2) - …", "… 2022 (RTM) - …").
+    if (mssqlYear(text) >= 2005) return kMssql2005Query;
     throw indexFailure(u"Unsupported MSSQL version.");
   }
   if (type == u"oci") return kOracleQuery;
   if (type == u"db2") {
-    icu::UnicodeString schema;
-    CUri again(uri.text);
-    if (!again.findParam(u"schema", schema)) schema = again.user;
-    schema.toUpper();
+    const icu::UnicodeString schema = db2Schema(uri.text, true);
     bool catalogViews = true;
     try {
       database.connection()->executeSql(
@@ -172,13 +195,20 @@ icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {
 
 void fillIndexMetadata(QRMDB& database, const CUri& uri) {
   DBIndexer& indexer = DBIndexer::instance();
-  if (!indexer.claim()) {
-    for (int check = 0; check < 100; ++check) {
-      if (indexer.isReady()) return;
-      if (check < 99) std::this_thread::sleep_for(indexer.pollInterval());
-    }
-    throw indexFailure(u"Difficulties initializing index query structure.");
+  // Up to 100 checks, 99 sleeps apart. An opener whose filling failed gave its claim back, and a
+  // waiting opener then takes it over instead of waiting for a filling nobody finishes.
+  for (int check = 0; !indexer.claim(); ++check) {
+    if (indexer.isReady()) return;
+    if (check == 99) throw indexFailure(u"Difficulties initializing index query structure.");
+    std::this_thread::sleep_for(indexer.pollInterval());
   }
+  struct ClaimGuard {
+    DBIndexer& indexer;
+    bool finished = false;
+    ~ClaimGuard() {
+      if (!finished) indexer.abandon();
+    }
+  } guard{indexer};
   icu::UnicodeString query = chooseQuery(database, uri);
   if (!query.isEmpty()) {
     QRMDBStatement statement = database.createStatement(query);
@@ -189,7 +219,8 @@ void fillIndexMetadata(QRMDB& database, const CUri& uri) {
       indexer.addColumn(table, index, columnText(reader, 2));
     }
   }
-  if (!indexer.finish()) throw indexFailure(u"DBIndexer couldn't finish initialization.");
+  guard.finished = indexer.finish();
+  if (!guard.finished) throw indexFailure(u"DBIndexer couldn't finish initialization.");
 }
 
 }  // namespace hcs

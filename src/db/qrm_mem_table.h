@@ -34,14 +34,17 @@ class QRMDBMemTableImp : public DBIMemTableImp {
 };
 
 // The database's index definitions (table → index → ordered column names), read once per process by
-// the first QRMDB that opens. States: 0 empty, 1 being filled, 2 ready; `claim` and `finish` are single
-// atomic transitions, and the maps are published to other threads by `finish` (release/acquire).
+// the first QRMDB that opens. States: 0 empty, 1 being filled, 2 ready; `claim`, `finish` and `abandon`
+// are single atomic transitions, and the maps are published to other threads by `finish`
+// (release/acquire). A filling that fails is abandoned, so the next opener fills instead.
 class DBIndexer {
  public:
   static DBIndexer& instance();
 
   bool claim();
   bool finish();
+  // Gives a claim back after a failed filling: drops what was added and returns to 0 (from 1 only).
+  void abandon();
   bool isReady() const;
   int32_t state() const { return state_.load(std::memory_order_acquire); }
   void addColumn(const icu::UnicodeString& table, const icu::UnicodeString& index,
@@ -68,7 +71,8 @@ class DBIndexer {
 };
 
 // Reads the index definitions into DBIndexer for `database` (called by the first open). Waits, bounded,
-// when another opener is filling them. Throws QRMSQL_Exception "Difficulties initializing index query
+// when another opener is filling them, and takes the filling over when that opener gives up. A
+// failure here leaves DBIndexer empty again. Throws QRMSQL_Exception "Difficulties initializing index query
 // structure." when that wait runs out, "Unsupported MSSQL version." for SQL Server versions it has no
 // query for, and whatever the query's failure of severity 3 or more raises.
 void fillIndexMetadata(QRMDB& database, const CUri& uri);

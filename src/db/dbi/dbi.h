@@ -53,7 +53,8 @@ class DBIConnection {
   virtual ~DBIConnection();
 
   virtual bool isValid() const = 0;
-  // Connects again with the parameters the connection was made with.
+  // Connects again with the parameters the connection was made with. A failure records the driver's
+  // diagnostic as the status and reaches the error handler, as for every other operation.
   virtual bool open() = 0;
   // Disconnects; statements made earlier become invalid. Harmless when not connected.
   virtual void close() = 0;

@@ -1,7 +1,12 @@
 #include "db/dbi/dbi_buffer.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "util/ucstring.h"
 
@@ -16,73 +21,139 @@ bool doubleFits(double value) {
          value < -static_cast<double>(std::numeric_limits<T>::min());
 }
 
+// The text of a value, when that text holds all of it: numbers, decimals and texts always, dates, and
+// date-times without a fraction of a second.
+bool exactText(const DBIValue& value, std::string& out) {
+  switch (value.type()) {
+    case DBIValue::kDateTime:
+      if (value.asDateTime().fraction != 0) return false;
+      [[fallthrough]];
+    case DBIValue::kInt:
+    case DBIValue::kLong:
+    case DBIValue::kLongLong:
+    case DBIValue::kDouble:
+    case DBIValue::kDecimal:
+    case DBIValue::kDate:
+    case DBIValue::kString:
+    case DBIValue::kUString:
+      out = value.asString();
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A number read from text converts only when it reads back as the same text ("42" does, "042",
+// "+42" and "1.50" do not): otherwise the text the caller bound would not be what reaches the database.
+template <class T>
+bool numberFromText(const std::string& text, T& out) {
+  const char* end = text.data() + text.size();
+  auto [parsed, error] = std::from_chars(text.data(), end, out);
+  if (error != std::errc() || parsed != end) return false;
+  if constexpr (std::is_floating_point_v<T>) {
+    if (!std::isfinite(out)) return false;
+  }
+  char again[64];
+  auto [written, failed] = std::to_chars(again, again + sizeof(again), out);
+  return failed == std::errc() && std::string_view(again, static_cast<size_t>(written - again)) == text;
+}
+
+// "-12.50": an optional "-", digits, and optionally "." and digits.
+bool isDecimalNumeral(const std::string& text) {
+  size_t at = text.starts_with('-') ? 1 : 0;
+  const size_t digitsStart = at;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  if (at == digitsStart) return false;
+  if (at == text.size()) return true;
+  if (text[at] != '.') return false;
+  const size_t fractionStart = ++at;
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  return at == text.size() && at > fractionStart;
+}
+
+bool isTextual(DBIValue::Type type) {
+  return type == DBIValue::kString || type == DBIValue::kUString || type == DBIValue::kDecimal;
+}
+
+template <class T>
+bool toInteger(const DBIValue& value, DBIValue& out) {
+  T number{};
+  switch (value.type()) {
+    case DBIValue::kInt:
+      if (!std::in_range<T>(value.asInt())) return false;
+      number = static_cast<T>(value.asInt());
+      break;
+    case DBIValue::kLongLong:
+      if (!std::in_range<T>(value.asLongLong())) return false;
+      number = static_cast<T>(value.asLongLong());
+      break;
+    case DBIValue::kDouble:
+      if (!doubleFits<T>(value.asDouble())) return false;
+      number = static_cast<T>(value.asDouble());
+      break;
+    default:
+      if (!isTextual(value.type()) || !numberFromText(value.asString(), number)) return false;
+      break;
+  }
+  out = DBIValue(number);
+  return true;
+}
+
+bool toDouble(const DBIValue& value, DBIValue& out) {
+  double number = 0;
+  switch (value.type()) {
+    case DBIValue::kInt:
+      number = value.asInt();
+      break;
+    case DBIValue::kLongLong: {
+      // Above 2^53 not every integer has a double of its own.
+      number = static_cast<double>(value.asLongLong());
+      if (!doubleFits<int64_t>(number) || static_cast<int64_t>(number) != value.asLongLong()) return false;
+      break;
+    }
+    case DBIValue::kDouble:
+      number = value.asDouble();
+      break;
+    default:
+      if (!isTextual(value.type()) || !numberFromText(value.asString(), number)) return false;
+      break;
+  }
+  out = DBIValue(number);
+  return true;
+}
+
 bool convert(DBIValue::Type target, const DBIValue& value, DBIValue& out) {
   if (value.isNull()) {
     out = DBIValue();
     return true;
   }
-  const DBIValue::Type from = value.type();
+  if (value.type() == target) {
+    out = value;
+    return true;
+  }
+  std::string text;
   switch (target) {
     case DBIValue::kInt:
-      if (from == DBIValue::kInt) {
-        out = value;
-      } else if (from == DBIValue::kLongLong && value.asLongLong() >= std::numeric_limits<int32_t>::min() &&
-                 value.asLongLong() <= std::numeric_limits<int32_t>::max()) {
-        out = DBIValue(static_cast<int32_t>(value.asLongLong()));
-      } else if (from == DBIValue::kDouble && doubleFits<int32_t>(value.asDouble())) {
-        out = DBIValue(static_cast<int32_t>(value.asDouble()));
-      } else {
-        return false;
-      }
-      return true;
+      return toInteger<int32_t>(value, out);
     case DBIValue::kLongLong:
-      if (from == DBIValue::kInt) {
-        out = DBIValue(static_cast<int64_t>(value.asInt()));
-      } else if (from == DBIValue::kLongLong) {
-        out = value;
-      } else if (from == DBIValue::kDouble && doubleFits<int64_t>(value.asDouble())) {
-        out = DBIValue(static_cast<int64_t>(value.asDouble()));
-      } else {
-        return false;
-      }
-      return true;
+      return toInteger<int64_t>(value, out);
     case DBIValue::kDouble:
-      if (from == DBIValue::kInt) {
-        out = DBIValue(static_cast<double>(value.asInt()));
-      } else if (from == DBIValue::kLongLong) {
-        out = DBIValue(static_cast<double>(value.asLongLong()));
-      } else if (from == DBIValue::kDouble) {
-        out = value;
-      } else {
-        return false;
-      }
-      return true;
+      return toDouble(value, out);
     case DBIValue::kDecimal:
-      if (from == DBIValue::kDecimal) {
-        out = value;
-      } else if (from == DBIValue::kInt || from == DBIValue::kLongLong || from == DBIValue::kDouble) {
-        out = DBIValue(DBIDecimal{value.asString()});
-      } else {
+      // Only a plain numeral: a double such as 1e+300 has no decimal text here.
+      if (!exactText(value, text) || value.type() == DBIValue::kDate || value.type() == DBIValue::kDateTime ||
+          !isDecimalNumeral(text)) {
         return false;
       }
+      out = DBIValue(DBIDecimal{std::move(text)});
       return true;
     case DBIValue::kString:
-      if (from == DBIValue::kString) {
-        out = value;
-      } else if (from == DBIValue::kUString) {
-        out = DBIValue(toStdString(value.asUnicode()));
-      } else {
-        return false;
-      }
+      if (!exactText(value, text)) return false;
+      out = DBIValue(std::move(text));
       return true;
     case DBIValue::kUString:
-      if (from == DBIValue::kUString) {
-        out = value;
-      } else if (from == DBIValue::kString) {
-        out = DBIValue(icu::UnicodeString(UCString(value.asNarrow())));
-      } else {
-        return false;
-      }
+      if (!exactText(value, text)) return false;
+      out = DBIValue(icu::UnicodeString(UCString(text)));
       return true;
     default:
       return false;

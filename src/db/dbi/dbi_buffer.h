@@ -14,10 +14,17 @@ using DBIErrorHandler = bool (*)(const DBIStatus& status);
 bool reportStatus(DBIErrorHandler handler, const DBIStatus& status);
 
 // A parameter buffer of one entry whose element type is fixed at construction (one of kInt, kLongLong,
-// kDouble, kDecimal, kString, kUString). Storing a value converts it when that loses nothing
-// (an integer into a double buffer, an integral double into an integer buffer, any text into a text
-// buffer, NULL into any buffer) and otherwise fails with kDBITypeConversion through the handler,
-// leaving the previous value in place. Not synchronised.
+// kDouble, kDecimal, kString, kUString). A cached statement keeps its buffers, so one position may be
+// bound with a number one time and with text the next. Storing a value converts it when that loses
+// nothing, and otherwise fails with kDBITypeConversion through the handler, leaving the previous value
+// in place:
+//   into text     any number or text, a date, a date-time without fraction (their text);
+//   into a number a number the target holds exactly (an integral double into an integer, an integer
+//                 a double represents exactly into a double), or a text that reads back as the same
+//                 text ("42" into an integer, "0.5" into a double; not "042", "+42", "1.50", "abc");
+//   into decimal  a number or text written as a plain numeral ("-12.50");
+//   NULL into any buffer.
+// Not synchronised.
 class DBIBuffer {
  public:
   DBIBuffer(DBIValue::Type type, DBIErrorHandler handler);

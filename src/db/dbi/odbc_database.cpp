@@ -164,13 +164,16 @@ class OdbcConnection : public DBIConnection {
 
   bool isValid() const override { return session_->connected; }
 
-  bool open() override {
+  // A reconnect: its failure reaches the error handler like every other failing operation.
+  bool open() override { return connect() || reportStatus(params_.errorHandler, status_); }
+
+  // Connects without calling the handler: the database's first connect reports through its status.
+  bool connect() {
     if (session_->connected) return true;
     if (session_->dbc == SQL_NULL_HDBC &&
         !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, odbcEnvironment(), &session_->dbc))) {
       session_->dbc = SQL_NULL_HDBC;
       status_ = DBIStatus(DBIStatus::kDBINoConnection, "Cannot allocate an ODBC connection handle");
-      reportStatus(params_.errorHandler, status_);
       return false;
     }
     // Ask for a failure instead of an endless wait when the server does not answer.
@@ -180,17 +183,18 @@ class OdbcConnection : public DBIConnection {
         SQLDriverConnectW(session_->dbc, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
                           static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
-      DBIStatus diag = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLDriverConnect");
-      status_ = DBIStatus(DBIStatus::kDBINoConnection,
-                          "Cannot connect to " + odbcConnectionString(params_, true) + ": " + diag.message(),
-                          diag.sqlState(), diag.vendorError1(), diag.vendorMessage1(), diag.vendorMessage2());
+      status_ = connectFailure(diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLDriverConnect"));
       return false;
     }
     session_->connected = true;
     ++session_->generation;
     if (!SQL_SUCCEEDED(SQLSetConnectAttr(session_->dbc, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
-      return fail("SQLSetConnectAttr(AUTOCOMMIT)");
+      // Without manual commit nothing here may run: give the session up.
+      DBIStatus diag = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLSetConnectAttr(AUTOCOMMIT)");
+      close();
+      status_ = connectFailure(diag);
+      return false;
     }
     status_ = DBIStatus();
     return true;
@@ -250,6 +254,13 @@ class OdbcConnection : public DBIConnection {
     return true;
   }
 
+  // The driver's diagnostic, prefixed with the target (password masked) so the text says where.
+  DBIStatus connectFailure(const DBIStatus& diag) const {
+    return DBIStatus(DBIStatus::kDBINoConnection,
+                     "Cannot connect to " + odbcConnectionString(params_, true) + ": " + diag.message(),
+                     diag.sqlState(), diag.vendorError1(), diag.vendorMessage1(), diag.vendorMessage2());
+  }
+
   bool fail(const char* operation) {
     status_ = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, operation);
     reportStatus(params_.errorHandler, status_);
@@ -265,7 +276,7 @@ class OdbcDatabase : public DBIDatabase {
  public:
   explicit OdbcDatabase(const DBIConnectParams& params)
       : handler_(params.errorHandler), connection_(std::make_shared<OdbcConnection>(params)) {
-    connection_->open();
+    connection_->connect();
     status_ = connection_->status();
   }
   bool isValid() const override { return status_.isValid(); }

@@ -20,9 +20,11 @@ TEST(DBIBuffer, StoresOnlyWhatFitsWithoutLoss) {
                {DBIValue::kInt, DBIValue(int64_t{1} << 40), nullptr},
                {DBIValue::kDouble, DBIValue(int64_t{42}), "42"},
                {DBIValue::kDouble, DBIValue(0.1), "0.1"},
-               {DBIValue::kDouble, DBIValue(std::string("1")), nullptr},
+               {DBIValue::kDouble, DBIValue(std::string("one")), nullptr},
+               {DBIValue::kDouble, DBIValue(std::string("1.50")), nullptr},  // would not read back the same
+               {DBIValue::kDouble, DBIValue((int64_t{1} << 53) + 1), nullptr},
                {DBIValue::kString, DBIValue(icu::UnicodeString(u"\u00e9")), "\xc3\xa9"},
-               {DBIValue::kString, DBIValue(int32_t{1}), nullptr},
+               {DBIValue::kString, DBIValue(int32_t{1}), "1"},
                {DBIValue::kDecimal, DBIValue(int64_t{-12}), "-12"}};
   for (const auto& c : cases) {
     const std::string name = std::to_string(c.buffer) + " <- " + c.value.asString();
