@@ -35,7 +35,8 @@ TEST(IniStore, LinesAreReadByTheFileRules) {
   const std::tuple<const char*, const char*, const char*, std::optional<std::string>> cases[] = {
       {"[ATTR_URI]\nPHONE   =   http://h:8080/score  \n", "ATTR_URI", "phone", "http://h:8080/score"},
       {"\t[S]\r\n\tK\t=\tv w\t\r\n", "S", "K", "v w"},  {"[S]\na=b=c\n", "S", "A", "b=c"},
-      {"[S]\nK=\n", "S", "K", ""},                      {"K=v\n[S]\n", "", "K", "v"},
+      {"[S]\n=v\n", "S", "", "v"},                      {"[S]\nK=\n", "S", "K", ""},
+      {"K=v\n[S]\n", "", "K", "v"},                     {"[S]\nK v\n", "S", "", none},
       {"[S]\n   #K=v\n", "S", "#K", none},              {"[S]\n;K=v\n", "S", ";K", "v"},
       {"[S]\nK v\nK2=x\n", "S", "K v", none},           {"[attr_uri]\nPhone=x\n", "ATTR_URI", "PHONE", "x"},
       {"[SECTIONX\nK=v\n", "SECTION", "K", "v"},        {"[S]=x\nK=v\n", "S]=", "K", "v"},
@@ -79,20 +80,27 @@ TEST(IniStore, SaveWritesUpperCaseKeysInKeyOrderOneHeaderPerSection) {
   EXPECT_EQ(CCMEParameterINIStore(nullptr, u"", nullptr, 0).fileName(), ".ini");  // the process default
 }
 
-// Unnumbered, so the log shows no tag. With an application name the constructor reads the file already;
-// a directory opens but cannot be read.
-TEST(IniStore, UnreadableFileIsACriticalRecordNamingIt) {
+// Unnumbered, so the log shows no tag. With an application name the constructor reads the file already; a
+// directory opens but cannot be read; a full disk shows only when the file is closed.
+TEST(IniStore, FileFailuresAreCriticalRecordsNamingTheFile) {
   test::TempDir dir;
   std::filesystem::create_directory(dir.file("subdir"));
-  const std::pair<std::string, const char16_t*> cases[] = {{dir.file("missing.ini"), u"APP"},
-                                                           {dir.file("subdir"), u""}};
-  for (const auto& [path, app] : cases) {
+  const std::string read = "9113E Failed to open ini file for reading [",
+                    write = "9112E Failed to open ini file for writing [";
+  // file name, application name, save (else load), text
+  const std::tuple<std::string, const char16_t*, bool, std::string> cases[] = {
+      {dir.file("missing.ini"), u"APP", false, read},
+      {dir.file("subdir"), u"", false, read},
+      {dir.file("none/out.ini"), u"", true, write},
+      {"/dev/full", u"", true, write}};
+  for (const auto& [path, app, save, text] : cases) {
     try {
-      CCMEParameterINIStore(path.c_str(), app, nullptr, 0).load();
+      CCMEParameterINIStore store(path.c_str(), app, nullptr, 0);
+      store.setValue(u"S", u"K", u"v", true);
+      save ? store.save() : store.load();
       ADD_FAILURE() << "no exception for " << path;
     } catch (const QRM_Exception& e) {
-      EXPECT_EQ(str(e.entry(0).message().code()) + " " + str(e.entry(0).text()),
-                "9113E Failed to open ini file for reading [" + path + "]");
+      EXPECT_EQ(str(e.entry(0).message().code()) + " " + str(e.entry(0).text()), text + path + "]");
       EXPECT_EQ(e.severity(), kSeverityCritical) << path;
       EXPECT_EQ(e.entry(0).number(), 0u) << path;
     }
