@@ -276,7 +276,7 @@ TEST_F(FileWriterTest, FailuresAreThrownAnUnopenableFileIsTriedAgainAFailedWrite
   test::CapturingDispatcher log;
   EXPECT_THROW(write(*w, "x"), QRMLog_Exception);
   EXPECT_EQ(log.allLines(), std::vector<std::string>{"Failed to write to log file: /dev/full"});
-  EXPECT_EQ(log.entries().at(0).module + " " + std::to_string(log.entries().at(0).level), "filewriter 1");
+  EXPECT_EQ(log.entries().at(0).module + "/" + logLevelName(log.entries().at(0).level), "filewriter/CRIT");
 }
 
 // Stands in for the system's event log: records every call ("type|category|id|text") and fails on request.
@@ -337,7 +337,7 @@ TEST(EventWriter, OneTypedEventPerMessageFailuresLoggedElsewhere) {
   EXPECT_EQ(eventLog.deregistered, 2);
   EXPECT_EQ(log.allLines(), (std::vector<std::string>{"Failed RegisterEventSource []: 0x0005",
                                                       "Failed ReportEvent: 0x06ba"}));
-  for (const auto& e : log.entries()) EXPECT_EQ(e.module + " " + std::to_string(e.level), "eventwriter 2");
+  for (const auto& e : log.entries()) EXPECT_EQ(e.module + "/" + logLevelName(e.level), "eventwriter/ERR");
 }
 
 // Console writers share one process-wide lock and a file writer has one of its own, so the lines of a
