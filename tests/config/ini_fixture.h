@@ -9,8 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "error/qrm_exception.h"
-#include "util/ucstring.h"
+#include "util/ucstring.h"  // the tests that write .ini files read records back as text
 
 namespace hcs::test {
 
@@ -47,13 +46,5 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
-
-// The first entry of a record as "code|text|severity", for compact expectations.
-inline std::string describe(const QRM_Exception& e) {
-  if (e.entryCount() == 0) return "(no entries)";
-  const auto& entry = e.entry(0);
-  return toStdString(entry.message().code()) + "|" + toStdString(entry.text()) + "|" +
-         std::to_string(e.severity());
-}
 
 }  // namespace hcs::test
