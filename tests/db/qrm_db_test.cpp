@@ -70,7 +70,7 @@ TEST_P(QRMDBTest, ParametersOfSeveralRowsBindInOrderSkippingNullRowsAndValuesRea
             0);
   CStringTableRow first, second, key;
   first.addValue(u"5", false, false);
-  second.addQuoted(u"12");
+  second.addValue(u"'12'", false, false);  // quoted: bound as text
   second.addValue(u"2.5", false, false);
   CStringTableRow* rows[] = {&first, nullptr, &second};
   ASSERT_EQ(
