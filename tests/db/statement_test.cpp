@@ -234,6 +234,7 @@ TEST(LenientNumbers, ReadLeadingDigits) {
   EXPECT_EQ(readInteger64(u"+0-5"), -5);
   EXPECT_EQ(readInteger64(u"7 1"), 7);
   EXPECT_DOUBLE_EQ(readDouble(u"-1.25"), -1.25);
+  EXPECT_DOUBLE_EQ(readDouble(u".5"), 0.5);
   EXPECT_DOUBLE_EQ(readDouble(u"3."), 3.0);
 }
 
