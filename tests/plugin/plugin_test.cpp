@@ -1,17 +1,63 @@
-#include "plugin/init_plugin.h"
-
+// The plugin as a host sees it: three C symbols, initPlugin's answers, and the capped host buffers.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "error/qrm_exception.h"
 #include "plugin/callout_registry.h"
+#include "plugin/host_buffer.h"
+#include "plugin/init_plugin.h"
 #include "support/database_fixture.h"
 #include "transport/http_interface.h"
 
 namespace hcs {
 namespace {
+
+TEST(Exports, OnlyTheThreeFunctionsAreExported) {
+  std::string table;
+  FILE* pipe = popen((std::string("nm -D --defined-only -j ") + HCS_PLUGIN_PATH).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  for (int c; (c = std::fgetc(pipe)) != EOF;) table += static_cast<char>(c);
+  pclose(pipe);
+  EXPECT_EQ(table, "getVersion\ninitPlugin\nscore\n");
+}
+
+TEST(Exports, GetVersionAnswersTheSamePointerBeforeAnyInit) {
+  void* handle = dlopen(HCS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto getVersion = reinterpret_cast<const char* (*)()>(dlsym(handle, "getVersion"));
+  ASSERT_NE(getVersion, nullptr);
+  const char* first = getVersion();
+  EXPECT_STREQ(first, "1.0");
+  EXPECT_EQ(getVersion(), first);
+  dlclose(handle);
+}
+
+// The score reply's cap is checked through score(); the wrapper's edges here.
+TEST(WriteCapped, KeepsTheWrapperWholeAndCutsTheInnerTextWithinTheCapacity) {
+  const struct {
+    size_t capacity;
+    std::string inner, expected;
+  } cases[] = {{12, "text", "<E>text</E>"},
+               {11, "text", "<E>tex</E>"},
+               {8, "text", "<E></E>"},
+               {5, "text", "<E>t"},
+               {1, "text", ""},
+               {10, "a\xc3\xa9", "<E>a</E>"}};
+  for (const auto& c : cases) {
+    std::string buffer(c.capacity + 8, '#');  // guard bytes past the capacity must stay untouched
+    writeCapped(buffer.data(), c.capacity, "<E>", c.inner, "</E>");
+    EXPECT_EQ(std::string(buffer.c_str()), c.expected) << c.capacity << " [" << c.inner << "]";
+    EXPECT_EQ(buffer.substr(c.capacity), std::string(8, '#')) << c.capacity << " [" << c.inner << "]";
+  }
+  writeCapped(nullptr, 100, "<E>", "x", "</E>");
+  char untouched = '#';
+  writeCapped(&untouched, 0, "<E>", "x", "</E>");
+  EXPECT_EQ(untouched, '#');
+}
 
 std::string initDoc(const std::string& configFile, const std::string& type, const std::string& id,
                     const std::string& db = "") {

@@ -1,0 +1,202 @@
+// hcs: the host it plays, its configuration check and its reference scoring service.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <sstream>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#include "check/config_check.h"
+#include "config/ini_fixture.h"
+#include "host/pairs.h"
+#include "service/score_document.h"
+#include "service/score_server.h"
+#include "service/similarity.h"
+#include "support/database_fixture.h"
+#include "util/uri.h"
+
+namespace hcs {
+namespace {
+
+using namespace host;
+using namespace check;
+using namespace service;
+
+// Every pair read as "line:type|inbound|matched;", or the error.
+std::string pairs(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<AttributePair> read;
+  std::string out;
+  if (!readPairs(in, read, out)) return out;
+  for (const AttributePair& p : read)
+    out += std::to_string(p.line) + ":" + p.type + "|" + p.inbound + "|" + p.matched + ";";
+  return out;
+}
+
+TEST(ReadPairs, SkipsCommentsAndBlankLinesKeepsEmptyValuesAndNamesTheFirstBadLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"# comment\n\nNAME\tAnn Lee\tAnne Lee\r\nPHONE\t\t#x\n",
+       "3:NAME|Ann Lee|Anne Lee;4:PHONE||#x;"},  // CR dropped
+      {"NAME\ta\tb\nNAME\ta\n", "line 2: expected three tab-separated fields (type, inbound, matched)"},
+      {"\ta\tb\n", "line 1: the attribute type is empty"}};
+  for (const auto& [text, expected] : cases) EXPECT_EQ(pairs(text), expected) << text;
+}
+
+// A password or a path may hold "&".
+TEST(HostDocuments, EscapeValues) {
+  const std::string init = initDocument("a&b.ini", "N", "T", 2, "pg://u:p&q@h/db");
+  EXPECT_TRUE(
+      init.starts_with("<INIT><DB_CONNECTION>pg://u:p&amp;q@h/db</DB_CONNECTION><CONFIG_FILE>a&amp;b.ini<"))
+      << init;
+}
+
+TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP://h:8080/p?retries=1", ""},
+      {"http://.x-y/", ""},
+      {"https://h/", "https is not supported: the callout speaks plain http"},
+      {"h:8080/score", "not of the form http://host[:port][/path]"},
+      {"http:///p", "no host"},
+      {"http://u:pw@h/", "user information is not allowed"},
+      {"http://-h/", "the host starts with a hyphen"},
+      {"http://[::1]:80/", "IPv6 literal hosts are not accepted"},
+      {"http://h_1/", "the host or port holds \"_\""},
+      {"http://h:/", "the port is not a number"},
+      {"http://h:8o/", "the host or port holds \"o\""},
+      {"http://h:65536/", "the port is above 65535"},
+      {"http://h?x=1", "a query needs a path before it (/?…)"},
+      {"http://h/a\nb", "a line break in the path"},
+      {" http://h/", "blanks before or after the URI"}};
+  for (const auto& [uri, problem] : cases) {
+    EXPECT_EQ(httpUriProblem(uri), problem) << uri;
+    // The explanation must never disagree with the plugin's own verdict.
+    EXPECT_EQ(isCalloutUri(UCString(uri)), problem.empty()) << uri;
+  }
+}
+
+// The section (SYSTEM_PARAM's parameter count), a line per callout ("type uri source problem") and conflict.
+std::string summary(const ConfigReport& report) {
+  std::string out =
+      report.section + (report.withDatabase ? " " + std::to_string(report.databaseParameters) : "") + "\n";
+  for (const CalloutEntry& e : report.entries)
+    out +=
+        e.attrType + " " + e.uri + (e.source == ValueSource::kDatabase ? " db " : " ini ") + e.problem + "\n";
+  for (const ConfigConflict& c : report.conflicts)
+    out += c.key + " " + c.databaseValue + " " + c.iniValue + "\n";
+  return out;
+}
+
+TEST(CheckConfig, ListsEveryCalloutWithItsVerdict) {
+  test::TempDir dir;
+  const std::string path =
+      dir.write("c.ini",
+                "[NODE1]\nx=1\n[attr_uri]\nPhone = http://h:8080/score\nname=https://h/\n"
+                "[OTHER]\nkey=http://ignored/\n");
+  EXPECT_EQ(summary(checkConfig(path, "NODE1")),
+            "NODE1\nname https://h/ ini https is not supported: the callout speaks plain http\n"
+            "Phone http://h:8080/score ini \n");
+  EXPECT_THROW(checkConfig(dir.file("missing.ini"), ""), QRM_Exception);
+}
+
+class CheckConfigWithDatabase : public test::RealDatabaseTest {};
+
+TEST_P(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
+  test::createSystemParam(target_, {"'ATTR_URI', 'NAME', 'http://db/name', NULL, 'STRING'",
+                                    "'ATTR_URI', 'EMAIL', 'ftp://db/', NULL, 'STRING'"});
+  test::TempDir dir;
+  const std::string ini = dir.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n");
+  EXPECT_EQ(summary(checkConfig(ini, "", target_.uri)),
+            "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http\nNAME http://db/name db \n"
+            "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, CheckConfigWithDatabase, ::testing::Values("sqlite"));
+
+std::string utf8(const std::u32string& text) {
+  std::string out;
+  icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(text.data()),
+                                static_cast<int32_t>(text.size()))
+      .toUTF8String(out);
+  return out;
+}
+
+// "attr1|attr2" as read, or the reason the document is refused.
+std::string read(const std::string& document) {
+  ScoreInput input;
+  std::string error;
+  return readScoreDocument(document, input, error) ? utf8(input.attr1) + "|" + utf8(input.attr2) : error;
+}
+
+std::string doc(const std::string& attr1, const std::string& attr2, const std::string& request = "<REQ/>") {
+  return "<ATTRS_TO_SCORE>" + request + "<ATTR1>" + attr1 + "</ATTR1><ATTR2>" + attr2 +
+         "</ATTR2></ATTRS_TO_SCORE>";
+}
+
+TEST(ReadScoreDocument, ExtractsNormalisedTextOrNamesTheFault) {
+  std::string nested;
+  for (int depth = 0; depth < 70; ++depth) nested += "<E>";
+  const std::pair<std::string, std::string> cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- x -->" + doc("<?pi x?>A<!--<B>-->b", "c"), "ab|c"},
+      {doc("<F>Ann</F><L>Lee</L>", "<F>Ann</F>\t\r\n <L> Lee\u00A0</L>"), "ann lee|ann lee"},
+      {doc("<X><ATTR_TYPE_ID><N>7</N></ATTR_TYPE_ID>v</X>", "v"), "v|v"},
+      {doc("<V A=\"x>/\" B='>'>Ann</V>", "<V C=\"1\"/>Ann"), "ann|ann"},
+      {doc("&lt;a&gt; &amp; &quot;&apos; &#65;&#x42;", "<![CDATA[<a> &amp;]]>"), "<a> & \"' ab|<a> &amp;"},
+      {doc("STRASSE ÉCOLE", "Straße école"), "strasse école|straße école"},
+      {"<ATTRS_TO_SCORE><ATTR2>b</ATTR2><ATTR1/></ATTRS_TO_SCORE>", "|b"},
+      {doc("a", "b", "<REQ><ATTR1>zzz</ATTR1></REQ>"), "a|b"},
+      {"", "no root element"},
+      {"<SCORE/>", "the root element is <SCORE>, not <ATTRS_TO_SCORE>"},
+      {"<!DOCTYPE x [<!ENTITY e 'boom'>]>" + doc("&e;", "b"), "document type declarations are not accepted"},
+      {doc("&#xD800;", "b"), "a character reference out of range"},
+      {doc("\xC3\x28", "b"), "the document is not UTF-8"},
+      {doc(nested, "b"), "elements nested too deeply"}};
+  for (const auto& [document, expected] : cases) EXPECT_EQ(read(document), expected) << document;
+}
+
+// Matches lie within a window; equal texts score 1, an empty one 0; code points count, not bytes; under
+// 0.7 there is no prefix bonus, above it a common prefix raises the score.
+TEST(JaroWinkler, MatchesPublishedValuesBothWays) {
+  const std::tuple<std::u32string, std::u32string, double> cases[] = {
+      {U"ab", U"ba", 0.0},      {U"", U"", 1.0},        {U"a", U"", 0.0},
+      {U"zoë", U"zoe", 0.8222}, {U"ab", U"ac", 0.6667}, {U"martha", U"marhta", 0.9611}};
+  for (const auto& [a, b, expected] : cases) {
+    EXPECT_NEAR(jaroWinkler(a, b), expected, 5e-5) << utf8(a) << " " << utf8(b);
+    EXPECT_NEAR(jaroWinkler(b, a), expected, 5e-5) << utf8(b) << " " << utf8(a);
+  }
+}
+
+// "status|body" of one exchange on `client`'s kept connection, "" when it failed.
+std::string roundTrip(httplib::Client& client, const std::string& body, bool post = true) {
+  const httplib::Result result = post ? client.Post("/score", body, "text/xml") : client.Get("/score");
+  return result ? std::to_string(result->status) + "|" + result->body : "";
+}
+
+TEST(ScoreServerThreads, AnswersEachConnectionWhileAnotherStaysOpen) {
+  ScoreServer::Options options;
+  options.threads = 4;
+  ScoreServer server(options);
+  const int port = server.bind("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  bool ran = false;
+  std::thread runner([&] { ran = server.run(); });
+  {  // the clients close their connections before the server stops
+    httplib::Client first("127.0.0.1", port), second("127.0.0.1", port);
+    first.set_keep_alive(true);
+    second.set_keep_alive(true);
+    EXPECT_EQ(roundTrip(first, doc("<VALUE>Ann</VALUE>", "<VALUE>Anne</VALUE>")),
+              "200|<SCORE_RESULT><SCORE>0.9417</SCORE></SCORE_RESULT>");
+    // The first connection stays open and idle while the second is served.
+    EXPECT_EQ(roundTrip(second, doc("&bad;", "b")),
+              "400|<SCORE_RESULT><ERROR>an unknown entity &amp;bad;</ERROR></SCORE_RESULT>");
+    EXPECT_EQ(roundTrip(first, "", false),
+              "405|<SCORE_RESULT><ERROR>only POST is served</ERROR></SCORE_RESULT>");
+  }
+  EXPECT_EQ(server.answered(), 2u);
+  server.stop();
+  runner.join();  // a hang here means stop() did not end run()
+  EXPECT_TRUE(ran);
+}
+
+}  // namespace
+}  // namespace hcs
