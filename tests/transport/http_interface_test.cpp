@@ -270,10 +270,10 @@ TEST(OHTTPDriver, IsRegisteredAcceptsOnlyLowerCaseHttpAndCreatesWithoutTimeoutOn
   EXPECT_NE(dynamic_cast<OHTTPDriver*>(driverRegistry().front()), nullptr);
   OHTTPDriver driver;
   EXPECT_TRUE(driver.accepts(UCString("http://h:1/x")));
-  for (const char* uri : {"HTTP://h:1/x", "https://h:1/x", "file:/./x", ""}) {
+  for (const char* uri : {"HTTP://h:1/x", "https://h:1/x", "file:/./x", ""})
     EXPECT_FALSE(driver.accepts(UCString(uri))) << uri;
-  }
-  auto* http = dynamic_cast<OHTTP*>(driver.create(UCString("file:/./x")).get());
+  const std::unique_ptr<OInterface> made = driver.create(UCString("file:/./x"));
+  const auto* http = dynamic_cast<const OHTTP*>(made.get());
   ASSERT_NE(http, nullptr);
   EXPECT_EQ(http->timeout(), 0u);
   EXPECT_EQ(http->versionMinor(), 1);
