@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CUriParse, ::testing::Values(
 TEST(IsHttpUri, AcceptsOnlyPlainHttpAddresses) {
   for (const auto& [text, accepted] : {std::pair{"hTtP://score-svc.local:8080/run?x=1", true},
                                        {"http://h/\xc3\xa9", true},
-                                       {"http://h\xc3\xa9/", false},
+                                       {"http://h:80x/", false},
                                        {"http://", false}}) {
     EXPECT_EQ(isHttpUri(UCString(text)), accepted) << text;
   }
