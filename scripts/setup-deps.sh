@@ -15,6 +15,8 @@ packages=(
   postgresql postgresql-client odbc-postgresql libsqliteodbc sqlite3
   # proof tools
   valgrind procps
+  # promtool, which the metrics tests check the metrics file with
+  prometheus
   # the package and its checks: dpkg-shlibdeps and file (cpack), lintian, the one clang-format
   dpkg-dev file lintian clang-format-14
 )

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "error/qrm_exception.h"
 #include "support/http_test_server.h"
+#include "transport/http_client.h"
+#include "transport/http_driver.h"
+#include "transport/output_interface.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -32,15 +36,19 @@ std::string sendText(OHTTP& http, const U& message = U(u"<X/>")) {
   return std::to_string(result) + "|" + toStdString(status) + "|" + toStdString(reply);
 }
 
-// The connection step's failure as "code|entries|number|severity|message".
-std::string connectionFailure(OHTTP& http) {
+// What `call` returned, or how it failed: "connection: <why>" and "exchange: <why>" from the client, or
+// a record as "record code|entries|number|severity|message".
+std::string outcome(const std::function<std::string()>& call) {
   try {
-    sendText(http);
+    return call();
+  } catch (const CHttpConnectException& e) {
+    return "connection: " + e.why();
+  } catch (const CHttpException& e) {
+    return "exchange: " + e.why();
   } catch (const QRM_Exception& e) {
-    return toStdString(e.entry(0).message().code()) + "|" + std::to_string(e.entryCount()) + "|" +
+    return "record " + toStdString(e.entry(0).message().code()) + "|" + std::to_string(e.entryCount()) + "|" +
            std::to_string(e.entry(0).number()) + "|" + std::to_string(e.severity()) + "|" + e.what();
   }
-  return "no connection failure";
 }
 
 class OHTTPTest : public ::testing::Test {
@@ -87,12 +95,10 @@ TEST_P(OHTTPWire, RequestCarriesPathContentTypeAndUtf8BodyWithLineFeed) {
   EXPECT_EQ(r.header("Host"), "127.0.0.1:" + std::to_string(server.port()));
 }
 
+// The query is no part of the target; a decoded blank goes out encoded again.
 INSTANTIATE_TEST_SUITE_P(Table, OHTTPWire,
-                         ::testing::Values(WireCase{"/score/pair", 1, "POST /score/pair HTTP/1.1"},
-                                           WireCase{"/score?retries=2", 1, "POST /score HTTP/1.1"},
-                                           WireCase{"", 1, "POST / HTTP/1.1"},
-                                           WireCase{"/a%20b", 1, "POST /a%20b HTTP/1.1"},
-                                           WireCase{"/x", 0, "POST /x HTTP/1.0"}));
+                         ::testing::Values(WireCase{"/a%20b?retries=2", 1, "POST /a%20b HTTP/1.1"},
+                                           WireCase{"", 0, "POST / HTTP/1.0"}));
 
 struct SettingsCase {
   std::string uri;
@@ -110,11 +116,9 @@ TEST_P(OHTTPSettings, ComeFromTheUri) {
 
 INSTANTIATE_TEST_SUITE_P(Table, OHTTPSettings,
                          ::testing::Values(SettingsCase{"http://127.0.0.1/x", 3, 80},
-                                           SettingsCase{"http://127.0.0.1:8080/x?retries=0", 0, 8080},
+                                           SettingsCase{"http://h:8080/x?a=b&retries=7", 7, 8080},
                                            SettingsCase{"http://h:1/x?retries=", 0, 1},
-                                           SettingsCase{"http://h:1/x?a=b&retries=7", 7, 1},
                                            SettingsCase{"http://h:1/x?retries=-1", 3, 1},
-                                           SettingsCase{"http://h:1/x?retries=x", 3, 1},
                                            SettingsCase{"http://h:1/x?retries=2x", 3, 1}));
 
 // Addresses that can never be connected to fail in the connection step, every time, and the client is
@@ -127,14 +131,15 @@ TEST(OHTTPConnect, FailsInTheConnectionStepUntilTheServiceListens) {
                                  std::string("http://127.0.0.1:-5/x"), std::string("http://a%3Fb:80/x")}) {
     auto http = makeInterface(uri, 1000);
     for (int i = 0; i < 2; ++i) {
-      const std::string failure = connectionFailure(*http);
-      EXPECT_TRUE(failure.starts_with("0000E|1|0|4|") && failure.size() > 12) << uri << ": " << failure;
+      const std::string failure = outcome([&] { return sendText(*http); });
+      EXPECT_TRUE(failure.starts_with("record 0000E|1|0|4|") && failure.size() > 19)
+          << uri << ": " << failure;
     }
     EXPECT_EQ(http->idleClients(), 1u) << uri;
     EXPECT_EQ(http->idleConnections(), 0u) << uri;
   }
   auto http = makeInterface(server.uri("/x"));
-  EXPECT_NE(connectionFailure(*http).find(std::to_string(server.port())), std::string::npos);
+  EXPECT_NE(outcome([&] { return sendText(*http); }).find(std::to_string(server.port())), std::string::npos);
   server.listen();
   EXPECT_EQ(sendText(*http), "0|200 OK|up");
   EXPECT_EQ(server.connectionsAccepted(), 1u);
@@ -160,13 +165,8 @@ TEST_P(OHTTPExchangeFault, DropsTheClientAndTheNextSendReconnects) {
   server.setDefault(HttpTestAnswer::ok("again"));
   // Short enough for the late answer to miss it, long enough for every other answer.
   auto http = makeInterface(server.uri("/x"), GetParam().answer.delay.count() > 0 ? 200 : 5000);
-  try {
-    ADD_FAILURE() << "the exchange did not fail: " << sendText(*http);
-  } catch (const CHttpConnectException& e) {
-    ADD_FAILURE() << "a connection failure: " << e.why();
-  } catch (const CHttpException& e) {
-    EXPECT_FALSE(e.why().empty());
-  }
+  const std::string failure = outcome([&] { return sendText(*http); });
+  EXPECT_TRUE(failure.starts_with("exchange: ") && failure.size() > 10) << failure;
   EXPECT_EQ(http->idleClients(), 0u);
   EXPECT_EQ(sendText(*http), "0|200 OK|again");
   EXPECT_EQ(server.connectionsAccepted(), 2u);
@@ -177,8 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, OHTTPExchangeFault,
     ::testing::Values(FaultCase{"reset", HttpTestAnswer::withFault(Fault::kResetAfterRequest)},
                       FaultCase{"closed", HttpTestAnswer::withFault(Fault::kCloseWithoutAnswer)},
-                      FaultCase{"garbage", HttpTestAnswer::withFault(Fault::kGarbageStatusLine)},
-                      FaultCase{"truncated", HttpTestAnswer::withFault(Fault::kTruncatedBody)},
                       FaultCase{"late", late()}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -199,9 +197,7 @@ TEST_P(OHTTPServerCloses, EverySendGetsItsAnswer) {
   const bool kept = GetParam() == HttpTestAnswer::Close::kKeepAlive;
   EXPECT_EQ(server.connectionsAccepted(), kept ? 1u : 5u);
   EXPECT_EQ(http->idleClients(), 1u);
-  if (kept) {
-    EXPECT_EQ(http->idleConnections(), 1u);
-  }
+  EXPECT_TRUE(!kept || http->idleConnections() == 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, OHTTPServerCloses,
@@ -219,12 +215,9 @@ TEST(OHTTPThreads, ConcurrentSendsEachGetTheirOwnAnswer) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 25; ++i) {
-        const std::string text = "<T" + std::to_string(t) + "_" + std::to_string(i) + "/>";
-        try {
-          if (sendText(*http, UCString(text)) != "0|200 OK|echo:" + text + "\n") ++wrong;
-        } catch (...) {
+        const std::string text = "<T" + std::to_string(t * 100 + i) + "/>";
+        if (outcome([&] { return sendText(*http, UCString(text)); }) != "0|200 OK|echo:" + text + "\n")
           ++wrong;
-        }
       }
     });
   }
@@ -233,6 +226,79 @@ TEST(OHTTPThreads, ConcurrentSendsEachGetTheirOwnAnswer) {
   EXPECT_EQ(server.requestCount(), size_t{kThreads * 25});
   EXPECT_LE(server.connectionsAccepted(), uint64_t{kThreads});
   EXPECT_LE(http->idleClients(), size_t{kThreads});
+}
+
+TEST(HttpClient, RefusesABodyOverTheCapWhetherStreamedOrAnnounced) {
+  HttpTestServer server;
+  HttpTestAnswer big;
+  big.streamBytes = HttpClient::kMaxBodyBytes + 1;
+  server.enqueue(big);
+  big.headers.emplace_back("Content-Length", std::to_string(big.streamBytes));
+  server.enqueue(big);
+  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 20000);  // the client keeps a reference
+  HttpClient client(endpoint);
+  const auto post = [&] { return outcome([&] { return client.post("/", "text/xml", "x").body; }); };
+  for (const char* how : {"streamed", "announced"}) {
+    EXPECT_EQ(post(), "exchange: Reply body larger than 67108864 bytes refused") << how;
+  }
+}
+
+// A kept connection the service dropped without answering is re-sent on a new one by libcurl itself.
+// That must work on the sixth post of a client as on the first, not only five times in its life.
+TEST(HttpClient, DeadKeptConnectionIsRetriedOnEveryPostNotOnlyTheFirstFive) {
+  HttpTestServer server;
+  server.enqueue(HttpTestAnswer::ok("first"));
+  for (int i = 0; i < 6; ++i) {
+    server.enqueue(HttpTestAnswer::withFault(Fault::kCloseWithoutAnswer));
+    server.enqueue(HttpTestAnswer::ok("again"));
+  }
+  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 5000);
+  HttpClient client(endpoint);
+  const auto post = [&] { return outcome([&] { return client.post("/", "text/xml", "x").body; }); };
+  EXPECT_EQ(post(), "first");
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(client.isConnected()) << "post " << i;
+    EXPECT_EQ(post(), "again") << "post " << i;
+  }
+  EXPECT_EQ(server.connectionsAccepted(), 7u);
+}
+
+// The plugin finds the HTTP driver registered from the start. It takes only the exact lower-case scheme,
+// but creates an interface for any address it is handed.
+TEST(OHTTPDriver, IsRegisteredAcceptsOnlyLowerCaseHttpAndCreatesWithoutTimeoutOnHttp11) {
+  ASSERT_EQ(driverRegistry().size(), 1u);
+  EXPECT_NE(dynamic_cast<OHTTPDriver*>(driverRegistry().front()), nullptr);
+  OHTTPDriver driver;
+  EXPECT_TRUE(driver.accepts(UCString("http://h:1/x")));
+  for (const char* uri : {"HTTP://h:1/x", "https://h:1/x", "file:/./x", ""})
+    EXPECT_FALSE(driver.accepts(UCString(uri))) << uri;
+  const std::unique_ptr<OInterface> made = driver.create(UCString("file:/./x"));
+  const auto* http = dynamic_cast<const OHTTP*>(made.get());
+  ASSERT_NE(http, nullptr);
+  EXPECT_EQ(http->timeout(), 0u);
+  EXPECT_EQ(http->versionMinor(), 1);
+}
+
+// A 2xx answer returns with the reply; any other becomes the "7302E" record; transport failures pass.
+TEST(SendOrThrow, TurnsOnlyAFailedStatusIntoARecord) {
+  HttpTestServer server;
+  // The reset comes first: on a kept connection libcurl would quietly send the request again.
+  server.enqueue(HttpTestAnswer::withFault(Fault::kResetAfterRequest));
+  server.enqueue(HttpTestAnswer::ok("<R/>"));
+  server.enqueue(HttpTestAnswer::withStatus(500, "Internal Server Error", "<E/>"));
+  const std::unique_ptr<OInterface> http = OHTTPDriver().create(UCString(server.uri("/s")));
+  U reply;
+  const auto send = [&] {
+    return outcome([&] {
+      sendOrThrow(*http, nullptr, U(u"<Q/>"), &reply);
+      return std::string("sent");
+    });
+  };
+  EXPECT_TRUE(send().starts_with("exchange: "));
+  EXPECT_EQ(send(), "sent");
+  EXPECT_EQ(reply, U(u"<R/>"));
+  EXPECT_EQ(send(), "record 7302E|1|3|4|Failed to send 500 Internal Server Error.");
+  EXPECT_EQ(reply, U(u"<E/>"));
 }
 
 }  // namespace
