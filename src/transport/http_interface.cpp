@@ -7,6 +7,7 @@
 #include <string>
 
 #include "error/qrm_exception.h"
+#include "metrics/callout_metrics.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -50,7 +51,10 @@ class OHTTP::Lease {
     if (client_) owner_.giveBack(std::move(client_));
   }
   HttpClient& client() { return *client_; }
-  void drop() { client_.reset(); }
+  void drop() {
+    client_.reset();
+    if (owner_.metrics_ != nullptr) owner_.metrics_->addBusy(-1);
+  }
 
  private:
   OHTTP& owner_;
@@ -58,24 +62,38 @@ class OHTTP::Lease {
 };
 
 OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
-    : path_(isHttpScheme(uri) ? uri.target : uri.path),
-      timeout_(timeoutMs),
+    : OHTTP(uri, CalloutPolicy::defaults(timeoutMs), versionSelector) {}
+
+OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector, const std::string& typeName,
+             CalloutMetrics* metrics)
+    : policy_(policy),
+      metrics_(metrics),
+      path_(isHttpScheme(uri) ? uri.target : uri.path),
+      timeout_(policy.replyTimeoutMs),
       retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, timeoutMs) {
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs, policy.replyTimeoutMs) {
+  if (policy.breakerCalls > 0) {
+    breaker_ = std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
+                                                "ATTR_TYPE [" + typeName + "] " + toUtf8(uri.text), metrics);
+  }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
 }
 
-OHTTP::~OHTTP() = default;
+OHTTP::~OHTTP() {
+  if (metrics_ != nullptr) metrics_->addIdle(-static_cast<int64_t>(idleConnections()));
+}
 
 std::unique_ptr<HttpClient> OHTTP::takeClient() {
+  if (metrics_ != nullptr) metrics_->addBusy(1);
   {
     std::lock_guard lock(poolMutex_);
     if (!idle_.empty()) {
       // The most recently used client is the one most likely to still hold a live connection.
       std::unique_ptr<HttpClient> client = std::move(idle_.back());
       idle_.pop_back();
+      if (metrics_ != nullptr && client->isConnected()) metrics_->addIdle(-1);
       return client;
     }
   }
@@ -83,9 +101,11 @@ std::unique_ptr<HttpClient> OHTTP::takeClient() {
 }
 
 void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
+  if (metrics_ != nullptr) metrics_->addBusy(-1);
   {
     std::lock_guard lock(poolMutex_);
     if (idle_.size() < kMaxIdleClients) {
+      if (metrics_ != nullptr && client->isConnected()) metrics_->addIdle(1);
       idle_.push_back(std::move(client));
       return;
     }
@@ -107,12 +127,18 @@ size_t OHTTP::idleConnections() const {
 
 int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
                     icu::UnicodeString* reply) {
+  return send(message, status, reply, HttpPostLimits{});
+}
+
+int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
+                    const HttpPostLimits& limits) {
   if (reply != nullptr) reply->remove();
 
   std::unique_ptr<HttpClient> client;
   try {
     client = takeClient();
   } catch (const CHttpConnectException& e) {
+    if (metrics_ != nullptr) metrics_->addBusy(-1);
     throw connectionFailure(e);
   }
   Lease lease(*this, std::move(client));
@@ -123,7 +149,7 @@ int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::Unico
 
   HttpReply answer;
   try {
-    answer = lease.client().post(target, kContentType, body);
+    answer = lease.client().post(target, kContentType, body, limits);
   } catch (const CHttpConnectException& e) {
     throw connectionFailure(e);
   } catch (const CHttpException&) {
