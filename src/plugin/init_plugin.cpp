@@ -30,9 +30,6 @@ const UCString kAttrType("ATTR_TYPE");
 const UCString kAttrTypeId("ATTR_TYPE_ID");
 const UCString kAttrUri("ATTR_URI");
 
-// The callout interfaces wait this long for a connection and for each reply.
-constexpr uint32_t kCalloutTimeoutMs = 10000;
-
 int32_t reportError(char* errorText, const std::string& text) {
   // Every initPlugin error text is "<ERROR>…</ERROR>": cut inside it, never past the host's 1024 bytes.
   static constexpr std::string_view kOpen = "<ERROR>";

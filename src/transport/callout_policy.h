@@ -8,6 +8,10 @@ namespace hcs {
 
 class CUri;
 
+// The callouts initPlugin builds wait this long for a connection and for each reply, unless their
+// settings say otherwise.
+inline constexpr uint32_t kCalloutTimeoutMs = 10000;
+
 // The failure classes `retryOn` names; one bit each.
 enum RetryClass : uint32_t {
   kRetryConnect = 1,  // no connection could be made

@@ -30,6 +30,12 @@ int32_t retriesFrom(const CUri& uri, bool& capped) {
   return capped ? OHTTP::kMaxRetries : parseInt(value);
 }
 
+}  // namespace
+
+int32_t OHTTP::retriesOf(const CUri& uri, bool& capped) { return retriesFrom(uri, capped); }
+
+namespace {
+
 int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
 
 // Text from the transport is 8-bit in the local code page; a NUL ends it.

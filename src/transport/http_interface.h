@@ -74,6 +74,9 @@ class OHTTP : public OInterface {
   void close() override {}
   void flush() override {}
 
+  // What the constructor makes of the URI's "retries" (above).
+  static int32_t retriesOf(const CUri& uri, bool& capped);
+
   int32_t retries() const { return retries_; }
   // Whether the URI asked for more than kMaxRetries retries.
   bool retriesCapped() const { return retriesCapped_; }

@@ -10,6 +10,8 @@
 #include "config/parameter_store.h"
 #include "db/qrm_db.h"
 #include "error/qrm_exception.h"
+#include "transport/callout_policy.h"
+#include "transport/http_interface.h"
 #include "util/format.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -82,6 +84,22 @@ std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
   return database;
 }
 
+// The settings initPlugin would give the callout, its refusal of them, and what it would log.
+void describeSettings(const icu::UnicodeString& uriText, CalloutEntry& entry) {
+  const CUri uri(uriText);
+  try {
+    const CalloutPolicyReading reading = readCalloutPolicy(uri, kCalloutTimeoutMs);
+    bool capped = false;
+    entry.settings = reading.policy.describe(OHTTP::retriesOf(uri, capped));
+    if (capped) entry.warnings.push_back("retries is capped at " + std::to_string(OHTTP::kMaxRetries));
+    for (const std::string& parameter : reading.unknown) {
+      entry.warnings.push_back("parameter [" + parameter + "] is not known and is ignored");
+    }
+  } catch (const QRM_Exception& e) {
+    entry.problem = e.what();
+  }
+}
+
 }  // namespace
 
 ConfigReport checkConfig(const std::string& iniFile, const std::string& node, const std::string& databaseUri) {
@@ -111,10 +129,11 @@ ConfigReport checkConfig(const std::string& iniFile, const std::string& node, co
   const icu::UnicodeString prefix = CCMEParameterStore::makeKey(u"ATTR_URI", u"", false);
   for (const auto& [key, record] : store.records()) {
     if (!key.startsWith(prefix)) continue;
-    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), "", ValueSource::kIni};
+    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), "", ValueSource::kIni, "", {}};
     const CCMEParameterRecord* fromTable = databaseStore ? databaseStore->findRecord(key) : nullptr;
     if (fromTable != nullptr && fromTable->hasValue) entry.source = ValueSource::kDatabase;
     entry.problem = httpUriProblem(entry.uri);
+    if (entry.problem.empty()) describeSettings(record.value(), entry);
     report.entries.push_back(std::move(entry));
   }
   return report;

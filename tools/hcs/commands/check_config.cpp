@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,9 @@ int checkConfig(const CheckOptions& options) {
                                                                          : "[ini] ";
     std::printf("  %-*s  %s%-8s %s%s%s\n", static_cast<int>(width), entry.attrType.c_str(), source,
                 ok ? "ok" : "REFUSED", entry.uri.c_str(), ok ? "" : "  -- ", entry.problem.c_str());
+    const int indent = static_cast<int>(width) + 4 + static_cast<int>(std::strlen(source));
+    if (!entry.settings.empty()) std::printf("%*s%s\n", indent, "", entry.settings.c_str());
+    for (const std::string& warning : entry.warnings) std::printf("%*swarning: %s\n", indent, "", warning.c_str());
   }
   for (const auto& conflict : report.conflicts) {
     std::printf("conflict %s: SYSTEM_PARAM [%s] is used, the .ini file's [%s] is not\n", conflict.key.c_str(),
