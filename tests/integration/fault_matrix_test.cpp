@@ -5,6 +5,9 @@
 // Faulty and healthy answers alternate (one shared counter), so reconnecting after a fault and retrying
 // into a healthy answer happen all the time; a refused port recovers by starting to listen.
 //
+// The production settings have rows of their own (PolicyFaultMatrix, BreakerFaultMatrix): a deadline
+// against a silent service, retryOn against 500 answers, the circuit breaker against a refused port.
+//
 // HCS_FAULT_SECONDS sets the time per fault (default 2; a long run takes 20 or more). Each fault prints
 // one line starting "fault-matrix |" with its outcome counts and its longest call, for the record. The
 // reply size cap is the transport's own test: streaming 64 MiB per call here would only cost time.
@@ -18,9 +21,12 @@
 #include <mutex>
 #include <regex>
 
+#include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
+#include "support/capturing_dispatcher.h"
 #include "support/http_test_server.h"
+#include "transport/callout_policy.h"
 #include "transport/http_interface.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -219,6 +225,141 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The production settings under the faults they are for. A row's settings go on the URI; its interface
+// keeps the defined waits (10 s), so whatever ends a call early is the setting under test.
+struct PolicyFault {
+  const char* name;
+  const char* query;
+  HttpTestAnswer answer;   // given to every request
+  std::string outcome;     // what every call must end with, numbers blanked
+  milliseconds bound;      // the longest a call may take
+  bool oneAttemptPerCall;  // the service sees exactly one request per call
+};
+
+void PrintTo(const PolicyFault& fault, std::ostream* out) { *out << fault.name; }
+
+int32_t registerWithSettings(const std::string& uri, const std::string& typeName, CalloutMetrics* metrics) {
+  static std::atomic<int32_t> nextKey{9700};
+  const int32_t key = nextKey++;
+  const CUri parsed{UCString(uri)};
+  EXPECT_TRUE(calloutRegistry().insert(
+      key, std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, kCalloutTimeoutMs).policy, 1, typeName, metrics)));
+  return key;
+}
+
+// clang-format off
+const PolicyFault kPolicyFaults[] = {
+    {"silent_with_deadline", "deadline=300", healthy([](HttpTestAnswer& a) { a.delay = milliseconds(1000); }),
+     "deadline of N ms reached after N attempt", milliseconds(300 + 50), true},
+    {"status_500_retry_on_connect", "retryOn=connect",
+     HttpTestAnswer::withStatus(500, "Internal Server Error", "busy"), "N Internal Server Error is not retried",
+     callBound(), true},
+};
+// clang-format on
+
+class PolicyFaultMatrix : public ::testing::TestWithParam<PolicyFault> {};
+
+TEST_P(PolicyFaultMatrix, EveryCallEndsAsTheSettingSaysAndTheInterfaceRecovers) {
+  const PolicyFault& fault = GetParam();
+  HttpTestServer server;
+  server.setDefault(fault.answer);
+  const int32_t key = registerWithSettings(server.uri("/score?") + fault.query, fault.name, nullptr);
+
+  Tally tally;
+  hammer(key, Clock::now() + secondsPerFault(), 0, tally);
+  std::printf("fault-matrix | %s | %ld calls, %zu requests |%s longest %lld ms of %lld\n", fault.name, tally.calls,
+              server.requestCount(), tally.describe().c_str(), static_cast<long long>(tally.longest.count()),
+              static_cast<long long>(fault.bound.count()));
+  std::fflush(stdout);
+  EXPECT_EQ(tally.outcomes[fault.outcome], tally.calls) << tally.describe();
+  EXPECT_LE(tally.longest, fault.bound);
+  if (fault.oneAttemptPerCall) {
+    EXPECT_TRUE(server.waitForRequests(static_cast<size_t>(tally.calls), milliseconds(2000)));
+    EXPECT_EQ(server.requestCount(), static_cast<size_t>(tally.calls));
+  }
+
+  server.setDefault(HttpTestAnswer::ok(kReply));
+  Tally healed;
+  hammer(key, Clock::time_point(), 5, healed);
+  EXPECT_EQ(healed.outcomes["score"], kThreads * 5) << "after the fault:" << healed.describe();
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, PolicyFaultMatrix, ::testing::ValuesIn(kPolicyFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A refused port behind breaker=5&breakerWait=2000, one calling thread so every count is exact: five
+// failed calls with traffic, then calls refused at once without a connection attempt, one probe every
+// 2 s; when the service is back the next probe closes the circuit. Opening and closing are logged once.
+TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTheServiceIsBack) {
+  test::CapturingDispatcher log;
+  HttpTestServer server(false);
+  server.setDefault(HttpTestAnswer::ok(kReply));
+  static CalloutMetrics metrics(0, "REFUSED");
+  const int32_t key = registerWithSettings(server.uri("/score?breaker=5&breakerWait=2000"), "REFUSED", &metrics);
+  const milliseconds wait(2000);
+  const auto run = std::max(secondsPerFault(), milliseconds(5000));
+  const std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(key) + "</ATTR_TYPE_ID></ATTRIBUTE>";
+  std::string buffer(4097, '\x7f');
+  auto call = [&] {
+    const auto start = Clock::now();
+    const int32_t status = scoreImpl("<R/>", 4, record.data(), static_cast<int32_t>(record.size()), record.data(),
+                                     static_cast<int32_t>(record.size()), buffer.data(), 4096);
+    const auto took = Clock::now() - start;
+    return std::pair{outcome(status, buffer.c_str()), took};
+  };
+
+  std::vector<Clock::time_point> withTraffic;  // calls that were let through, by start time
+  std::vector<double> refusedMicros;  // calls refused by the open circuit, each timed
+  const auto until = Clock::now() + run;
+  for (long i = 0; i < 2'000'000 && Clock::now() < until; ++i) {
+    const auto start = Clock::now();
+    const auto [text, took] = call();
+    if (text.starts_with("circuit open after N failed calls; next try in N ms")) {
+      refusedMicros.push_back(std::chrono::duration<double, std::micro>(took).count());
+    } else {
+      EXPECT_EQ(text, "Result message was returned empty");
+      withTraffic.push_back(start);
+    }
+  }
+  const auto connects = metrics.attempts(AttemptResult::kConnect);
+  std::string probes;
+  for (size_t i = 5; i < withTraffic.size(); ++i) {
+    const auto gap = std::chrono::duration_cast<milliseconds>(withTraffic[i] - withTraffic[i - 1]);
+    probes += " +" + std::to_string(gap.count()) + " ms";
+    EXPECT_GE(gap, wait) << "probe " << i - 4;
+    EXPECT_LE(gap, wait + milliseconds(1000)) << "probe " << i - 4;
+  }
+  std::sort(refusedMicros.begin(), refusedMicros.end());
+  const size_t refused = refusedMicros.size();
+  const auto at = [&](double p) { return refused == 0 ? 0.0 : refusedMicros[static_cast<size_t>(p * (refused - 1))]; };
+  std::printf("fault-matrix | breaker_refused | %zu calls with traffic (%llu connection attempts), then %zu refused "
+              "without one: p50 %.1f us, p99 %.1f us, longest %.1f us; probes after%s\n",
+              withTraffic.size(), static_cast<unsigned long long>(connects), refused, at(0.5), at(0.99), at(1.0),
+              probes.c_str());
+  std::fflush(stdout);
+  ASSERT_GE(withTraffic.size(), 5u + static_cast<size_t>(run / wait) - 1);
+  EXPECT_LE(withTraffic.size(), 5u + static_cast<size_t>(run / wait));
+  EXPECT_EQ(connects, withTraffic.size() * kAttempts) << "a refused call made a connection attempt";
+  ASSERT_GT(refused, 0u);
+  EXPECT_LT(at(0.99), 5000.0);  // generous: the figures printed are the measurement
+
+  server.listen();
+  const auto back = Clock::now() + wait + milliseconds(1000);
+  while (Clock::now() < back && call().first != "score") std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(call().first, "score");
+  EXPECT_EQ(metrics.attempts(AttemptResult::kConnect), connects);
+  std::vector<std::pair<uint32_t, std::string>> changes;
+  for (const auto& entry : log.entries()) {
+    if (entry.lines[0].find("circuit") != std::string::npos) changes.emplace_back(entry.level, entry.lines[0]);
+  }
+  const std::string subject = "circuit for ATTR_TYPE [REFUSED] " + server.uri("/score?breaker=5&breakerWait=2000");
+  ASSERT_EQ(changes.size(), 2u);
+  using Change = std::pair<uint32_t, std::string>;
+  EXPECT_EQ(changes[0], Change(kLogWarning, "HTTP Callout " + subject + " opened after 5 failed calls: calls "
+                                               "fail at once, one probe call every 2000 ms"));
+  EXPECT_EQ(changes[1], Change(kLogNote, "HTTP Callout " + subject + " closed: the service answers again"));
+}
 
 }  // namespace
 }  // namespace hcs
