@@ -49,13 +49,28 @@ CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName)
     : typeId_(typeId), typeName_(std::move(typeName)) {}
 
 void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds duration) {
+  // The bounds in whole nanoseconds, so finding the bucket is a few integer compares.
+  static constexpr auto kBucketNanos = [] {
+    std::array<int64_t, kBuckets.size()> nanos{};
+    for (size_t i = 0; i < kBuckets.size(); ++i) nanos[i] = static_cast<int64_t>(kBuckets[i] * 1e9 + 0.5);
+    return nanos;
+  }();
+  const int64_t nanos = std::max<int64_t>(duration.count(), 0);
+  const auto bucket =
+      static_cast<size_t>(std::lower_bound(kBucketNanos.begin(), kBucketNanos.end(), nanos) - kBucketNanos.begin());
   calls_[static_cast<size_t>(outcome)].fetch_add(1, std::memory_order_relaxed);
-  const double seconds = std::chrono::duration<double>(duration).count();
-  const size_t bucket = static_cast<size_t>(
-      std::lower_bound(kBuckets.begin(), kBuckets.end(), seconds) - kBuckets.begin());
   buckets_[bucket].fetch_add(1, std::memory_order_relaxed);
-  durationNanos_.fetch_add(static_cast<uint64_t>(std::max<int64_t>(duration.count(), 0)),
-                           std::memory_order_relaxed);
+  durationNanos_.fetch_add(static_cast<uint64_t>(nanos), std::memory_order_relaxed);
+}
+
+void CalloutMetrics::addConnectionSource(const void* owner, ConnectionSource source) {
+  std::lock_guard lock(sourcesMutex_);
+  sources_.emplace_back(owner, std::move(source));
+}
+
+void CalloutMetrics::removeConnectionSource(const void* owner) {
+  std::lock_guard lock(sourcesMutex_);
+  std::erase_if(sources_, [owner](const auto& source) { return source.first == owner; });
 }
 
 std::string CalloutMetrics::labels() const {
@@ -113,8 +128,13 @@ void CalloutMetrics::appendConnectionSeries(std::string& out) const {
     out.append("hcs_connections{").append(common).append(",state=\"").append(state).append("\"} ");
     out.append(std::to_string(std::max<int64_t>(value, 0))).append("\n");
   };
-  gauge("idle", idle_.load(std::memory_order_relaxed));
-  gauge("busy", busy_.load(std::memory_order_relaxed));
+  int64_t idle = 0, busy = 0;
+  {
+    std::lock_guard lock(sourcesMutex_);
+    for (const auto& [owner, source] : sources_) source(idle, busy);
+  }
+  gauge("idle", idle);
+  gauge("busy", busy);
 }
 
 void CalloutMetrics::appendCircuitSeries(std::string& out) const {

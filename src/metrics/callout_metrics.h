@@ -5,11 +5,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace hcs {
 
@@ -55,10 +58,14 @@ class CalloutMetrics {
   void countAttempt(AttemptResult result) {
     attempts_[static_cast<size_t>(result)].fetch_add(1, std::memory_order_relaxed);
   }
-  // Connections of the type's interface: idle ones kept in its pool, busy ones lent to a send.
-  void addIdle(int64_t delta) { idle_.fetch_add(delta, std::memory_order_relaxed); }
-  void addBusy(int64_t delta) { busy_.fetch_add(delta, std::memory_order_relaxed); }
   void setCircuitOpen(bool open) { circuitOpen_.store(open ? 1 : 0, std::memory_order_relaxed); }
+
+  // Connections are not counted per call but asked for when the series are written: each source (an
+  // interface's pool, keyed by its owner) adds its idle and busy connections. A source is called with
+  // this block's lock held and must not come back into the block; it is removed before it goes away.
+  using ConnectionSource = std::function<void(int64_t& idle, int64_t& busy)>;
+  void addConnectionSource(const void* owner, ConnectionSource source);
+  void removeConnectionSource(const void* owner);
 
   int32_t typeId() const { return typeId_; }
   const std::string& typeName() const { return typeName_; }
@@ -85,9 +92,9 @@ class CalloutMetrics {
   std::array<std::atomic<uint64_t>, static_cast<size_t>(AttemptResult::kCount)> attempts_{};
   std::array<std::atomic<uint64_t>, kBuckets.size() + 1> buckets_{};  // not cumulative; last is +Inf
   std::atomic<uint64_t> durationNanos_{0};
-  std::atomic<int64_t> idle_{0};
-  std::atomic<int64_t> busy_{0};
   std::atomic<int> circuitOpen_{0};
+  mutable std::mutex sourcesMutex_;
+  std::vector<std::pair<const void*, ConnectionSource>> sources_;
 };
 
 // The counters of every attribute type, by type identifier. Blocks are made on first request and live

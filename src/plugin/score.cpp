@@ -154,6 +154,7 @@ void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, C
     if (registry == nullptr) return;
     metrics = registry->forType(parseInt(inboundType), "");
   }
+  if (started == std::chrono::steady_clock::time_point()) return;  // metrics switched on mid-call
   metrics->countCall(outcome, std::chrono::steady_clock::now() - started);
 }
 
@@ -161,7 +162,9 @@ void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, C
 
 int32_t scoreRequest(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
                      const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
-  const auto started = std::chrono::steady_clock::now();
+  // The clock is read only when something needs it: the metrics here, a deadline or circuit later.
+  std::chrono::steady_clock::time_point started;
+  if (activeMetrics() != nullptr) started = std::chrono::steady_clock::now();
   CallState call;
 
   thread_local ParsedInput lastInbound(u"ATTR1>");
@@ -188,6 +191,7 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   } else {
     CalloutCall attempts(*interface, started);
     metrics = attempts.metrics();
+    started = attempts.started();
     if (!attempts.admitted()) {
       // An open circuit: fails at once, before any document is built.
       call.fail(CallOutcome::kCircuitOpen, "HTTP Callout: %s", attempts.stopText());

@@ -93,8 +93,10 @@ CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
       metrics_(http_ != nullptr ? http_->metrics() : nullptr),
       breaker_(http_ != nullptr ? http_->breaker() : nullptr),
       started_(started) {
+  const bool needsClock = metrics_ != nullptr || breaker_ != nullptr || (http_ && http_->policy().deadlineMs > 0);
+  if (started_ == Clock::time_point() && needsClock) started_ = Clock::now();
   if (breaker_ == nullptr) return;
-  admission_ = breaker_->admit(started, stopText_);
+  admission_ = breaker_->admit(started_, stopText_);
   if (admission_ == CircuitBreaker::Admission::kRefused) stop_ = Stop::kCircuitOpen;
 }
 

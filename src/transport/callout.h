@@ -34,7 +34,9 @@ class CalloutCall {
     kNotRetriedFailure,  // a transport failure retryOn leaves out
   };
 
-  // The call began at `started` (its deadline counts from there); asks the circuit, if any.
+  // The call began at `started` (its deadline counts from there); asks the circuit, if any. An empty
+  // `started` means the caller did not read the clock: it is read here when the interface has metrics,
+  // a deadline or a circuit, and not at all otherwise.
   CalloutCall(OInterface& target, Clock::time_point started);
   // A call the circuit let through as its probe but that never ran hands the probe on.
   ~CalloutCall();
@@ -57,6 +59,8 @@ class CalloutCall {
   const std::string& requestId() const { return requestId_; }
   // The interface's counters, or nullptr.
   CalloutMetrics* metrics() const { return metrics_; }
+  // When the call began, as given or read at construction; empty when nothing needed it.
+  Clock::time_point started() const { return started_; }
 
  private:
   AttemptResult attempt(const icu::UnicodeString& message, icu::UnicodeString& reply);
@@ -68,7 +72,7 @@ class CalloutCall {
   OHTTP* http_;
   CalloutMetrics* metrics_;
   CircuitBreaker* breaker_;
-  const Clock::time_point started_;
+  Clock::time_point started_;
   CircuitBreaker::Admission admission_ = CircuitBreaker::Admission::kPass;
   bool ran_ = false;
   bool lastAnswered_ = false;  // the last failed attempt got an answer (a status) from the service

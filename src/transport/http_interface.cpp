@@ -59,7 +59,7 @@ class OHTTP::Lease {
   HttpClient& client() { return *client_; }
   void drop() {
     client_.reset();
-    if (owner_.metrics_ != nullptr) owner_.metrics_->addBusy(-1);
+    owner_.returned();
   }
 
  private:
@@ -85,33 +85,49 @@ OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelect
   }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
+  // Read when the metrics are written, not counted per send.
+  if (metrics_ != nullptr) {
+    metrics_->addConnectionSource(this, [this](int64_t& idle, int64_t& busy) {
+      std::lock_guard lock(poolMutex_);
+      busy += static_cast<int64_t>(lent_);
+      for (const auto& client : idle_) idle += client->isConnected() ? 1 : 0;
+    });
+  }
 }
 
 OHTTP::~OHTTP() {
-  if (metrics_ != nullptr) metrics_->addIdle(-static_cast<int64_t>(idleConnections()));
+  if (metrics_ != nullptr) metrics_->removeConnectionSource(this);
 }
 
 std::unique_ptr<HttpClient> OHTTP::takeClient() {
-  if (metrics_ != nullptr) metrics_->addBusy(1);
   {
     std::lock_guard lock(poolMutex_);
+    ++lent_;
     if (!idle_.empty()) {
       // The most recently used client is the one most likely to still hold a live connection.
       std::unique_ptr<HttpClient> client = std::move(idle_.back());
       idle_.pop_back();
-      if (metrics_ != nullptr && client->isConnected()) metrics_->addIdle(-1);
       return client;
     }
   }
-  return std::make_unique<HttpClient>(endpoint_);
+  try {
+    return std::make_unique<HttpClient>(endpoint_);
+  } catch (...) {
+    returned();
+    throw;
+  }
+}
+
+void OHTTP::returned() {
+  std::lock_guard lock(poolMutex_);
+  --lent_;
 }
 
 void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
-  if (metrics_ != nullptr) metrics_->addBusy(-1);
   {
     std::lock_guard lock(poolMutex_);
+    --lent_;
     if (idle_.size() < kMaxIdleClients) {
-      if (metrics_ != nullptr && client->isConnected()) metrics_->addIdle(1);
       idle_.push_back(std::move(client));
       return;
     }
@@ -144,7 +160,6 @@ int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& statu
   try {
     client = takeClient();
   } catch (const CHttpConnectException& e) {
-    if (metrics_ != nullptr) metrics_->addBusy(-1);
     throw connectionFailure(e);
   }
   Lease lease(*this, std::move(client));

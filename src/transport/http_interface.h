@@ -46,7 +46,7 @@ class OHTTP : public OInterface {
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
   // The same with the production settings of `policy` (its two waits replace `timeoutMs`). With a
   // breaker in the policy the interface has a circuit, logged under `typeName` and the URI. `metrics`
-  // (may be null; must outlive the interface) gets the connection counts and the circuit state.
+  // (may be null; must outlive the interface) reads the pool's connections and gets the circuit state.
   OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector, const std::string& typeName = "",
         CalloutMetrics* metrics = nullptr);
   ~OHTTP() override;
@@ -99,6 +99,7 @@ class OHTTP : public OInterface {
 
   std::unique_ptr<HttpClient> takeClient();
   void giveBack(std::unique_ptr<HttpClient> client);
+  void returned();  // a lent client that will not come back
 
   const CalloutPolicy policy_;
   CalloutMetrics* const metrics_;
@@ -113,6 +114,7 @@ class OHTTP : public OInterface {
 
   mutable std::mutex poolMutex_;
   std::vector<std::unique_ptr<HttpClient>> idle_;
+  size_t lent_ = 0;  // clients taken by sends and not yet back
 };
 
 }  // namespace hcs
