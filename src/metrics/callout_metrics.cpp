@@ -8,9 +8,9 @@ namespace hcs {
 
 namespace {
 
-constexpr std::string_view kOutcomeNames[] = {"ok",       "service_error", "transport", "exhausted",
-                                              "empty",    "too_large",     "mismatch",  "unconfigured",
-                                              "bad_input", "deadline",     "circuit_open"};
+constexpr std::string_view kOutcomeNames[] = {"ok",        "service_error", "transport",   "exhausted",
+                                              "empty",     "too_large",     "mismatch",    "unconfigured",
+                                              "bad_input", "deadline",      "circuit_open"};
 static_assert(std::size(kOutcomeNames) == static_cast<size_t>(CallOutcome::kCount));
 
 constexpr std::string_view kAttemptNames[] = {"ok", "connect", "reset", "timeout", "5xx", "4xx", "other"};
@@ -43,7 +43,9 @@ void appendNumber(std::string& out, double value) {
 }  // namespace
 
 std::string_view outcomeName(CallOutcome outcome) { return kOutcomeNames[static_cast<size_t>(outcome)]; }
-std::string_view attemptResultName(AttemptResult result) { return kAttemptNames[static_cast<size_t>(result)]; }
+std::string_view attemptResultName(AttemptResult result) {
+  return kAttemptNames[static_cast<size_t>(result)];
+}
 
 CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName)
     : typeId_(typeId), typeName_(std::move(typeName)) {}
@@ -56,8 +58,8 @@ void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds dur
     return nanos;
   }();
   const int64_t nanos = std::max<int64_t>(duration.count(), 0);
-  const auto bucket =
-      static_cast<size_t>(std::lower_bound(kBucketNanos.begin(), kBucketNanos.end(), nanos) - kBucketNanos.begin());
+  const auto bucket = static_cast<size_t>(std::lower_bound(kBucketNanos.begin(), kBucketNanos.end(), nanos) -
+                                          kBucketNanos.begin());
   calls_[static_cast<size_t>(outcome)].fetch_add(1, std::memory_order_relaxed);
   buckets_[bucket].fetch_add(1, std::memory_order_relaxed);
   durationNanos_.fetch_add(static_cast<uint64_t>(nanos), std::memory_order_relaxed);
@@ -165,12 +167,14 @@ std::string MetricsRegistry::exposition() const {
     void (CalloutMetrics::*append)(std::string&) const;
   };
   static constexpr Family kFamilies[] = {
-      {"hcs_score_calls_total", "counter", "Score calls by how they ended.", &CalloutMetrics::appendCallSeries},
+      {"hcs_score_calls_total", "counter", "Score calls by how they ended.",
+       &CalloutMetrics::appendCallSeries},
       {"hcs_attempts_total", "counter", "HTTP attempts of score calls by how they ended.",
        &CalloutMetrics::appendAttemptSeries},
       {"hcs_score_duration_seconds", "histogram", "Duration of score calls, documents and attempts included.",
        &CalloutMetrics::appendDurationSeries},
-      {"hcs_connections", "gauge", "Connections to the scoring service: idle in the pool or busy with a call.",
+      {"hcs_connections", "gauge",
+       "Connections to the scoring service: idle in the pool or busy with a call.",
        &CalloutMetrics::appendConnectionSeries},
       {"hcs_circuit_open", "gauge", "1 while the circuit breaker keeps calls from the scoring service.",
        &CalloutMetrics::appendCircuitSeries},

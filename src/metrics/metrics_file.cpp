@@ -68,8 +68,10 @@ MetricsFileSetting parseMetricsSetting(std::string_view value) {
   const size_t query = rest.find('?');
   MetricsFileSetting setting;
   setting.path = decoded(rest.substr(0, query));
-  if (setting.path.starts_with("./")) setting.path.erase(0, 2);
-  else if (!setting.path.starts_with("/")) setting.path.clear();
+  if (setting.path.starts_with("./"))
+    setting.path.erase(0, 2);
+  else if (!setting.path.starts_with("/"))
+    setting.path.clear();
   if (setting.path.empty() || setting.path.ends_with("/")) {
     throw std::invalid_argument("\"" + std::string(value) +
                                 "\" names no file (file:///absolute/hcs.prom or file://./relative/hcs.prom)");

@@ -92,12 +92,14 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
   }
   // Without production settings an unknown parameter is accepted, as it always was, but said once.
   for (const std::string& parameter : settings.unknown) {
-    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not known and is ignored", uriText, parameter);
+    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not known and is ignored", uriText,
+            parameter);
   }
   const int32_t key = parseInt(attrTypeId);
   MetricsRegistry* metrics = activeMetrics();
-  auto interface = std::make_unique<OHTTP>(uri, settings.policy, 1, toUtf8(attrType),
-                                           metrics != nullptr ? metrics->forType(key, toUtf8(attrType)) : nullptr);
+  auto interface =
+      std::make_unique<OHTTP>(uri, settings.policy, 1, toUtf8(attrType),
+                              metrics != nullptr ? metrics->forType(key, toUtf8(attrType)) : nullptr);
   if (interface->retriesCapped()) {
     logLine(kLogWarning, u"HTTP Callout URI [%S]: retries is capped at %d", uriText, OHTTP::kMaxRetries);
   }

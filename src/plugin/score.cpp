@@ -111,8 +111,9 @@ bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
 
 // Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
 // document could not be read or carried (then nothing was sent and the error is recorded).
-bool callout(CalloutCall& attempts, const char* request, int32_t requestLength, const CXmlDocument& inboundDoc,
-             const CXmlDocument& matchedDoc, icu::UnicodeString& reply, CallState& call) {
+bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
+             const CXmlDocument& inboundDoc, const CXmlDocument& matchedDoc, icu::UnicodeString& reply,
+             CallState& call) {
   thread_local ParsedInput lastRequest(nullptr);
   std::unique_ptr<CXmlDocument> uncachedRequest;
   const CXmlDocument& requestDoc = lastRequest.get(request, requestLength, uncachedRequest);

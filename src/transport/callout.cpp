@@ -93,7 +93,8 @@ CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
       metrics_(http_ != nullptr ? http_->metrics() : nullptr),
       breaker_(http_ != nullptr ? http_->breaker() : nullptr),
       started_(started) {
-  const bool needsClock = metrics_ != nullptr || breaker_ != nullptr || (http_ && http_->policy().deadlineMs > 0);
+  const bool needsClock =
+      metrics_ != nullptr || breaker_ != nullptr || (http_ && http_->policy().deadlineMs > 0);
   if (started_ == Clock::time_point() && needsClock) started_ = Clock::now();
   if (breaker_ == nullptr) return;
   admission_ = breaker_->admit(started_, stopText_);
@@ -159,7 +160,8 @@ CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, icu::Unicod
   ran_ = true;
   const CalloutPolicy* policy = http_ != nullptr ? &http_->policy() : nullptr;
   const int32_t attempts = (http_ != nullptr ? http_->retries() : OHTTP::kDefaultRetries) + 1;
-  if (policy != nullptr && policy->deadlineMs > 0) deadline_ = started_ + std::chrono::milliseconds(policy->deadlineMs);
+  if (policy != nullptr && policy->deadlineMs > 0)
+    deadline_ = started_ + std::chrono::milliseconds(policy->deadlineMs);
   if (policy != nullptr && !policy->requestIdHeader.empty()) {
     requestId_ = newRequestId();
     idHeader_ = policy->requestIdHeader + ": " + requestId_;
@@ -193,9 +195,10 @@ CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, icu::Unicod
       break;
     }
     if (policy != nullptr && policy->retryOnGiven && (policy->retryOn & retryBit(last)) == 0) {
-      end = lastAnswered_ ? stopWith(Stop::kNotRetriedAnswer, lastFailure_ + " is not retried")
-                     : stopWith(Stop::kNotRetriedFailure,
-                                std::string(className(last)) + " failure is not retried: " + lastFailure_);
+      end = lastAnswered_
+                ? stopWith(Stop::kNotRetriedAnswer, lastFailure_ + " is not retried")
+                : stopWith(Stop::kNotRetriedFailure,
+                           std::string(className(last)) + " failure is not retried: " + lastFailure_);
       break;
     }
   }

@@ -77,10 +77,13 @@ bool isTokenChar(char c) {
 std::string headerName(const std::string& value) {
   std::string lower = value;
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  static constexpr std::string_view kOurs[] = {"host",   "content-type",      "content-length",
-                                               "expect", "transfer-encoding", "connection", "accept"};
-  const bool token = !value.empty() && value.size() <= 64 && std::all_of(value.begin(), value.end(), isTokenChar);
-  if (!token) badValue("requestIdHeader", value, "a header name of 1 to 64 letters, digits and !#$%&'*+-.^_`|~ is expected");
+  static constexpr std::string_view kOurs[] = {
+      "host", "content-type", "content-length", "expect", "transfer-encoding", "connection", "accept"};
+  const bool token =
+      !value.empty() && value.size() <= 64 && std::all_of(value.begin(), value.end(), isTokenChar);
+  if (!token)
+    badValue("requestIdHeader", value,
+             "a header name of 1 to 64 letters, digits and !#$%&'*+-.^_`|~ is expected");
   if (std::find(std::begin(kOurs), std::end(kOurs), lower) != std::end(kOurs)) {
     badValue("requestIdHeader", value, "the callout sets this header itself");
   }
@@ -110,8 +113,9 @@ std::string CalloutPolicy::describe(int32_t retries) const {
   const auto off = [](uint32_t v) { return v == 0 ? std::string("off") : std::to_string(v); };
   return "connectTimeout=" + std::to_string(connectTimeoutMs) + " timeout=" + std::to_string(replyTimeoutMs) +
          " deadline=" + (deadlineMs == 0 ? std::string("none") : std::to_string(deadlineMs)) +
-         " retries=" + std::to_string(retries) + " retryOn=" + retryText + " backoff=" + std::to_string(backoffMs) +
-         " breaker=" + off(breakerCalls) + " breakerWait=" + std::to_string(breakerWaitMs) +
+         " retries=" + std::to_string(retries) + " retryOn=" + retryText +
+         " backoff=" + std::to_string(backoffMs) + " breaker=" + off(breakerCalls) +
+         " breakerWait=" + std::to_string(breakerWaitMs) +
          " requestIdHeader=" + (requestIdHeader.empty() ? std::string("off") : requestIdHeader);
 }
 

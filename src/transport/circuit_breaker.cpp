@@ -9,7 +9,10 @@ namespace hcs {
 
 CircuitBreaker::CircuitBreaker(uint32_t threshold, std::chrono::milliseconds wait, std::string subject,
                                CalloutMetrics* metrics)
-    : threshold_(std::max<uint32_t>(threshold, 1)), wait_(wait), subject_(std::move(subject)), metrics_(metrics) {}
+    : threshold_(std::max<uint32_t>(threshold, 1)),
+      wait_(wait),
+      subject_(std::move(subject)),
+      metrics_(metrics) {}
 
 CircuitBreaker::Admission CircuitBreaker::admit(Clock::time_point now, std::string& refusal) {
   int state = state_.load(std::memory_order_acquire);

@@ -329,7 +329,8 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
       why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
     }
     if (!exchangeStarted_) {
-      throw CHttpConnectException(std::move(why), deadlineCut_ ? HttpFailure::kDeadline : HttpFailure::kConnect);
+      throw CHttpConnectException(std::move(why),
+                                  deadlineCut_ ? HttpFailure::kDeadline : HttpFailure::kConnect);
     }
     HttpFailure kind = exchangeFailure(code);
     if (deadlineCut_) kind = HttpFailure::kDeadline;

@@ -70,18 +70,20 @@ class OHTTP::Lease {
 OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
     : OHTTP(uri, CalloutPolicy::defaults(timeoutMs), versionSelector) {}
 
-OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector, const std::string& typeName,
-             CalloutMetrics* metrics)
+OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
+             const std::string& typeName, CalloutMetrics* metrics)
     : policy_(policy),
       metrics_(metrics),
       path_(isHttpScheme(uri) ? uri.target : uri.path),
       timeout_(policy.replyTimeoutMs),
       retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs, policy.replyTimeoutMs) {
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs,
+                policy.replyTimeoutMs) {
   if (policy.breakerCalls > 0) {
-    breaker_ = std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
-                                                "ATTR_TYPE [" + typeName + "] " + toUtf8(uri.text), metrics);
+    breaker_ =
+        std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
+                                         "ATTR_TYPE [" + typeName + "] " + toUtf8(uri.text), metrics);
   }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));

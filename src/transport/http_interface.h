@@ -47,8 +47,8 @@ class OHTTP : public OInterface {
   // The same with the production settings of `policy` (its two waits replace `timeoutMs`). With a
   // breaker in the policy the interface has a circuit, logged under `typeName` and the URI. `metrics`
   // (may be null; must outlive the interface) reads the pool's connections and gets the circuit state.
-  OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector, const std::string& typeName = "",
-        CalloutMetrics* metrics = nullptr);
+  OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
+        const std::string& typeName = "", CalloutMetrics* metrics = nullptr);
   ~OHTTP() override;
 
   // One attempt, in two steps:

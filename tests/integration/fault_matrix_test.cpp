@@ -244,7 +244,8 @@ int32_t registerWithSettings(const std::string& uri, const std::string& typeName
   const int32_t key = nextKey++;
   const CUri parsed{UCString(uri)};
   EXPECT_TRUE(calloutRegistry().insert(
-      key, std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, kCalloutTimeoutMs).policy, 1, typeName, metrics)));
+      key, std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, kCalloutTimeoutMs).policy, 1, typeName,
+                                   metrics)));
   return key;
 }
 
@@ -268,9 +269,9 @@ TEST_P(PolicyFaultMatrix, EveryCallEndsAsTheSettingSaysAndTheInterfaceRecovers) 
 
   Tally tally;
   hammer(key, Clock::now() + secondsPerFault(), 0, tally);
-  std::printf("fault-matrix | %s | %ld calls, %zu requests |%s longest %lld ms of %lld\n", fault.name, tally.calls,
-              server.requestCount(), tally.describe().c_str(), static_cast<long long>(tally.longest.count()),
-              static_cast<long long>(fault.bound.count()));
+  std::printf("fault-matrix | %s | %ld calls, %zu requests |%s longest %lld ms of %lld\n", fault.name,
+              tally.calls, server.requestCount(), tally.describe().c_str(),
+              static_cast<long long>(tally.longest.count()), static_cast<long long>(fault.bound.count()));
   std::fflush(stdout);
   EXPECT_EQ(tally.outcomes[fault.outcome], tally.calls) << tally.describe();
   EXPECT_LE(tally.longest, fault.bound);
@@ -296,21 +297,23 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   HttpTestServer server(false);
   server.setDefault(HttpTestAnswer::ok(kReply));
   static CalloutMetrics metrics(0, "REFUSED");
-  const int32_t key = registerWithSettings(server.uri("/score?breaker=5&breakerWait=2000"), "REFUSED", &metrics);
+  const int32_t key =
+      registerWithSettings(server.uri("/score?breaker=5&breakerWait=2000"), "REFUSED", &metrics);
   const milliseconds wait(2000);
   const auto run = std::max(secondsPerFault(), milliseconds(5000));
-  const std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(key) + "</ATTR_TYPE_ID></ATTRIBUTE>";
+  const std::string record =
+      "<ATTRIBUTE><ATTR_TYPE_ID>" + std::to_string(key) + "</ATTR_TYPE_ID></ATTRIBUTE>";
   std::string buffer(4097, '\x7f');
   auto call = [&] {
     const auto start = Clock::now();
-    const int32_t status = scoreImpl("<R/>", 4, record.data(), static_cast<int32_t>(record.size()), record.data(),
-                                     static_cast<int32_t>(record.size()), buffer.data(), 4096);
+    const int32_t status = scoreImpl("<R/>", 4, record.data(), static_cast<int32_t>(record.size()),
+                                     record.data(), static_cast<int32_t>(record.size()), buffer.data(), 4096);
     const auto took = Clock::now() - start;
     return std::pair{outcome(status, buffer.c_str()), took};
   };
 
   std::vector<Clock::time_point> withTraffic;  // calls that were let through, by start time
-  std::vector<double> refusedMicros;  // calls refused by the open circuit, each timed
+  std::vector<double> refusedMicros;           // calls refused by the open circuit, each timed
   const auto until = Clock::now() + run;
   for (long i = 0; i < 2'000'000 && Clock::now() < until; ++i) {
     const auto start = Clock::now();
@@ -332,11 +335,14 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   }
   std::sort(refusedMicros.begin(), refusedMicros.end());
   const size_t refused = refusedMicros.size();
-  const auto at = [&](double p) { return refused == 0 ? 0.0 : refusedMicros[static_cast<size_t>(p * (refused - 1))]; };
-  std::printf("fault-matrix | breaker_refused | %zu calls with traffic (%llu connection attempts), then %zu refused "
-              "without one: p50 %.1f us, p99 %.1f us, longest %.1f us; probes after%s\n",
-              withTraffic.size(), static_cast<unsigned long long>(connects), refused, at(0.5), at(0.99), at(1.0),
-              probes.c_str());
+  const auto at = [&](double p) {
+    return refused == 0 ? 0.0 : refusedMicros[static_cast<size_t>(p * (refused - 1))];
+  };
+  std::printf(
+      "fault-matrix | breaker_refused | %zu calls with traffic (%llu connection attempts), then %zu refused "
+      "without one: p50 %.1f us, p99 %.1f us, longest %.1f us; probes after%s\n",
+      withTraffic.size(), static_cast<unsigned long long>(connects), refused, at(0.5), at(0.99), at(1.0),
+      probes.c_str());
   std::fflush(stdout);
   ASSERT_GE(withTraffic.size(), 5u + static_cast<size_t>(run / wait) - 1);
   EXPECT_LE(withTraffic.size(), 5u + static_cast<size_t>(run / wait));
@@ -351,13 +357,16 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   EXPECT_EQ(metrics.attempts(AttemptResult::kConnect), connects);
   std::vector<std::pair<uint32_t, std::string>> changes;
   for (const auto& entry : log.entries()) {
-    if (entry.lines[0].find("circuit") != std::string::npos) changes.emplace_back(entry.level, entry.lines[0]);
+    if (entry.lines[0].find("circuit") != std::string::npos)
+      changes.emplace_back(entry.level, entry.lines[0]);
   }
-  const std::string subject = "circuit for ATTR_TYPE [REFUSED] " + server.uri("/score?breaker=5&breakerWait=2000");
+  const std::string subject =
+      "circuit for ATTR_TYPE [REFUSED] " + server.uri("/score?breaker=5&breakerWait=2000");
   ASSERT_EQ(changes.size(), 2u);
   using Change = std::pair<uint32_t, std::string>;
-  EXPECT_EQ(changes[0], Change(kLogWarning, "HTTP Callout " + subject + " opened after 5 failed calls: calls "
-                                               "fail at once, one probe call every 2000 ms"));
+  EXPECT_EQ(changes[0], Change(kLogWarning, "HTTP Callout " + subject +
+                                                " opened after 5 failed calls: calls "
+                                                "fail at once, one probe call every 2000 ms"));
   EXPECT_EQ(changes[1], Change(kLogNote, "HTTP Callout " + subject + " closed: the service answers again"));
 }
 

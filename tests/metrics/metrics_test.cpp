@@ -41,8 +41,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SettingCase{"file:///var/lib/hcs/hcs.prom?interval=15", "/var/lib/hcs/hcs.prom|15"},
                       SettingCase{" FILE://./rel%20dir/hcs.prom ", "rel dir/hcs.prom|10"},
                       SettingCase{"http://h/x", "\"http://h/x\" is no file URI (file:///absolute/hcs.prom)"},
-                      SettingCase{"file:///var/lib/", "\"file:///var/lib/\" names no file (file:///absolute/hcs.prom "
-                                                      "or file://./relative/hcs.prom)"},
+                      SettingCase{"file:///var/lib/",
+                                  "\"file:///var/lib/\" names no file (file:///absolute/hcs.prom "
+                                  "or file://./relative/hcs.prom)"},
                       SettingCase{"file:///x.prom?interval=0",
                                   "interval must be a whole number of seconds from 1 to 86400, not \"0\""},
                       SettingCase{"file:///x.prom?every=5", "unknown parameter \"every\""}));
@@ -60,10 +61,12 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
   test::HttpTestServer server;
   test::TempDir dir;
   const std::string key = "15300";
-  const std::string doc = "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nM\"x=" + server.uri("/s") + "\n") +
-                          "</CONFIG_FILE><ATTR_TYPE>M\"x</ATTR_TYPE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></I>";
+  const std::string doc =
+      "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nM\"x=" + server.uri("/s") + "\n") +
+      "</CONFIG_FILE><ATTR_TYPE>M\"x</ATTR_TYPE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></I>";
   std::string buffer(4097, '\0');
-  ASSERT_EQ(initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), buffer.data()), 0) << buffer.c_str();
+  ASSERT_EQ(initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), buffer.data()), 0)
+      << buffer.c_str();
 
   const HttpTestAnswer reply = HttpTestAnswer::ok("<S>0.5</S>");
   const HttpTestAnswer status404 = HttpTestAnswer::withStatus(404, "Not Found", "");
@@ -73,15 +76,18 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
     uint32_t maxResult;
   };
   const Call calls[] = {
-      {{reply}, key, key, 100},                                                         // ok
+      {{reply}, key, key, 100},                                                                // ok
       {{HttpTestAnswer::withStatus(500, "Internal Server Error", ""), reply}, key, key, 100},  // ok
-      {{HttpTestAnswer::withFault(HttpTestAnswer::Fault::kGarbageStatusLine), reply}, key, key, 100},  // transport
-      {{status404, status404, status404, status404}, key, key, 100},                    // exhausted
-      {{HttpTestAnswer::ok("")}, key, key, 100},                                        // empty
-      {{HttpTestAnswer::ok("<ERROR>no</ERROR>")}, key, key, 100},                       // service_error
-      {{reply}, key, "0" + key, 100},                                                   // mismatch
-      {{reply}, key, key, 5},                                                           // too_large
-      {{}, "15399", "15399", 100},                                                      // unconfigured
+      {{HttpTestAnswer::withFault(HttpTestAnswer::Fault::kGarbageStatusLine), reply},
+       key,
+       key,
+       100},                                                          // transport
+      {{status404, status404, status404, status404}, key, key, 100},  // exhausted
+      {{HttpTestAnswer::ok("")}, key, key, 100},                      // empty
+      {{HttpTestAnswer::ok("<ERROR>no</ERROR>")}, key, key, 100},     // service_error
+      {{reply}, key, "0" + key, 100},                                 // mismatch
+      {{reply}, key, key, 5},                                         // too_large
+      {{}, "15399", "15399", 100},                                    // unconfigured
   };
   for (const Call& c : calls) {
     for (const auto& answer : c.answers) server.enqueue(answer);
@@ -100,13 +106,15 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
     EXPECT_EQ(std::system(("promtool check metrics < " + file).c_str()), 0) << text;
   }
   const std::string type = "type_id=\"" + key + "\",type=\"M\\\"x\"";
-  const std::map<std::string, double> outcomes = {
-      {"ok", 2},    {"service_error", 1}, {"transport", 1},    {"exhausted", 1},   {"empty", 1},    {"too_large", 1},
-      {"mismatch", 1}, {"unconfigured", 0}, {"bad_input", 0}, {"deadline", 0}, {"circuit_open", 0}};
+  const std::map<std::string, double> outcomes = {{"ok", 2},        {"service_error", 1}, {"transport", 1},
+                                                  {"exhausted", 1}, {"empty", 1},         {"too_large", 1},
+                                                  {"mismatch", 1},  {"unconfigured", 0},  {"bad_input", 0},
+                                                  {"deadline", 0},  {"circuit_open", 0}};
   for (const auto& [outcome, count] : outcomes) {
-    EXPECT_EQ(sample(text, "hcs_score_calls_total{" + type + ",outcome=\"" + outcome + "\"}"), count) << outcome;
+    EXPECT_EQ(sample(text, "hcs_score_calls_total{" + type + ",outcome=\"" + outcome + "\"}"), count)
+        << outcome;
   }
-  const std::map<std::string, double> attempts = {{"ok", 7}, {"connect", 0}, {"reset", 0}, {"timeout", 0},
+  const std::map<std::string, double> attempts = {{"ok", 7},  {"connect", 0}, {"reset", 0}, {"timeout", 0},
                                                   {"5xx", 1}, {"4xx", 4},     {"other", 1}};
   for (const auto& [result, count] : attempts) {
     EXPECT_EQ(sample(text, "hcs_attempts_total{" + type + ",result=\"" + result + "\"}"), count) << result;

@@ -1,5 +1,7 @@
 // The production settings of a callout: how the URI's query is read, the circuit breaker's states,
 // and what the settings do to real calls against the loopback server.
+#include "transport/callout_policy.h"
+
 #include <gtest/gtest.h>
 
 #include <barrier>
@@ -13,7 +15,6 @@
 #include "plugin/score.h"
 #include "support/capturing_dispatcher.h"
 #include "support/http_test_server.h"
-#include "transport/callout_policy.h"
 #include "transport/circuit_breaker.h"
 #include "transport/http_interface.h"
 #include "util/ucstring.h"
@@ -22,8 +23,8 @@
 namespace hcs {
 namespace {
 
-using test::HttpTestAnswer;
 using std::chrono::milliseconds;
+using test::HttpTestAnswer;
 
 struct PolicyCase {
   std::string query;
@@ -63,21 +64,29 @@ INSTANTIATE_TEST_SUITE_P(
                    "breaker=5 breakerWait=2000 requestIdHeader=X-Request-Id"},
         // Without a new setting an unknown parameter passes, as it always did (initPlugin warns).
         PolicyCase{"retires=1&Timeout=5", kDefaults, {"Timeout=5", "retires=1"}},
-        PolicyCase{"timeout=300&deadlne=300",
-                   "Unknown HTTP Callout URI parameter [deadlne=300]; the known ones are retries, connectTimeout, "
-                   "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
-        PolicyCase{"deadline=0", kBad + "[deadline=0]: a whole number of milliseconds from 1 to 3600000 is expected"},
-        PolicyCase{"connectTimeout=3600001",
-                   kBad + "[connectTimeout=3600001]: a whole number of milliseconds from 1 to 3600000 is expected"},
-        PolicyCase{"timeout=10s", kBad + "[timeout=10s]: a whole number of milliseconds from 1 to 3600000 is expected"},
-        PolicyCase{"backoff=", kBad + "[backoff=]: a whole number of milliseconds from 0 to 3600000 is expected"},
-        PolicyCase{"breaker=-1", kBad + "[breaker=-1]: a whole number of calls from 0 to 1000000 is expected"},
-        PolicyCase{"retryOn=connect,,5xx", kBad + "[retryOn=connect,,5xx]: \"\" is none of connect, reset, timeout, "
-                                                  "5xx, 4xx, other"},
+        PolicyCase{
+            "timeout=300&deadlne=300",
+            "Unknown HTTP Callout URI parameter [deadlne=300]; the known ones are retries, connectTimeout, "
+            "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
+        PolicyCase{"deadline=0",
+                   kBad + "[deadline=0]: a whole number of milliseconds from 1 to 3600000 is expected"},
+        PolicyCase{
+            "connectTimeout=3600001",
+            kBad + "[connectTimeout=3600001]: a whole number of milliseconds from 1 to 3600000 is expected"},
+        PolicyCase{"timeout=10s",
+                   kBad + "[timeout=10s]: a whole number of milliseconds from 1 to 3600000 is expected"},
+        PolicyCase{"backoff=",
+                   kBad + "[backoff=]: a whole number of milliseconds from 0 to 3600000 is expected"},
+        PolicyCase{"breaker=-1",
+                   kBad + "[breaker=-1]: a whole number of calls from 0 to 1000000 is expected"},
+        PolicyCase{"retryOn=connect,,5xx",
+                   kBad + "[retryOn=connect,,5xx]: \"\" is none of connect, reset, timeout, "
+                          "5xx, 4xx, other"},
         PolicyCase{"requestIdHeader=content-type",
                    kBad + "[requestIdHeader=content-type]: the callout sets this header itself"},
-        PolicyCase{"requestIdHeader=X%20Id", kBad + "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
-                                                    "digits and !#$%&'*+-.^_`|~ is expected"}));
+        PolicyCase{"requestIdHeader=X%20Id", kBad +
+                                                 "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
+                                                 "digits and !#$%&'*+-.^_`|~ is expected"}));
 
 using Admission = CircuitBreaker::Admission;
 using Clock = CircuitBreaker::Clock;
@@ -109,8 +118,9 @@ TEST(CircuitBreaker, OpensAfterTheThresholdProbesOnceAfterTheWaitAndLogsEachChan
   const auto entries = log.entries();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].level, kLogWarning);
-  EXPECT_EQ(entries[0].lines[0], "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 2 failed calls: "
-                                 "calls fail at once, one probe call every 100 ms");
+  EXPECT_EQ(entries[0].lines[0],
+            "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 2 failed calls: "
+            "calls fail at once, one probe call every 100 ms");
   EXPECT_EQ(entries[1].level, kLogNote);
 }
 
@@ -156,9 +166,9 @@ TEST_P(CalloutSetting, EndsTheCallAsTheSettingSays) {
   for (const auto& answer : c.answers) server.enqueue(answer);
   server.setDefault(HttpTestAnswer::ok("<S>1</S>"));
   test::TempDir dir;
-  const std::string doc = "<I><CONFIG_FILE>" +
-                          dir.write("c.ini", "[ATTR_URI]\nN=" + server.uri("/s?") + c.query + "\n") +
-                          "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></I>";
+  const std::string doc =
+      "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nN=" + server.uri("/s?") + c.query + "\n") +
+      "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></I>";
   std::string text(4097, '\x7f');
   ASSERT_EQ(initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), text.data()), 0) << text.c_str();
   test::CapturingDispatcher log;
@@ -173,7 +183,8 @@ TEST_P(CalloutSetting, EndsTheCallAsTheSettingSays) {
   EXPECT_EQ(server.requests()[1].header("X-Request-Id"), id);
   const auto lines = log.allLines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error. [request id " + id + "]");
+  EXPECT_EQ(lines[0],
+            "CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error. [request id " + id + "]");
 }
 
 const HttpTestAnswer k500 = HttpTestAnswer::withStatus(500, "Internal Server Error", "busy");
@@ -182,21 +193,32 @@ HttpTestAnswer late() {
   a.delay = milliseconds(1000);
   return a;
 }
-std::string errorDocument(const std::string& text) { return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>"; }
+std::string errorDocument(const std::string& text) {
+  return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CalloutSetting,
     ::testing::Values(
-        SettingCase{"status_left_out", "retryOn=5xx", {HttpTestAnswer::withStatus(404, "Not Found", "")},
-                    errorDocument("HTTP Callout: 404 Not Found is not retried"), 1},
-        SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2},
-        SettingCase{"reply_wait_left_out", "timeout=200&retryOn=5xx", {late()},
-                    errorDocument("HTTP Callout: timeout failure is not retried: Operation timed out after [0-9]+ "
-                                  "milliseconds with 0 bytes received"),
+        SettingCase{"status_left_out",
+                    "retryOn=5xx",
+                    {HttpTestAnswer::withStatus(404, "Not Found", "")},
+                    errorDocument("HTTP Callout: 404 Not Found is not retried"),
                     1},
+        SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2},
+        SettingCase{
+            "reply_wait_left_out",
+            "timeout=200&retryOn=5xx",
+            {late()},
+            errorDocument("HTTP Callout: timeout failure is not retried: Operation timed out after [0-9]+ "
+                          "milliseconds with 0 bytes received"),
+            1},
         // The back-off would wait up to 10 s; it stops at the deadline and no attempt starts after it.
-        SettingCase{"backoff_cut_at_deadline", "backoff=10000&deadline=300", {k500, k500},
-                    errorDocument("HTTP Callout: deadline of 300 ms reached after 1 attempt"), 1},
+        SettingCase{"backoff_cut_at_deadline",
+                    "backoff=10000&deadline=300",
+                    {k500, k500},
+                    errorDocument("HTTP Callout: deadline of 300 ms reached after 1 attempt"),
+                    1},
         SettingCase{"request_id", "requestIdHeader=X-Request-Id", {k500}, "<S>1</S>", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -204,13 +226,15 @@ TEST(CalloutSettingInit, ABadValueIsRefusedAndAnUnknownParameterWithoutSettingsI
   test::TempDir dir;
   const auto init = [&](const std::string& uri, const std::string& id) {
     const std::string doc = "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nN=" + uri + "\n") +
-                            "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + id + "</ATTR_TYPE_ID></I>";
+                            "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + id +
+                            "</ATTR_TYPE_ID></I>";
     std::string text(1024, '\0');
     const int32_t result = initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), text.data());
     return std::pair{result, std::string(text.c_str())};
   };
   EXPECT_EQ(init("http://h/s?breaker=x", "15190"),
-            std::pair(-1, "<ERROR>" + kBad + "[breaker=x]: a whole number of calls from 0 to 1000000 is expected</ERROR>"));
+            std::pair(-1, "<ERROR>" + kBad +
+                              "[breaker=x]: a whole number of calls from 0 to 1000000 is expected</ERROR>"));
   EXPECT_EQ(calloutRegistry().find(15190), nullptr);
   test::CapturingDispatcher log;
   EXPECT_EQ(init("http://h/s?retires=1", "15191").first, 0);

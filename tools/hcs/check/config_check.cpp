@@ -76,7 +76,8 @@ std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
     database->open();
   } catch (QRM_Exception& e) {
     icu::UnicodeString text;
-    formatUnicode(text, u"Unable to open database specified in the following URI [%S]", maskedUri(UCString(uri)));
+    formatUnicode(text, u"Unable to open database specified in the following URI [%S]",
+                  maskedUri(UCString(uri)));
     QRM_Exception failure("", text, 0, e.severity());
     for (int32_t i = 0; i < e.entryCount(); ++i) failure.addText("", e.entry(i).text(), 0, -1);
     throw failure;
@@ -102,7 +103,8 @@ void describeSettings(const icu::UnicodeString& uriText, CalloutEntry& entry) {
 
 }  // namespace
 
-ConfigReport checkConfig(const std::string& iniFile, const std::string& node, const std::string& databaseUri) {
+ConfigReport checkConfig(const std::string& iniFile, const std::string& node,
+                         const std::string& databaseUri) {
   const UCString appName(node);
   CCMEParameterMemoryStore store;
   ConfigReport report;
@@ -118,8 +120,9 @@ ConfigReport checkConfig(const std::string& iniFile, const std::string& node, co
     databaseStore = std::make_unique<CCMEParameterDBStore>(*database, appName, nullptr, 0);
     databaseStore->load();
     for (const auto& [databaseRecord, iniRecord] : findConflicts(*databaseStore, iniStore)) {
-      report.conflicts.push_back({toStdString(databaseRecord->group) + ":" + toStdString(databaseRecord->name),
-                                  toStdString(databaseRecord->value()), toStdString(iniRecord->value())});
+      report.conflicts.push_back(
+          {toStdString(databaseRecord->group) + ":" + toStdString(databaseRecord->name),
+           toStdString(databaseRecord->value()), toStdString(iniRecord->value())});
     }
     mergeStores(store, *databaseStore, iniStore);
     report.withDatabase = true;
