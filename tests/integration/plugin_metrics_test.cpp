@@ -33,15 +33,14 @@ void scoreOnceAndUnload(const std::string& file, const std::string& iniDir) {
     const std::string init = host::initDocument(ini, "M", "NAME", 3);
     char errorText[1024];
     if (plugin->initPlugin(init.data(), static_cast<int32_t>(init.size()), errorText) != 0) return;
-    const std::string request = host::requestDocument(1), record = host::attributeRecord(3, "x");
+    const std::string record = host::attributeRecord(3, "x");
     char reply[1024];
-    const auto size = static_cast<int32_t>(record.size());
-    status = plugin->score(request.data(), static_cast<int32_t>(request.size()), record.data(), size,
-                           record.data(), size, reply, 1000);
+    status = plugin->score("<R/>", 4, record.data(), static_cast<int32_t>(record.size()), record.data(),
+                           static_cast<int32_t>(record.size()), reply, 1000);
   }).join();
-  for (int i = 0; i < 300 && test::TempDir::read(file).find(kOkSeries + "1") == std::string::npos; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (test::TempDir::read(file).find(kOkSeries + "1") == std::string::npos) std::exit(4);
+  const auto written = [&] { return test::TempDir::read(file).find(kOkSeries + "1") != std::string::npos; };
+  for (int i = 0; i < 300 && !written(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!written()) std::exit(4);
   std::filesystem::remove(file);
   plugin.reset();
   std::exit(status == 0 ? 0 : 5);
