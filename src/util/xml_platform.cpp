@@ -315,20 +315,6 @@ void initXmlLibraries() {
   xalanc::XalanTransformer::initialize();
   xalanc::XPathEvaluator::initialize();
 #endif
-  // The libraries keep our memory manager, whose code goes away when a host unloads the plugin; their
-  // own exit handlers would then call into unmapped code. Stopped with the library's other statics
-  // (both count starts and stops, so a host using them too keeps them running).
-  struct Stop {
-    ~Stop() {
-#if defined(HCS_WITH_XALAN)
-      xalanc::XPathEvaluator::terminate();
-      xalanc::XalanTransformer::terminate();
-#endif
-      XMLPlatformUtils::Terminate();
-      started.store(false, std::memory_order_release);
-    }
-  };
-  static Stop stop;
   started.store(true, std::memory_order_release);
 }
 
