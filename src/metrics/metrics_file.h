@@ -56,7 +56,7 @@ class MetricsFileWriter {
 };
 
 // Reads HTTPCALLOUT_METRICS and, when it names a file, installs a process-wide registry (activeMetrics)
-// and a writer over it until the process ends or the library unloads, when the file is written a last
+// and a writer over it until the process ends (or the library unloads), when the file is written a last
 // time. Unset or blank: nothing is installed and no thread runs. Only the first call does anything.
 // Never throws: a malformed value is reported once on stderr and metrics stay off. Meant to be called
 // once while the library loads, before anything can count.

@@ -144,16 +144,13 @@ int runBench(const BenchOptions& options) {
   }
   host::MetricsCapture metrics;
   std::string error;
-  std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
+  const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
   if (!plugin) {
     std::fprintf(stderr, "hcs bench: %s\n", error.c_str());
     return 2;
   }
-  // Every call into the plugin runs on threads that end before it is closed, so closing unloads it and
-  // the plugin writes its final counts: the same counters a host's metrics file shows.
-  int status = 2;
-  std::thread([&] { status = benchWithPlugin(*plugin, url, options); }).join();
-  plugin.reset();
+  // The same counters a host's metrics file shows.
+  const int status = benchWithPlugin(*plugin, url, options);
   if (status != 2) host::printOutcomeCounts(stdout, metrics.outcomeCounts());
   return status;
 }

@@ -9,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "commands/commands.h"
@@ -136,16 +135,12 @@ int scorePairs(const ScoreOptions& options) {
     return 2;
   }
   host::MetricsCapture metrics;
-  std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
+  const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
   if (!plugin) {
     std::fprintf(stderr, "hcs score: %s\n", error.c_str());
     return 2;
   }
-  // Called from a thread that ends before the plugin is closed, so closing unloads it and the plugin
-  // writes its final counts.
-  int status = 2;
-  std::thread([&] { status = scoreWithPlugin(plugin.get(), pairs, options); }).join();
-  plugin.reset();
+  const int status = scoreWithPlugin(plugin.get(), pairs, options);
   if (status != 2) host::printOutcomeCounts(stderr, metrics.outcomeCounts());
   return status;
 }

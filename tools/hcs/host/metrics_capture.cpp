@@ -2,10 +2,12 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace hcs::host {
 
@@ -17,31 +19,38 @@ constexpr std::string_view kOutcome = "outcome=\"";
 
 MetricsCapture::MetricsCapture() {
   if (const char* value = ::getenv(kVariable); value != nullptr && *value != '\0') {
-    hadValue_ = true;
-    previous_ = value;
     const std::string text(value);
     const size_t start = text.find("://");
     path_ = start == std::string::npos ? "" : text.substr(start + 3, text.find('?') - start - 3);
     if (path_.starts_with("./")) path_.erase(0, 2);
+    const size_t interval = text.find("interval=");
+    intervalSeconds_ = interval == std::string::npos ? 10 : std::atol(text.c_str() + interval + 9);
     return;
   }
   std::string pattern = (std::filesystem::temp_directory_path() / "hcs-metrics-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary directory");
   directory_ = pattern;
   path_ = directory_ + "/hcs.prom";
-  // A long interval: the one write that matters is the last, when the plugin unloads.
-  ::setenv(kVariable, ("file://" + path_ + "?interval=3600").c_str(), 1);
-}
-
-MetricsCapture::~MetricsCapture() {
-  if (!directory_.empty()) {
-    ::unsetenv(kVariable);
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
+  // Removed at exit, after the plugin's last write: made before the plugin is loaded, this static ends
+  // after the plugin's own.
+  static struct Folder {
+    std::string path;
+    ~Folder() {
+      std::error_code ignored;
+      if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+  } folder;
+  folder.path = directory_;
+  ::setenv(kVariable, ("file://" + path_ + "?interval=1").c_str(), 1);
 }
 
 std::map<std::string, long> MetricsCapture::outcomeCounts() const {
+  // Gone now, the file comes back with the next write, which counts every call made before this one.
+  std::filesystem::remove(path_);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(intervalSeconds_ + 1);
+  while (!std::filesystem::exists(path_) && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   std::ifstream file(path_);
   std::stringstream text;
   text << file.rdbuf();
