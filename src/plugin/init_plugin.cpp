@@ -7,9 +7,11 @@
 #include "config/parameter_store.h"
 #include "error/qrm_exception.h"
 #include "log/log_message.h"
+#include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
 #include "plugin/init_database.h"
+#include "transport/callout_policy.h"
 #include "transport/http_interface.h"
 #include "util/format.h"
 #include "util/numbers.h"
@@ -27,9 +29,6 @@ const UCString kNodeName("NODE_NAME");
 const UCString kAttrType("ATTR_TYPE");
 const UCString kAttrTypeId("ATTR_TYPE_ID");
 const UCString kAttrUri("ATTR_URI");
-
-// The callout interfaces wait this long for a connection and for each reply.
-constexpr uint32_t kCalloutTimeoutMs = 10000;
 
 int32_t reportError(char* errorText, const std::string& text) {
   // Every initPlugin error text is "<ERROR>…</ERROR>": cut inside it, never past the host's 1024 bytes.
@@ -84,12 +83,28 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
     return reportError(errorText, text);
   }
 
-  auto interface = std::make_unique<OHTTP>(CUri(uriText), kCalloutTimeoutMs, 1);
+  const CUri uri(uriText);
+  CalloutPolicyReading settings;
+  try {
+    settings = readCalloutPolicy(uri, kCalloutTimeoutMs);
+  } catch (const QRM_Exception& e) {
+    return reportError(errorText, std::string("<ERROR>") + e.what() + "</ERROR>");
+  }
+  // Without production settings an unknown parameter is accepted, as it always was, but said once.
+  for (const std::string& parameter : settings.unknown) {
+    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not known and is ignored", uriText,
+            parameter);
+  }
+  const int32_t key = parseInt(attrTypeId);
+  MetricsRegistry* metrics = activeMetrics();
+  auto interface =
+      std::make_unique<OHTTP>(uri, settings.policy, 1, toUtf8(attrType),
+                              metrics != nullptr ? metrics->forType(key, toUtf8(attrType)) : nullptr);
   if (interface->retriesCapped()) {
     logLine(kLogWarning, u"HTTP Callout URI [%S]: retries is capped at %d", uriText, OHTTP::kMaxRetries);
   }
   // A key that is already present keeps its interface; this one is then dropped.
-  calloutRegistry().insert(parseInt(attrTypeId), std::move(interface));
+  calloutRegistry().insert(key, std::move(interface));
   return 0;
 }
 

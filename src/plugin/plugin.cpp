@@ -10,6 +10,7 @@
 #include "error/qrm_exception.h"
 #include "log/event_writer.h"
 #include "log/log_config.h"
+#include "metrics/metrics_file.h"
 #include "plugin/init_plugin.h"
 #include "plugin/score.h"
 #include "plugin/version.h"
@@ -51,6 +52,8 @@ void onLibraryLoad() {
   // The event writer sits below the settings, so it asks for the module name through this hook.
   setModuleNameLookup([](icu::UnicodeString& name) { return theSettings.getModuleName(name); });
   installLogFromEnvironment();
+  // Before any interface exists, so the metrics outlive every interface that counts into them.
+  installMetricsFromEnvironment();
   driverRegistry();  // enters the HTTP driver
 }
 

@@ -1,5 +1,6 @@
 #include "plugin/score.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -7,8 +8,10 @@
 #include <utility>
 
 #include "error/qrm_exception.h"
+#include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
+#include "transport/callout.h"
 #include "transport/http_interface.h"
 #include "transport/output_interface.h"
 #include "util/format.h"
@@ -25,17 +28,38 @@ const icu::UnicodeString kAttributeEnd(u"ATTRIBUTE>");
 const icu::UnicodeString kError(u"<ERROR>");
 const icu::UnicodeString kWrapperName(u"ATTRS_TO_SCORE");
 
-// The working state of one call: status and the last error text recorded.
+// The working state of one call: status, the last error text recorded and how the call ended.
 struct CallState {
   int32_t status = 0;
   std::string errorText;
+  CallOutcome outcome = CallOutcome::kOk;
 
   template <class... Args>
   void record(std::string_view format, const Args&... args) {
     formatString(errorText, format, args...);
     status = -1;
   }
+  // Records and names the outcome; a call whose attempts all failed stays kExhausted whatever text
+  // replaces the "despite retries" one.
+  template <class... Args>
+  void fail(CallOutcome why, std::string_view format, const Args&... args) {
+    record(format, args...);
+    if (outcome != CallOutcome::kExhausted) outcome = why;
+  }
 };
+
+CallOutcome outcomeOf(CalloutCall::Stop stop) {
+  switch (stop) {
+    case CalloutCall::Stop::kCircuitOpen:
+      return CallOutcome::kCircuitOpen;
+    case CalloutCall::Stop::kDeadline:
+      return CallOutcome::kDeadline;
+    case CalloutCall::Stop::kNotRetriedAnswer:
+      return CallOutcome::kServiceError;
+    default:
+      return CallOutcome::kTransport;
+  }
+}
 
 // A host text as UTF-16 with the record's root renamed; done on the text, before parsing, so a root
 // written in lower case keeps its name.
@@ -87,8 +111,9 @@ bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
 
 // Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
 // document could not be read or carried (then nothing was sent and the error is recorded).
-bool callout(OInterface& interface, const char* request, int32_t requestLength, const CXmlDocument& inboundDoc,
-             const CXmlDocument& matchedDoc, icu::UnicodeString& reply, CallState& call) {
+bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
+             const CXmlDocument& inboundDoc, const CXmlDocument& matchedDoc, icu::UnicodeString& reply,
+             CallState& call) {
   thread_local ParsedInput lastRequest(nullptr);
   std::unique_ptr<CXmlDocument> uncachedRequest;
   const CXmlDocument& requestDoc = lastRequest.get(request, requestLength, uncachedRequest);
@@ -108,27 +133,39 @@ bool callout(OInterface& interface, const char* request, int32_t requestLength, 
     return false;
   }
 
-  const auto* http = dynamic_cast<const OHTTP*>(&interface);
-  const int32_t attempts = (http != nullptr ? http->retries() : OHTTP::kDefaultRetries) + 1;
-  for (int32_t attempt = 0; attempt < attempts; ++attempt) {
-    try {
-      sendOrThrow(interface, nullptr, outgoingText, &reply);
-      return true;
-    } catch (const QRM_Exception& e) {
-      // A non-2xx answer or a refused connection: worth a warning, not an error of the call.
-      e.log(kSeverityWarning, false, false);
-    } catch (const CHttpException& e) {
-      call.record("HTTP Callout: %s", e.why());
-    }
+  // Non-2xx answers and refused connections are only logged; a failed exchange fails the call even
+  // when a later attempt gets through.
+  const CalloutCall::End end = attempts.run(outgoingText, reply);
+  if (!attempts.lastExchangeFailure().empty()) {
+    call.fail(CallOutcome::kTransport, "HTTP Callout: %s", attempts.lastExchangeFailure());
   }
-  call.record("HTTP Callout: Failed to receive message despite retries");
+  if (end == CalloutCall::End::kExhausted) {
+    call.fail(CallOutcome::kExhausted, "HTTP Callout: Failed to receive message despite retries");
+  } else if (end == CalloutCall::End::kStopped) {
+    call.fail(outcomeOf(attempts.stop()), "HTTP Callout: %s", attempts.stopText());
+  }
   return true;
+}
+
+// Counts the call into its type's block: the interface's, or the registry's for calls that found none.
+void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, CallOutcome outcome,
+               std::chrono::steady_clock::time_point started) {
+  if (metrics == nullptr) {
+    MetricsRegistry* registry = activeMetrics();
+    if (registry == nullptr) return;
+    metrics = registry->forType(parseInt(inboundType), "");
+  }
+  if (started == std::chrono::steady_clock::time_point()) return;  // metrics switched on mid-call
+  metrics->countCall(outcome, std::chrono::steady_clock::now() - started);
 }
 
 }  // namespace
 
 int32_t scoreRequest(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
                      const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
+  // The clock is read only when something needs it: the metrics here, a deadline or circuit later.
+  std::chrono::steady_clock::time_point started;
+  if (activeMetrics() != nullptr) started = std::chrono::steady_clock::now();
   CallState call;
 
   thread_local ParsedInput lastInbound(u"ATTR1>");
@@ -140,25 +177,43 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   const icu::UnicodeString inboundType = inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
   const icu::UnicodeString matchedType = matchedDoc.getValue(matchedDoc.getRoot(), kAttrTypeId, UCString(), true);
   if (inboundType != matchedType) {
-    call.record("mismatched attribute types. inbound[%S] matched[%S]", inboundType, matchedType);
+    call.fail(CallOutcome::kMismatch, "mismatched attribute types. inbound[%S] matched[%S]", inboundType,
+              matchedType);
   }
 
   std::string result;
   icu::UnicodeString reply;
   OInterface* interface = nullptr;
+  CalloutMetrics* metrics = nullptr;
   if (!readable("inbound", inboundDoc, call) || !readable("matched", matchedDoc, call)) {
-    // nothing to send
+    call.outcome = CallOutcome::kBadInput;  // nothing to send
   } else if ((interface = calloutRegistry().find(parseInt(inboundType))) == nullptr) {
-    call.record("ATTR_TYPE_ID [%S] does not have a URI configured.", inboundType);
-  } else if (callout(*interface, request, requestLength, inboundDoc, matchedDoc, reply, call)) {
-    if (reply.isEmpty()) call.record("HTTP Callout: Result message was returned empty");
-    result = toStdString(reply);
-    if (result.size() > maxResultSize) call.record("return document size exceeds maximum allowed size");
+    call.fail(CallOutcome::kUnconfigured, "ATTR_TYPE_ID [%S] does not have a URI configured.", inboundType);
+  } else {
+    CalloutCall attempts(*interface, started);
+    metrics = attempts.metrics();
+    started = attempts.started();
+    if (!attempts.admitted()) {
+      // An open circuit: fails at once, before any document is built.
+      call.fail(CallOutcome::kCircuitOpen, "HTTP Callout: %s", attempts.stopText());
+    } else if (!callout(attempts, request, requestLength, inboundDoc, matchedDoc, reply, call)) {
+      call.outcome = CallOutcome::kBadInput;
+    } else if (attempts.stop() == CalloutCall::Stop::kNone) {
+      if (reply.isEmpty()) call.fail(CallOutcome::kEmpty, "HTTP Callout: Result message was returned empty");
+      result = toStdString(reply);
+      if (result.size() > maxResultSize) {
+        call.fail(CallOutcome::kTooLarge, "return document size exceeds maximum allowed size");
+      }
+    }
   }
 
   const bool errorDocument = call.status == -1;
   // A reply that reports an error of its own is handed back as it came, but the call still failed.
-  if (reply.indexOf(kError) >= 0) call.status = -1;
+  if (reply.indexOf(kError) >= 0) {
+    if (!errorDocument) call.outcome = CallOutcome::kServiceError;
+    call.status = -1;
+  }
+  countCall(metrics, inboundType, call.outcome, started);
   if (errorDocument) {
     writeScoreError(resultBuffer, maxResultSize, call.errorText);
   } else if (resultBuffer != nullptr) {

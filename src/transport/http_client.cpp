@@ -53,6 +53,29 @@ std::string bodyTooLargeText() {
 }
 
 // Worded as libcurl words its own timeouts, so a reply that came too late reads the same either way.
+std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration elapsed);
+
+std::string deadlineText(CURL* curl, std::chrono::steady_clock::duration elapsed, bool exchangeStarted) {
+  if (exchangeStarted) return "Deadline reached: " + replyTimeoutText(curl, elapsed);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  return "Deadline reached while connecting, after " + std::to_string(ms) + " milliseconds";
+}
+
+// The failure class of a transfer libcurl ended with `code` after the request went out.
+HttpFailure exchangeFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return HttpFailure::kReset;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpFailure::kTimeout;
+    default:
+      return HttpFailure::kOther;
+  }
+}
+
 std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration elapsed) {
   curl_off_t received = 0;
   curl_off_t expected = -1;
@@ -67,8 +90,13 @@ std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration ela
 
 }  // namespace
 
-HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
-    : host_(std::move(host)), port_(port), minorVersion_(minorVersion), timeoutMs_(timeoutMs) {
+HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t connectTimeoutMs,
+                           uint32_t replyTimeoutMs)
+    : host_(std::move(host)),
+      port_(port),
+      minorVersion_(minorVersion),
+      connectTimeoutMs_(connectTimeoutMs),
+      replyTimeoutMs_(replyTimeoutMs) {
   if (host_.empty() || !std::all_of(host_.begin(), host_.end(),
                                     [](char c) { return usableHostByte(static_cast<unsigned char>(c)); })) {
     invalid_ = "Bad host name [" + host_ + "]";
@@ -175,7 +203,7 @@ bool HttpClient::configure() {
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION,
                    endpoint_.minorVersion() == 0 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
   // The connection waits this long; the reply's wait is ours (perform), counted from the request.
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlMilliseconds(endpoint_.timeoutMs()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, curlMilliseconds(endpoint_.connectTimeoutMs()));
   curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);  // one handle, one connection
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer_);
@@ -201,11 +229,13 @@ HttpClient::~HttpClient() {
 
 bool HttpClient::isConnected() const { return keptSocket_ != -1; }
 
-int HttpClient::perform(std::chrono::steady_clock::time_point started) {
+int HttpClient::perform(std::chrono::steady_clock::time_point started,
+                        std::chrono::steady_clock::time_point deadline) {
   CURLM* multi = static_cast<CURLM*>(multi_);
   CURL* curl = static_cast<CURL*>(curl_);
   if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
-  const auto timeout = std::chrono::milliseconds(endpoint_.timeoutMs());
+  const auto timeout = std::chrono::milliseconds(endpoint_.replyTimeoutMs());
+  const bool bounded = deadline != std::chrono::steady_clock::time_point::max();
   CURLcode result = CURLE_OK;
   while (true) {
     int running = 0;
@@ -222,6 +252,17 @@ int HttpClient::perform(std::chrono::steady_clock::time_point started) {
       break;
     }
     int waitMs = 1000;
+    if (bounded) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) {
+        timeoutText_ = deadlineText(curl, now - started, exchangeStarted_);
+        deadlineCut_ = true;
+        result = CURLE_OPERATION_TIMEDOUT;
+        break;
+      }
+      waitMs = static_cast<int>(
+          std::min<int64_t>(waitMs, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    }
     if (exchangeStarted_ && timeout.count() > 0) {
       const auto left = requestSentAt_ + timeout - std::chrono::steady_clock::now();
       if (left <= std::chrono::steady_clock::duration::zero()) {
@@ -249,7 +290,8 @@ int HttpClient::perform(std::chrono::steady_clock::time_point started) {
   return static_cast<int>(result);
 }
 
-HttpReply HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body) {
+HttpReply HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body,
+                           const HttpPostLimits& limits) {
   if (!endpoint_.invalid().empty()) throw CHttpConnectException(endpoint_.invalid());
   CURL* curl = static_cast<CURL*>(curl_);
 
@@ -257,7 +299,9 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
   const std::string contentTypeHeader = "Content-Type: " + std::string(contentType);
   curl_slist contentTypeItem{const_cast<char*>(contentTypeHeader.c_str()),
                              static_cast<curl_slist*>(headers_)};
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, &contentTypeItem);
+  const std::string extraHeader(limits.extraHeader);
+  curl_slist extraItem{const_cast<char*>(extraHeader.c_str()), &contentTypeItem};
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, extraHeader.empty() ? &contentTypeItem : &extraItem);
   curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, targetText.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
@@ -266,9 +310,10 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
   reply_ = &reply;
   exchangeStarted_ = false;
   bodyTooLarge_ = false;
+  deadlineCut_ = false;
   errorBuffer_[0] = '\0';
   timeoutText_.clear();
-  const auto code = static_cast<CURLcode>(perform(std::chrono::steady_clock::now()));
+  const auto code = static_cast<CURLcode>(perform(std::chrono::steady_clock::now(), limits.deadline));
   reply_ = nullptr;
   // The header list lives on this stack frame only.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
@@ -283,8 +328,14 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
     } else {
       why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
     }
-    if (!exchangeStarted_) throw CHttpConnectException(std::move(why));
-    throw CHttpException(std::move(why));
+    if (!exchangeStarted_) {
+      throw CHttpConnectException(std::move(why),
+                                  deadlineCut_ ? HttpFailure::kDeadline : HttpFailure::kConnect);
+    }
+    HttpFailure kind = exchangeFailure(code);
+    if (deadlineCut_) kind = HttpFailure::kDeadline;
+    if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) kind = HttpFailure::kOther;
+    throw CHttpException(std::move(why), kind);
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.code);
 

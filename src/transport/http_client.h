@@ -10,23 +10,36 @@
 
 namespace hcs {
 
+// What kind of transport failure ended an exchange, as retry policies tell them apart.
+enum class HttpFailure {
+  kConnect,   // no connection could be made; nothing was sent
+  kReset,     // the connection broke: reset, closed without an answer or in the middle of one
+  kTimeout,   // no whole reply within the reply wait
+  kDeadline,  // cut at the deadline the caller gave
+  kOther,     // a malformed reply, a body over the cap, anything else
+};
+
 // A failure of the HTTP transport, carrying the transport's own message text (libcurl's, or ours for
 // the reply size cap). This is what leaves OHTTP::send when the exchange with the service fails.
 class CHttpException : public std::exception {
  public:
-  explicit CHttpException(std::string why) : why_(std::move(why)) {}
+  explicit CHttpException(std::string why, HttpFailure kind = HttpFailure::kOther)
+      : why_(std::move(why)), kind_(kind) {}
   const std::string& why() const { return why_; }
+  HttpFailure kind() const { return kind_; }
   const char* what() const noexcept override { return why_.c_str(); }
 
  private:
   std::string why_;
+  HttpFailure kind_;
 };
 
 // A failure before any connection to the service existed: the host did not resolve, the connection
 // was refused or timed out, the address is unusable, or no client could be made. Nothing was sent.
 class CHttpConnectException : public CHttpException {
  public:
-  using CHttpException::CHttpException;
+  explicit CHttpConnectException(std::string why, HttpFailure kind = HttpFailure::kConnect)
+      : CHttpException(std::move(why), kind) {}
 };
 
 // Where and how to post: built once per interface, then read-only and shared by all its clients.
@@ -36,13 +49,18 @@ class HttpEndpoint {
   // time with a clear text). `minorVersion` 0 sends HTTP/1.0, anything else HTTP/1.1. `timeoutMs`
   // bounds connecting, and separately the wait for the reply counted from the moment the request is
   // sent, on a new and on a kept connection alike; 0 means libcurl's connect default and no reply limit.
-  HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs);
+  HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
+      : HttpEndpoint(std::move(host), port, minorVersion, timeoutMs, timeoutMs) {}
+  // The same with the two waits set apart.
+  HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t connectTimeoutMs,
+               uint32_t replyTimeoutMs);
 
   const std::string& url() const { return url_; }
   // Non-empty when host or port cannot make a usable address.
   const std::string& invalid() const { return invalid_; }
   int minorVersion() const { return minorVersion_; }
-  uint32_t timeoutMs() const { return timeoutMs_; }
+  uint32_t connectTimeoutMs() const { return connectTimeoutMs_; }
+  uint32_t replyTimeoutMs() const { return replyTimeoutMs_; }
   const std::string& host() const { return host_; }
   int32_t port() const { return port_; }
 
@@ -52,7 +70,16 @@ class HttpEndpoint {
   std::string url_;
   std::string invalid_;
   int minorVersion_;
-  uint32_t timeoutMs_;
+  uint32_t connectTimeoutMs_;
+  uint32_t replyTimeoutMs_;
+};
+
+// What one post may take and carry beyond the endpoint's settings.
+struct HttpPostLimits {
+  // The post is cut when this passes, whether connecting or waiting for the reply.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  // One more request header, "Name: value", or empty.
+  std::string_view extraHeader;
 };
 
 struct HttpReply {
@@ -93,9 +120,11 @@ class HttpClient {
   // POSTs `body` with the request target `target` and the Content-Type `contentType`.
   // Throws CHttpConnectException when no connection could be made (nothing was sent); the client stays
   // usable. Throws CHttpException for any later failure (send, receive, timeout waiting for the reply,
-  // a malformed reply, a body over kMaxBodyBytes); the client should then be dropped.
+  // a malformed reply, a body over kMaxBodyBytes); the client should then be dropped. Either carries
+  // the kind of failure; one cut at `limits.deadline` is kDeadline.
   // A non-2xx status is no failure: it comes back in the reply.
-  HttpReply post(std::string_view target, std::string_view contentType, std::string_view body);
+  HttpReply post(std::string_view target, std::string_view contentType, std::string_view body,
+                 const HttpPostLimits& limits = {});
 
  private:
   struct Callbacks;  // libcurl's callbacks, defined where curl.h is included
@@ -104,8 +133,8 @@ class HttpClient {
   // Sets every option that stays the same from post to post; false when libcurl lacks one we need.
   bool configure();
   // Runs the transfer; gives up once the reply has not come within the timeout of the request going
-  // out (CURLE_OPERATION_TIMEDOUT, with timeoutText_ set).
-  int perform(std::chrono::steady_clock::time_point started);
+  // out, or at `deadline` (CURLE_OPERATION_TIMEDOUT, with timeoutText_ set; deadlineCut_ for the latter).
+  int perform(std::chrono::steady_clock::time_point started, std::chrono::steady_clock::time_point deadline);
 
   const HttpEndpoint& endpoint_;
   void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
@@ -117,6 +146,7 @@ class HttpClient {
   char errorBuffer_[256];
   bool exchangeStarted_ = false;
   bool bodyTooLarge_ = false;
+  bool deadlineCut_ = false;
   HttpReply* reply_ = nullptr;
 };
 

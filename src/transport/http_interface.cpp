@@ -7,6 +7,7 @@
 #include <string>
 
 #include "error/qrm_exception.h"
+#include "metrics/callout_metrics.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -29,6 +30,12 @@ int32_t retriesFrom(const CUri& uri, bool& capped) {
   return capped ? OHTTP::kMaxRetries : parseInt(value);
 }
 
+}  // namespace
+
+int32_t OHTTP::retriesOf(const CUri& uri, bool& capped) { return retriesFrom(uri, capped); }
+
+namespace {
+
 int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
 
 // Text from the transport is 8-bit in the local code page; a NUL ends it.
@@ -50,7 +57,10 @@ class OHTTP::Lease {
     if (client_) owner_.giveBack(std::move(client_));
   }
   HttpClient& client() { return *client_; }
-  void drop() { client_.reset(); }
+  void drop() {
+    client_.reset();
+    owner_.returned();
+  }
 
  private:
   OHTTP& owner_;
@@ -58,20 +68,43 @@ class OHTTP::Lease {
 };
 
 OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
-    : path_(isHttpScheme(uri) ? uri.target : uri.path),
-      timeout_(timeoutMs),
+    : OHTTP(uri, CalloutPolicy::defaults(timeoutMs), versionSelector) {}
+
+OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
+             const std::string& typeName, CalloutMetrics* metrics)
+    : policy_(policy),
+      metrics_(metrics),
+      path_(isHttpScheme(uri) ? uri.target : uri.path),
+      timeout_(policy.replyTimeoutMs),
       retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, timeoutMs) {
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs,
+                policy.replyTimeoutMs) {
+  if (policy.breakerCalls > 0) {
+    breaker_ =
+        std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
+                                         "ATTR_TYPE [" + typeName + "] " + toUtf8(uri.text), metrics);
+  }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
+  // Read when the metrics are written, not counted per send.
+  if (metrics_ != nullptr) {
+    metrics_->addConnectionSource(this, [this](int64_t& idle, int64_t& busy) {
+      std::lock_guard lock(poolMutex_);
+      busy += static_cast<int64_t>(lent_);
+      for (const auto& client : idle_) idle += client->isConnected() ? 1 : 0;
+    });
+  }
 }
 
-OHTTP::~OHTTP() = default;
+OHTTP::~OHTTP() {
+  if (metrics_ != nullptr) metrics_->removeConnectionSource(this);
+}
 
 std::unique_ptr<HttpClient> OHTTP::takeClient() {
   {
     std::lock_guard lock(poolMutex_);
+    ++lent_;
     if (!idle_.empty()) {
       // The most recently used client is the one most likely to still hold a live connection.
       std::unique_ptr<HttpClient> client = std::move(idle_.back());
@@ -79,12 +112,23 @@ std::unique_ptr<HttpClient> OHTTP::takeClient() {
       return client;
     }
   }
-  return std::make_unique<HttpClient>(endpoint_);
+  try {
+    return std::make_unique<HttpClient>(endpoint_);
+  } catch (...) {
+    returned();
+    throw;
+  }
+}
+
+void OHTTP::returned() {
+  std::lock_guard lock(poolMutex_);
+  --lent_;
 }
 
 void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
   {
     std::lock_guard lock(poolMutex_);
+    --lent_;
     if (idle_.size() < kMaxIdleClients) {
       idle_.push_back(std::move(client));
       return;
@@ -107,6 +151,11 @@ size_t OHTTP::idleConnections() const {
 
 int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
                     icu::UnicodeString* reply) {
+  return send(message, status, reply, HttpPostLimits{});
+}
+
+int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
+                    const HttpPostLimits& limits) {
   if (reply != nullptr) reply->remove();
 
   std::unique_ptr<HttpClient> client;
@@ -123,7 +172,7 @@ int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::Unico
 
   HttpReply answer;
   try {
-    answer = lease.client().post(target, kContentType, body);
+    answer = lease.client().post(target, kContentType, body, limits);
   } catch (const CHttpConnectException& e) {
     throw connectionFailure(e);
   } catch (const CHttpException&) {

@@ -8,12 +8,15 @@
 #include <mutex>
 #include <vector>
 
+#include "transport/callout_policy.h"
+#include "transport/circuit_breaker.h"
 #include "transport/http_client.h"
 #include "transport/output_interface.h"
 
 namespace hcs {
 
 class CUri;
+class CalloutMetrics;
 
 // Delivers message texts to an HTTP service: each send POSTs the message (UTF-8, plus a final line
 // feed, Content-Type "text/xml; charset=UTF-8") to the URI's path and returns the reply.
@@ -41,6 +44,11 @@ class OHTTP : public OInterface {
   // Throws the "0000E" QRM_Exception when the host is not valid UTF-16, CHttpConnectException when no
   // client can be made.
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
+  // The same with the production settings of `policy` (its two waits replace `timeoutMs`). With a
+  // breaker in the policy the interface has a circuit, logged under `typeName` and the URI. `metrics`
+  // (may be null; must outlive the interface) reads the pool's connections and gets the circuit state.
+  OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
+        const std::string& typeName = "", CalloutMetrics* metrics = nullptr);
   ~OHTTP() override;
 
   // One attempt, in two steps:
@@ -57,10 +65,17 @@ class OHTTP : public OInterface {
   // The "0000E" record of toUtf8 leaves when `message` or the path is not valid UTF-16.
   int32_t send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
                icu::UnicodeString* reply) override;
+  // The same, cut at `limits.deadline` (CHttpConnectException or CHttpException of kind kDeadline) and
+  // with its extra header.
+  int32_t send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
+               const HttpPostLimits& limits);
 
   void open() override {}
   void close() override {}
   void flush() override {}
+
+  // What the constructor makes of the URI's "retries" (above).
+  static int32_t retriesOf(const CUri& uri, bool& capped);
 
   int32_t retries() const { return retries_; }
   // Whether the URI asked for more than kMaxRetries retries.
@@ -70,6 +85,10 @@ class OHTTP : public OInterface {
   int32_t versionMinor() const { return versionMinor_; }
   const icu::UnicodeString& path() const { return path_; }
   const HttpEndpoint& endpoint() const { return endpoint_; }
+  const CalloutPolicy& policy() const { return policy_; }
+  // The interface's circuit; nullptr without a breaker setting.
+  CircuitBreaker* breaker() const { return breaker_.get(); }
+  CalloutMetrics* metrics() const { return metrics_; }
 
   // Idle clients in the pool, and how many of them hold an open connection.
   size_t idleClients() const;
@@ -80,7 +99,10 @@ class OHTTP : public OInterface {
 
   std::unique_ptr<HttpClient> takeClient();
   void giveBack(std::unique_ptr<HttpClient> client);
+  void returned();  // a lent client that will not come back
 
+  const CalloutPolicy policy_;
+  CalloutMetrics* const metrics_;
   icu::UnicodeString path_;
   uint32_t timeout_;
   bool retriesCapped_ = false;  // before retries_, which sets it
@@ -88,9 +110,11 @@ class OHTTP : public OInterface {
   int32_t versionMajor_ = 1;
   int32_t versionMinor_;
   HttpEndpoint endpoint_;
+  std::unique_ptr<CircuitBreaker> breaker_;
 
   mutable std::mutex poolMutex_;
   std::vector<std::unique_ptr<HttpClient>> idle_;
+  size_t lent_ = 0;  // clients taken by sends and not yet back
 };
 
 }  // namespace hcs

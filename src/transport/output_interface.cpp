@@ -12,7 +12,11 @@ void sendOrThrow(OInterface& target, void* context, const icu::UnicodeString& me
                  icu::UnicodeString* reply) {
   icu::UnicodeString status;
   if (target.send(context, message, status, reply) == 0) return;
-  throw QRM_Exception(
+  throw sendFailure(status);
+}
+
+QRM_Exception sendFailure(const icu::UnicodeString& status) {
+  return QRM_Exception(
       "", QRM_Message(icu::UnicodeString(u"7302E"), icu::UnicodeString(u"Failed to send {0}."), status), 3,
       kSeverityCritical);
 }

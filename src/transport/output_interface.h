@@ -34,6 +34,10 @@ class OInterface {
 void sendOrThrow(OInterface& target, void* context, const icu::UnicodeString& message,
                  icu::UnicodeString* reply);
 
+// The "7302E" record sendOrThrow throws for a delivery that failed with `status`.
+class QRM_Exception;
+QRM_Exception sendFailure(const icu::UnicodeString& status);
+
 // Recognises destination URIs and builds interfaces for them.
 class OInterfaceDriver {
  public:

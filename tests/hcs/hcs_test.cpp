@@ -9,6 +9,7 @@
 
 #include "check/config_check.h"
 #include "config/ini_fixture.h"
+#include "error/qrm_exception.h"
 #include "host/pairs.h"
 #include "service/score_document.h"
 #include "service/score_server.h"

@@ -13,9 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
+#include "support/capturing_dispatcher.h"
 #include "support/http_test_server.h"
+#include "transport/callout_policy.h"
 #include "transport/http_interface.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -272,6 +275,14 @@ void hammer(const std::string& key, Clock::time_point until, long calls, Tally& 
   for (auto& t : threads) t.join();
 }
 
+milliseconds timePerFault() {
+  const char* seconds = std::getenv("HCS_FAULT_SECONDS");
+  return std::chrono::seconds(std::clamp(seconds ? std::atol(seconds) : 2L, 1L, 600L));
+}
+
+// An attempt on a new connection may spend one timeout connecting and one waiting for the reply.
+milliseconds callBound() { return milliseconds((OHTTP::kDefaultRetries + 1) * 2 * kTimeoutMs + 1000); }
+
 void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
 
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
@@ -291,9 +302,7 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
   const std::string key = registerInterface(server.uri("/score"), kTimeoutMs);
 
   Tally tally;
-  const char* seconds = std::getenv("HCS_FAULT_SECONDS");
-  hammer(key, Clock::now() + std::chrono::seconds(std::clamp(seconds ? std::atol(seconds) : 2L, 1L, 600L)), 0,
-         tally);
+  hammer(key, Clock::now() + timePerFault(), 0, tally);
 
   // Besides, any fault may give the two texts of a callout that never got through, and a healthy answer
   // may miss 300 ms on a loaded machine (sanitizers, parallel tests).
@@ -305,8 +314,7 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
     EXPECT_TRUE(std::ranges::any_of(allowed, [&outcome = text](const auto& a) { return outcome.starts_with(a); }))
         << count << " call(s) came back with: " << text;
   }
-  // An attempt on a new connection may spend one timeout connecting and one waiting for the reply.
-  const milliseconds bound((OHTTP::kDefaultRetries + 1) * 2 * kTimeoutMs + 1000);
+  const milliseconds bound = callBound();
   std::printf("fault-matrix | %s | %s longest %lld ms of %lld\n", fault.name, tally.describe().c_str(),
               static_cast<long long>(tally.longest.count()), static_cast<long long>(bound.count()));
   std::fflush(stdout);
@@ -326,6 +334,143 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The production settings under the faults they are for. A row's settings go on the URI; its interface
+// keeps the defined waits (10 s), so whatever ends a call early is the setting under test.
+struct PolicyFault {
+  const char* name;
+  const char* query;
+  HttpTestAnswer answer;  // given to every request
+  std::string outcome;    // what every call must end with, numbers blanked
+  milliseconds bound;     // the longest a call may take; every call makes exactly one request
+};
+
+void PrintTo(const PolicyFault& fault, std::ostream* out) { *out << fault.name; }
+
+std::string registerWithSettings(const std::string& uri, const std::string& typeName, CalloutMetrics* metrics) {
+  static std::atomic<int32_t> nextKey{9700};
+  const int32_t key = nextKey++;
+  const CUri parsed{UCString(uri)};
+  EXPECT_TRUE(calloutRegistry().insert(
+      key, std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, kCalloutTimeoutMs).policy, 1, typeName,
+                                   metrics)));
+  return std::to_string(key);
+}
+
+// clang-format off
+const PolicyFault kPolicyFaults[] = {
+    {"silent_with_deadline", "deadline=300", healthy([](HttpTestAnswer& a) { a.delay = milliseconds(1000); }),
+     "deadline of N ms reached after N attempt", milliseconds(300 + 50)},
+    {"status_500_retry_on_connect", "retryOn=connect", k500, "N Internal Server Error is not retried",
+     callBound()},
+};
+// clang-format on
+
+class PolicyFaultMatrix : public ::testing::TestWithParam<PolicyFault> {};
+
+TEST_P(PolicyFaultMatrix, EveryCallEndsAsTheSettingSaysAndTheInterfaceRecovers) {
+  const PolicyFault& fault = GetParam();
+  HttpTestServer server;
+  server.setDefault(fault.answer);
+  const std::string key = registerWithSettings(server.uri("/score?") + fault.query, fault.name, nullptr);
+
+  Tally tally;
+  hammer(key, Clock::now() + timePerFault(), 0, tally);
+  long calls = 0;
+  for (const auto& entry : tally.outcomes) calls += entry.second;
+  std::printf("fault-matrix | %s | %s %zu requests, longest %lld ms of %lld\n", fault.name,
+              tally.describe().c_str(), server.requestCount(), static_cast<long long>(tally.longest.count()),
+              static_cast<long long>(fault.bound.count()));
+  std::fflush(stdout);
+  EXPECT_EQ(tally.outcomes[fault.outcome], calls) << tally.describe();
+  EXPECT_LE(tally.longest, fault.bound);
+  EXPECT_TRUE(server.waitForRequests(static_cast<size_t>(calls), milliseconds(2000)));
+  EXPECT_EQ(server.requestCount(), static_cast<size_t>(calls));
+
+  server.setDefault(kOk);
+  Tally healed;
+  hammer(key, Clock::time_point(), 5, healed);
+  EXPECT_EQ(healed.outcomes["score"], kThreads * 5) << "after the fault:" << healed.describe();
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, PolicyFaultMatrix, ::testing::ValuesIn(kPolicyFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A refused port behind breaker=5&breakerWait=2000, one calling thread so every count is exact: five
+// failed calls with traffic, then calls refused at once without a connection attempt, one probe every
+// 2 s; when the service is back the next probe closes the circuit. Opening and closing are logged once.
+TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTheServiceIsBack) {
+  test::CapturingDispatcher log;
+  HttpTestServer server(false);
+  server.setDefault(kOk);
+  static CalloutMetrics metrics(0, "REFUSED");
+  const std::string key =
+      registerWithSettings(server.uri("/score?breaker=5&breakerWait=2000"), "REFUSED", &metrics);
+  const milliseconds wait(2000);
+  const auto run = std::max<milliseconds>(timePerFault(), milliseconds(5000));
+  const std::string record = attribute(key, "x");
+  auto call = [&] {
+    const auto start = Clock::now();
+    const std::string text = outcome(callScore("<R/>", record, record));
+    return std::pair{text, Clock::now() - start};
+  };
+
+  std::vector<Clock::time_point> withTraffic;  // calls that were let through, by start time
+  std::vector<double> refusedMicros;           // calls refused by the open circuit, each timed
+  const auto until = Clock::now() + run;
+  for (long i = 0; i < 2'000'000 && Clock::now() < until; ++i) {
+    const auto start = Clock::now();
+    const auto [text, took] = call();
+    if (text.starts_with("circuit open after N failed calls; next try in N ms")) {
+      refusedMicros.push_back(std::chrono::duration<double, std::micro>(took).count());
+    } else {
+      EXPECT_EQ(text, "Result message was returned empty");
+      withTraffic.push_back(start);
+    }
+  }
+  const auto connects = metrics.attempts(AttemptResult::kConnect);
+  std::string probes;
+  for (size_t i = 5; i < withTraffic.size(); ++i) {
+    const auto gap = std::chrono::duration_cast<milliseconds>(withTraffic[i] - withTraffic[i - 1]);
+    probes += " +" + std::to_string(gap.count()) + " ms";
+    EXPECT_GE(gap, wait) << "probe " << i - 4;
+    EXPECT_LE(gap, wait + milliseconds(1000)) << "probe " << i - 4;
+  }
+  std::sort(refusedMicros.begin(), refusedMicros.end());
+  const size_t refused = refusedMicros.size();
+  const auto at = [&](double p) {
+    return refused == 0 ? 0.0 : refusedMicros[static_cast<size_t>(p * static_cast<double>(refused - 1))];
+  };
+  std::printf(
+      "fault-matrix | breaker_refused | %zu calls with traffic (%llu connection attempts), then %zu refused "
+      "without one: p50 %.1f us, p99 %.1f us, longest %.1f us; probes after%s\n",
+      withTraffic.size(), static_cast<unsigned long long>(connects), refused, at(0.5), at(0.99), at(1.0),
+      probes.c_str());
+  std::fflush(stdout);
+  ASSERT_GE(withTraffic.size(), 5u + static_cast<size_t>(run / wait) - 1);
+  EXPECT_LE(withTraffic.size(), 5u + static_cast<size_t>(run / wait));
+  EXPECT_EQ(connects, withTraffic.size() * (OHTTP::kDefaultRetries + 1)) << "a refused call connected";
+  ASSERT_GT(refused, 0u);
+  EXPECT_LT(at(0.5), 5000.0);  // generous, and the median (sanitizers, busy cores): the print is the figure
+
+  server.listen();
+  const auto back = Clock::now() + wait + milliseconds(1000);
+  while (Clock::now() < back && call().first != "score") std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(call().first, "score");
+  EXPECT_EQ(metrics.attempts(AttemptResult::kConnect), connects);
+  std::vector<std::pair<uint32_t, std::string>> changes;
+  for (const auto& entry : log.entries()) {
+    if (entry.lines[0].find("circuit") != std::string::npos) changes.emplace_back(entry.level, entry.lines[0]);
+  }
+  const std::string subject =
+      "circuit for ATTR_TYPE [REFUSED] " + server.uri("/score?breaker=5&breakerWait=2000");
+  using Change = std::pair<uint32_t, std::string>;
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0], Change(kLogWarning, "HTTP Callout " + subject +
+                                                " opened after 5 failed calls: calls fail at once, one probe "
+                                                "call every 2000 ms"));
+  EXPECT_EQ(changes[1], Change(kLogNote, "HTTP Callout " + subject + " closed: the service answers again"));
+}
 
 }  // namespace
 }  // namespace hcs

@@ -10,6 +10,7 @@
 
 #include "../config/ini_fixture.h"
 #include "config/ini_store.h"
+#include "error/qrm_exception.h"
 #include "log/file_writer.h"
 #include "support/http_test_server.h"
 #include "transport/http_interface.h"
@@ -66,7 +67,8 @@ TEST_P(ConfigFileKind, IsRefusedAtOnce) {
     CCMEParameterINIStore store(name.c_str(), u"APP", nullptr, 0);
     ADD_FAILURE() << name << " was read";
   } catch (const QRM_Exception& e) {
-    EXPECT_EQ(test::describe(e), "9113E|Failed to open ini file for reading [" + name + "]|4");
+    EXPECT_EQ(toStdString(e.entry(0).message().code()), "9113E") << name;
+    EXPECT_EQ(e.what(), "Failed to open ini file for reading [" + name + "]");
   }
 }
 

@@ -228,6 +228,11 @@ uint64_t HttpTestServer::connectionsAccepted() const {
   return accepted_;
 }
 
+bool HttpTestServer::waitForRequests(size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
 void HttpTestServer::acceptLoop() {
   for (;;) {
     pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
@@ -311,6 +316,7 @@ void HttpTestServer::serve(Connection* connection, uint64_t number) {
       std::lock_guard lock(mutex_);
       requests_.push_back(request);
     }
+    changed_.notify_all();
     const HttpTestAnswer answer = nextAnswer(request);
     if (answer.delay.count() > 0 && !sleepUnlessStopped(answer.delay)) break;
 

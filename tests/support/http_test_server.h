@@ -98,6 +98,8 @@ class HttpTestServer {
   std::vector<HttpTestRequest> requests() const;
   size_t requestCount() const;
   uint64_t connectionsAccepted() const;
+  // Waits until `count` requests arrived or `timeout` passed; whether they did.
+  bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
  private:
   struct Connection {

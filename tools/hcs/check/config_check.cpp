@@ -10,6 +10,8 @@
 #include "config/parameter_store.h"
 #include "db/qrm_db.h"
 #include "error/qrm_exception.h"
+#include "transport/callout_policy.h"
+#include "transport/http_interface.h"
 #include "util/format.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -74,7 +76,8 @@ std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
     database->open();
   } catch (QRM_Exception& e) {
     icu::UnicodeString text;
-    formatUnicode(text, u"Unable to open database specified in the following URI [%S]", maskedUri(UCString(uri)));
+    formatUnicode(text, u"Unable to open database specified in the following URI [%S]",
+                  maskedUri(UCString(uri)));
     QRM_Exception failure("", text, 0, e.severity());
     for (int32_t i = 0; i < e.entryCount(); ++i) failure.addText("", e.entry(i).text(), 0, -1);
     throw failure;
@@ -82,9 +85,26 @@ std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {
   return database;
 }
 
+// The settings initPlugin would give the callout, its refusal of them, and what it would log.
+void describeSettings(const icu::UnicodeString& uriText, CalloutEntry& entry) {
+  const CUri uri(uriText);
+  try {
+    const CalloutPolicyReading reading = readCalloutPolicy(uri, kCalloutTimeoutMs);
+    bool capped = false;
+    entry.settings = reading.policy.describe(OHTTP::retriesOf(uri, capped));
+    if (capped) entry.warnings.push_back("retries is capped at " + std::to_string(OHTTP::kMaxRetries));
+    for (const std::string& parameter : reading.unknown) {
+      entry.warnings.push_back("parameter [" + parameter + "] is not known and is ignored");
+    }
+  } catch (const QRM_Exception& e) {
+    entry.problem = e.what();
+  }
+}
+
 }  // namespace
 
-ConfigReport checkConfig(const std::string& iniFile, const std::string& node, const std::string& databaseUri) {
+ConfigReport checkConfig(const std::string& iniFile, const std::string& node,
+                         const std::string& databaseUri) {
   const UCString appName(node);
   CCMEParameterMemoryStore store;
   ConfigReport report;
@@ -100,8 +120,9 @@ ConfigReport checkConfig(const std::string& iniFile, const std::string& node, co
     databaseStore = std::make_unique<CCMEParameterDBStore>(*database, appName, nullptr, 0);
     databaseStore->load();
     for (const auto& [databaseRecord, iniRecord] : findConflicts(*databaseStore, iniStore)) {
-      report.conflicts.push_back({toStdString(databaseRecord->group) + ":" + toStdString(databaseRecord->name),
-                                  toStdString(databaseRecord->value()), toStdString(iniRecord->value())});
+      report.conflicts.push_back(
+          {toStdString(databaseRecord->group) + ":" + toStdString(databaseRecord->name),
+           toStdString(databaseRecord->value()), toStdString(iniRecord->value())});
     }
     mergeStores(store, *databaseStore, iniStore);
     report.withDatabase = true;
@@ -111,10 +132,11 @@ ConfigReport checkConfig(const std::string& iniFile, const std::string& node, co
   const icu::UnicodeString prefix = CCMEParameterStore::makeKey(u"ATTR_URI", u"", false);
   for (const auto& [key, record] : store.records()) {
     if (!key.startsWith(prefix)) continue;
-    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), "", ValueSource::kIni};
+    CalloutEntry entry{toStdString(record.name), toStdString(record.value()), "", ValueSource::kIni, "", {}};
     const CCMEParameterRecord* fromTable = databaseStore ? databaseStore->findRecord(key) : nullptr;
     if (fromTable != nullptr && fromTable->hasValue) entry.source = ValueSource::kDatabase;
     entry.problem = httpUriProblem(entry.uri);
+    if (entry.problem.empty()) describeSettings(record.value(), entry);
     report.entries.push_back(std::move(entry));
   }
   return report;

@@ -18,6 +18,7 @@
 #include "commands/commands.h"
 #include "commands/local_service.h"
 #include "host/bundled_files.h"
+#include "host/metrics_capture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 
@@ -131,6 +132,8 @@ double timed(int threads, long calls, Make make, std::atomic<long>& failures,
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, const BenchOptions& options);
+
 int runBench(const BenchOptions& options) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   std::optional<LocalService> service;
@@ -139,12 +142,21 @@ int runBench(const BenchOptions& options) {
     service.emplace();
     url = service->url();
   }
+  host::MetricsCapture metrics;
   std::string error;
   const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
   if (!plugin) {
     std::fprintf(stderr, "hcs bench: %s\n", error.c_str());
     return 2;
   }
+  // The same counters a host's metrics file shows.
+  const int status = benchWithPlugin(*plugin, url, options);
+  if (status != 2) host::printOutcomeCounts(stdout, metrics.outcomeCounts());
+  return status;
+}
+
+int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, const BenchOptions& options) {
+  const host::PluginLibrary* plugin = &library;
   TempDirectory dir;
   const std::string config = dir.write("bench.ini", "[ATTR_URI]\nBENCH=" + url + "\n");
   const std::string init = host::initDocument(config, "BENCH", "BENCH", 1);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,8 @@ int checkConfig(const CheckOptions& options) {
   std::printf("%s: application section %s, %zu ATTR_URI entr%s\n", options.config.c_str(),
               report.section.c_str(), report.entries.size(), report.entries.size() == 1 ? "y" : "ies");
   if (report.withDatabase) {
-    std::printf("SYSTEM_PARAM: %zu parameter%s; its values win over the .ini file's\n", report.databaseParameters,
-                report.databaseParameters == 1 ? "" : "s");
+    std::printf("SYSTEM_PARAM: %zu parameter%s; its values win over the .ini file's\n",
+                report.databaseParameters, report.databaseParameters == 1 ? "" : "s");
   }
   std::size_t width = 0;
   for (const auto& entry : report.entries) width = std::max(width, entry.attrType.size());
@@ -41,11 +42,15 @@ int checkConfig(const CheckOptions& options) {
   for (const auto& entry : report.entries) {
     const bool ok = entry.problem.empty();
     refused += ok ? 0 : 1;
-    const char* source = !report.withDatabase                        ? ""
+    const char* source = !report.withDatabase                            ? ""
                          : entry.source == check::ValueSource::kDatabase ? "[db]  "
                                                                          : "[ini] ";
     std::printf("  %-*s  %s%-8s %s%s%s\n", static_cast<int>(width), entry.attrType.c_str(), source,
                 ok ? "ok" : "REFUSED", entry.uri.c_str(), ok ? "" : "  -- ", entry.problem.c_str());
+    const int indent = static_cast<int>(width) + 4 + static_cast<int>(std::strlen(source));
+    if (!entry.settings.empty()) std::printf("%*s%s\n", indent, "", entry.settings.c_str());
+    for (const std::string& warning : entry.warnings)
+      std::printf("%*swarning: %s\n", indent, "", warning.c_str());
   }
   for (const auto& conflict : report.conflicts) {
     std::printf("conflict %s: SYSTEM_PARAM [%s] is used, the .ini file's [%s] is not\n", conflict.key.c_str(),
@@ -66,8 +71,9 @@ void addCheckConfigCommand(CLI::App& app, int& status) {
       "check-config", "list the callout URIs of a configuration and check them as initPlugin does");
   command->add_option("--config", options->config, ".ini file (CONFIG_FILE)")->required();
   command->add_option("--node", options->node, "application name (NODE_NAME)");
-  command->add_option("--db", options->db,
-                      "database whose SYSTEM_PARAM table is merged in (DB_CONNECTION), e.g. sqlite:///path/app.db");
+  command->add_option(
+      "--db", options->db,
+      "database whose SYSTEM_PARAM table is merged in (DB_CONNECTION), e.g. sqlite:///path/app.db");
   command->callback([options, &status] { status = checkConfig(*options); });
 }
 

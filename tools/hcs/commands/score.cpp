@@ -13,6 +13,7 @@
 
 #include "commands/commands.h"
 #include "host/bundled_files.h"
+#include "host/metrics_capture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 
@@ -49,26 +50,9 @@ void printSummary(std::vector<double>& micros, const std::map<std::string, int>&
   for (const auto& [text, count] : outcomes) std::fprintf(stderr, "%8d  %s\n", count, text.c_str());
 }
 
-// Plays the host: one initPlugin per attribute type (numbered in order of first appearance), then one
-// score per pair. 0: every pair scored; 1: some score returned -1; 2: nothing could be scored.
-int scorePairs(const ScoreOptions& options) {
-  std::ifstream file(options.pairs);
-  if (!file) {
-    std::fprintf(stderr, "hcs score: cannot read %s\n", options.pairs.c_str());
-    return 2;
-  }
-  std::vector<host::AttributePair> pairs;
-  std::string error;
-  if (!host::readPairs(file, pairs, error)) {
-    std::fprintf(stderr, "hcs score: %s: %s\n", options.pairs.c_str(), error.c_str());
-    return 2;
-  }
-  const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
-  if (!plugin) {
-    std::fprintf(stderr, "hcs score: %s\n", error.c_str());
-    return 2;
-  }
-
+// One initPlugin per attribute type (numbered in order of first appearance), then one score per pair.
+int scoreWithPlugin(const host::PluginLibrary* plugin, const std::vector<host::AttributePair>& pairs,
+                    const ScoreOptions& options) {
   std::map<std::string, int> typeIds;
   for (const std::string& spec : options.types) {
     const size_t colon = spec.rfind(':');
@@ -135,6 +119,30 @@ int scorePairs(const ScoreOptions& options) {
   if (progress) std::fprintf(stderr, "\n");
   printSummary(micros, outcomes, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   return failures == 0 ? 0 : 1;
+}
+
+// Plays the host. 0: every pair scored; 1: some score returned -1; 2: nothing could be scored.
+int scorePairs(const ScoreOptions& options) {
+  std::ifstream file(options.pairs);
+  if (!file) {
+    std::fprintf(stderr, "hcs score: cannot read %s\n", options.pairs.c_str());
+    return 2;
+  }
+  std::vector<host::AttributePair> pairs;
+  std::string error;
+  if (!host::readPairs(file, pairs, error)) {
+    std::fprintf(stderr, "hcs score: %s: %s\n", options.pairs.c_str(), error.c_str());
+    return 2;
+  }
+  host::MetricsCapture metrics;
+  const std::unique_ptr<host::PluginLibrary> plugin = host::PluginLibrary::open(options.plugin, error);
+  if (!plugin) {
+    std::fprintf(stderr, "hcs score: %s\n", error.c_str());
+    return 2;
+  }
+  const int status = scoreWithPlugin(plugin.get(), pairs, options);
+  if (status != 2) host::printOutcomeCounts(stderr, metrics.outcomeCounts());
+  return status;
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+#include "metrics/callout_metrics.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+namespace hcs {
+
+namespace {
+
+constexpr std::string_view kOutcomeNames[] = {"ok",        "service_error", "transport",   "exhausted",
+                                              "empty",     "too_large",     "mismatch",    "unconfigured",
+                                              "bad_input", "deadline",      "circuit_open"};
+static_assert(std::size(kOutcomeNames) == static_cast<size_t>(CallOutcome::kCount));
+
+constexpr std::string_view kAttemptNames[] = {"ok", "connect", "reset", "timeout", "5xx", "4xx", "other"};
+static_assert(std::size(kAttemptNames) == static_cast<size_t>(AttemptResult::kCount));
+
+std::atomic<MetricsRegistry*> active{nullptr};
+
+// A label value: backslash, double quote and line feed escaped, as the text format wants.
+void appendLabelValue(std::string& out, std::string_view value) {
+  for (const char c : value) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+}
+
+void appendNumber(std::string& out, uint64_t value) { out += std::to_string(value); }
+
+void appendNumber(std::string& out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  out += text;
+}
+
+}  // namespace
+
+std::string_view outcomeName(CallOutcome outcome) { return kOutcomeNames[static_cast<size_t>(outcome)]; }
+std::string_view attemptResultName(AttemptResult result) {
+  return kAttemptNames[static_cast<size_t>(result)];
+}
+
+CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName)
+    : typeId_(typeId), typeName_(std::move(typeName)) {}
+
+void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds duration) {
+  // The bounds in whole nanoseconds, so finding the bucket is a few integer compares.
+  static constexpr auto kBucketNanos = [] {
+    std::array<int64_t, kBuckets.size()> nanos{};
+    for (size_t i = 0; i < kBuckets.size(); ++i) nanos[i] = static_cast<int64_t>(kBuckets[i] * 1e9 + 0.5);
+    return nanos;
+  }();
+  const int64_t nanos = std::max<int64_t>(duration.count(), 0);
+  const auto bucket = static_cast<size_t>(std::lower_bound(kBucketNanos.begin(), kBucketNanos.end(), nanos) -
+                                          kBucketNanos.begin());
+  calls_[static_cast<size_t>(outcome)].fetch_add(1, std::memory_order_relaxed);
+  buckets_[bucket].fetch_add(1, std::memory_order_relaxed);
+  durationNanos_.fetch_add(static_cast<uint64_t>(nanos), std::memory_order_relaxed);
+}
+
+void CalloutMetrics::addConnectionSource(const void* owner, ConnectionSource source) {
+  std::lock_guard lock(sourcesMutex_);
+  sources_.emplace_back(owner, std::move(source));
+}
+
+void CalloutMetrics::removeConnectionSource(const void* owner) {
+  std::lock_guard lock(sourcesMutex_);
+  std::erase_if(sources_, [owner](const auto& source) { return source.first == owner; });
+}
+
+std::string CalloutMetrics::labels() const {
+  std::string out = "type_id=\"" + std::to_string(typeId_) + "\",type=\"";
+  appendLabelValue(out, typeName_);
+  return out + "\"";
+}
+
+void CalloutMetrics::appendCallSeries(std::string& out) const {
+  const std::string common = labels();
+  for (size_t i = 0; i < calls_.size(); ++i) {
+    out.append("hcs_score_calls_total{").append(common).append(",outcome=\"").append(kOutcomeNames[i]);
+    out += "\"} ";
+    appendNumber(out, calls_[i].load(std::memory_order_relaxed));
+    out += '\n';
+  }
+}
+
+void CalloutMetrics::appendAttemptSeries(std::string& out) const {
+  const std::string common = labels();
+  for (size_t i = 0; i < attempts_.size(); ++i) {
+    out.append("hcs_attempts_total{").append(common).append(",result=\"").append(kAttemptNames[i]);
+    out += "\"} ";
+    appendNumber(out, attempts_[i].load(std::memory_order_relaxed));
+    out += '\n';
+  }
+}
+
+void CalloutMetrics::appendDurationSeries(std::string& out) const {
+  const std::string common = labels();
+  uint64_t cumulative = 0;
+  for (size_t i = 0; i < buckets_.size(); ++i) {
+    cumulative += buckets_[i].load(std::memory_order_relaxed);
+    out.append("hcs_score_duration_seconds_bucket{").append(common).append(",le=\"");
+    if (i < kBuckets.size()) {
+      appendNumber(out, kBuckets[i]);
+    } else {
+      out += "+Inf";
+    }
+    out += "\"} ";
+    appendNumber(out, cumulative);
+    out += '\n';
+  }
+  // The count is the +Inf bucket, so the two always agree even while calls are being counted.
+  out.append("hcs_score_duration_seconds_sum{").append(common).append("} ");
+  appendNumber(out, static_cast<double>(durationNanos_.load(std::memory_order_relaxed)) / 1e9);
+  out.append("\nhcs_score_duration_seconds_count{").append(common).append("} ");
+  appendNumber(out, cumulative);
+  out += '\n';
+}
+
+void CalloutMetrics::appendConnectionSeries(std::string& out) const {
+  const std::string common = labels();
+  const auto gauge = [&](const char* state, int64_t value) {
+    out.append("hcs_connections{").append(common).append(",state=\"").append(state).append("\"} ");
+    out.append(std::to_string(std::max<int64_t>(value, 0))).append("\n");
+  };
+  int64_t idle = 0, busy = 0;
+  {
+    std::lock_guard lock(sourcesMutex_);
+    for (const auto& [owner, source] : sources_) source(idle, busy);
+  }
+  gauge("idle", idle);
+  gauge("busy", busy);
+}
+
+void CalloutMetrics::appendCircuitSeries(std::string& out) const {
+  out.append("hcs_circuit_open{").append(labels()).append("} ");
+  out.append(circuitOpen_.load(std::memory_order_relaxed) != 0 ? "1\n" : "0\n");
+}
+
+CalloutMetrics* MetricsRegistry::forType(int32_t typeId, std::string_view typeName) {
+  std::lock_guard lock(mutex_);
+  auto it = types_.find(typeId);
+  if (it != types_.end()) return it->second.get();
+  if (types_.size() >= kMaxTypes) {
+    typeId = -1;
+    typeName = "other";
+    it = types_.find(typeId);
+    if (it != types_.end()) return it->second.get();
+  }
+  auto& block = types_[typeId];
+  block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
+  return block.get();
+}
+
+std::string MetricsRegistry::exposition() const {
+  struct Family {
+    const char* name;
+    const char* type;
+    const char* help;
+    void (CalloutMetrics::*append)(std::string&) const;
+  };
+  static constexpr Family kFamilies[] = {
+      {"hcs_score_calls_total", "counter", "Score calls by how they ended.",
+       &CalloutMetrics::appendCallSeries},
+      {"hcs_attempts_total", "counter", "HTTP attempts of score calls by how they ended.",
+       &CalloutMetrics::appendAttemptSeries},
+      {"hcs_score_duration_seconds", "histogram", "Duration of score calls, documents and attempts included.",
+       &CalloutMetrics::appendDurationSeries},
+      {"hcs_connections", "gauge",
+       "Connections to the scoring service: idle in the pool or busy with a call.",
+       &CalloutMetrics::appendConnectionSeries},
+      {"hcs_circuit_open", "gauge", "1 while the circuit breaker keeps calls from the scoring service.",
+       &CalloutMetrics::appendCircuitSeries},
+  };
+  std::string out;
+  std::lock_guard lock(mutex_);
+  for (const Family& family : kFamilies) {
+    out.append("# HELP ").append(family.name).append(" ").append(family.help).append("\n");
+    out.append("# TYPE ").append(family.name).append(" ").append(family.type).append("\n");
+    for (const auto& [id, block] : types_) (block.get()->*family.append)(out);
+  }
+  return out;
+}
+
+MetricsRegistry* setActiveMetrics(MetricsRegistry* registry) { return active.exchange(registry); }
+MetricsRegistry* activeMetrics() { return active.load(std::memory_order_acquire); }
+
+}  // namespace hcs

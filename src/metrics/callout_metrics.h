@@ -1,0 +1,125 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace hcs {
+
+// How one score call ended; exactly one per call. When several apply, the one whose error text the
+// call hands back wins, except that a call whose attempts all failed stays kExhausted.
+enum class CallOutcome : uint8_t {
+  kOk,            // the reply was handed back, result 0
+  kServiceError,  // the service answered, but with "<ERROR>" in its reply or a status not retried
+  kTransport,     // an attempt failed in the exchange (result -1 even when a later one got through),
+                  // or a transport failure was not retried
+  kExhausted,     // every attempt failed
+  kEmpty,         // the reply was empty
+  kTooLarge,      // the reply was longer than the host's buffer
+  kMismatch,      // the two records name different attribute types
+  kUnconfigured,  // no callout for the attribute type
+  kBadInput,      // a document could not be read or carried; nothing was sent
+  kDeadline,      // the call's deadline ended it
+  kCircuitOpen,   // the circuit was open; nothing was sent
+  kCount
+};
+
+// How one attempt ended: the classes the callout's retryOn setting names, and kOk.
+enum class AttemptResult : uint8_t { kOk, kConnect, kReset, kTimeout, k5xx, k4xx, kOther, kCount };
+
+// The label values as written in the metrics file ("ok", "service_error", …; "ok", "connect", …).
+std::string_view outcomeName(CallOutcome outcome);
+std::string_view attemptResultName(AttemptResult result);
+
+// The counters of one attribute type. Every count is a relaxed atomic: counting takes no lock and never
+// waits, from any number of threads; a reader sees each counter exact, the set of them a moment apart.
+class CalloutMetrics {
+ public:
+  // Upper bounds of the duration histogram, in seconds (and +Inf after the last).
+  static constexpr std::array<double, 18> kBuckets = {0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005,
+                                                      0.01,   0.025,   0.05,   0.1,   0.25,   0.5,
+                                                      1,      2.5,     5,      10,    30,     60};
+
+  CalloutMetrics(int32_t typeId, std::string typeName);
+  CalloutMetrics(const CalloutMetrics&) = delete;
+  CalloutMetrics& operator=(const CalloutMetrics&) = delete;
+
+  void countCall(CallOutcome outcome, std::chrono::nanoseconds duration);
+  void countAttempt(AttemptResult result) {
+    attempts_[static_cast<size_t>(result)].fetch_add(1, std::memory_order_relaxed);
+  }
+  void setCircuitOpen(bool open) { circuitOpen_.store(open ? 1 : 0, std::memory_order_relaxed); }
+
+  // Connections are not counted per call but asked for when the series are written: each source (an
+  // interface's pool, keyed by its owner) adds its idle and busy connections. A source is called with
+  // this block's lock held and must not come back into the block; it is removed before it goes away.
+  using ConnectionSource = std::function<void(int64_t& idle, int64_t& busy)>;
+  void addConnectionSource(const void* owner, ConnectionSource source);
+  void removeConnectionSource(const void* owner);
+
+  int32_t typeId() const { return typeId_; }
+  const std::string& typeName() const { return typeName_; }
+  uint64_t calls(CallOutcome outcome) const {
+    return calls_[static_cast<size_t>(outcome)].load(std::memory_order_relaxed);
+  }
+  uint64_t attempts(AttemptResult result) const {
+    return attempts_[static_cast<size_t>(result)].load(std::memory_order_relaxed);
+  }
+
+  // Appends this type's series to the five metric families of the text exposition format.
+  void appendCallSeries(std::string& out) const;
+  void appendAttemptSeries(std::string& out) const;
+  void appendDurationSeries(std::string& out) const;
+  void appendConnectionSeries(std::string& out) const;
+  void appendCircuitSeries(std::string& out) const;
+
+ private:
+  std::string labels() const;
+
+  const int32_t typeId_;
+  const std::string typeName_;
+  std::array<std::atomic<uint64_t>, static_cast<size_t>(CallOutcome::kCount)> calls_{};
+  std::array<std::atomic<uint64_t>, static_cast<size_t>(AttemptResult::kCount)> attempts_{};
+  std::array<std::atomic<uint64_t>, kBuckets.size() + 1> buckets_{};  // not cumulative; last is +Inf
+  std::atomic<uint64_t> durationNanos_{0};
+  std::atomic<int> circuitOpen_{0};
+  mutable std::mutex sourcesMutex_;
+  std::vector<std::pair<const void*, ConnectionSource>> sources_;
+};
+
+// The counters of every attribute type, by type identifier. Blocks are made on first request and live
+// as long as the registry, so the pointers it hands out may be kept and counted into without a lock.
+// `forType` and `exposition` lock; call them from initialisation, rare paths and the writer only.
+class MetricsRegistry {
+ public:
+  // At most this many types get blocks of their own; further identifiers count into the block of
+  // type id -1 (type "other"), so hosts sending arbitrary identifiers cannot grow the file unbounded.
+  static constexpr size_t kMaxTypes = 256;
+
+  // The block of `typeId`; `typeName` names it when it is made (later names are ignored).
+  CalloutMetrics* forType(int32_t typeId, std::string_view typeName);
+  // Every series, in the Prometheus text exposition format (version 0.0.4), types in identifier order.
+  std::string exposition() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<int32_t, std::unique_ptr<CalloutMetrics>> types_;
+};
+
+// The process-wide registry when metrics are on, else nullptr (the default: nothing counts). Installing
+// returns the one it replaces; the caller keeps ownership and must keep it alive while anything may
+// still count into its blocks.
+MetricsRegistry* setActiveMetrics(MetricsRegistry* registry);
+MetricsRegistry* activeMetrics();
+
+}  // namespace hcs

@@ -1,0 +1,191 @@
+#include "metrics/metrics_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "util/file_platform.h"
+
+namespace hcs {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string decoded(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Seconds from 1 to 86400, written as plain decimal digits.
+std::chrono::seconds intervalFrom(std::string_view value) {
+  long seconds = 0;
+  bool ok = !value.empty() && value.size() <= 5;
+  for (const char c : value) {
+    ok = ok && c >= '0' && c <= '9';
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (!ok || seconds < 1 || seconds > 86400) {
+    throw std::invalid_argument("interval must be a whole number of seconds from 1 to 86400, not \"" +
+                                std::string(value) + "\"");
+  }
+  return std::chrono::seconds(seconds);
+}
+
+}  // namespace
+
+MetricsFileSetting parseMetricsSetting(std::string_view value) {
+  while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
+  while (!value.empty() && isBlank(value.back())) value.remove_suffix(1);
+  static constexpr std::string_view kScheme = "file://";
+  std::string scheme(value.substr(0, kScheme.size()));
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (scheme != kScheme) {
+    throw std::invalid_argument("\"" + std::string(value) + "\" is no file URI (file:///absolute/hcs.prom)");
+  }
+  std::string_view rest = value.substr(kScheme.size());
+  const size_t query = rest.find('?');
+  MetricsFileSetting setting;
+  setting.path = decoded(rest.substr(0, query));
+  if (setting.path.starts_with("./"))
+    setting.path.erase(0, 2);
+  else if (!setting.path.starts_with("/"))
+    setting.path.clear();
+  if (setting.path.empty() || setting.path.ends_with("/")) {
+    throw std::invalid_argument("\"" + std::string(value) +
+                                "\" names no file (file:///absolute/hcs.prom or file://./relative/hcs.prom)");
+  }
+  if (query == std::string_view::npos) return setting;
+  std::string_view params = rest.substr(query + 1);
+  while (!params.empty()) {
+    const size_t amp = params.find('&');
+    const std::string_view param = params.substr(0, amp);
+    params = amp == std::string_view::npos ? std::string_view() : params.substr(amp + 1);
+    if (param.empty()) continue;
+    const size_t eq = param.find('=');
+    const std::string name = decoded(param.substr(0, eq));
+    if (name != "interval") throw std::invalid_argument("unknown parameter \"" + name + "\"");
+    setting.interval = intervalFrom(eq == std::string_view::npos ? "" : decoded(param.substr(eq + 1)));
+  }
+  return setting;
+}
+
+MetricsFileWriter::MetricsFileWriter(const MetricsRegistry& registry, MetricsFileSetting setting,
+                                     std::FILE* errors)
+    : registry_(registry), setting_(std::move(setting)), errors_(errors) {
+  thread_ = std::thread([this] { run(); });
+}
+
+MetricsFileWriter::~MetricsFileWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+  writeNow();  // the counts up to the very end
+}
+
+void MetricsFileWriter::run() {
+  std::unique_lock lock(mutex_);
+  while (!wake_.wait_for(lock, setting_.interval, [this] { return stop_; })) {
+    lock.unlock();
+    writeNow();
+    lock.lock();
+  }
+}
+
+bool MetricsFileWriter::writeNow() {
+  const std::string text = registry_.exposition();
+  std::lock_guard lock(mutex_);
+  const std::string temporary = setting_.path + "." + std::to_string(::getpid()) + ".tmp";
+  std::string failure;
+  if (std::FILE* file = openPrivateFile(temporary, "wb")) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int savedErrno = errno;
+    if (std::fclose(file) != 0 || !written) failure = std::strerror(written ? errno : savedErrno);
+    std::error_code renamed;
+    if (failure.empty()) std::filesystem::rename(temporary, setting_.path, renamed);
+    if (renamed) failure = renamed.message();
+    if (!failure.empty()) std::remove(temporary.c_str());
+  } else {
+    failure = std::strerror(errno);
+  }
+  if (failure.empty()) {
+    failing_ = false;
+    return true;
+  }
+  // Said once per run of failures, so a missing folder does not fill the host's stderr.
+  if (!failing_ && errors_ != nullptr) {
+    std::fprintf(errors_, "httpCalloutScoring: metrics file \"%s\" cannot be written: %s\n",
+                 setting_.path.c_str(), failure.c_str());
+    std::fflush(errors_);
+  }
+  failing_ = true;
+  return false;
+}
+
+namespace {
+
+struct InstalledMetrics {
+  MetricsRegistry registry;
+  std::unique_ptr<MetricsFileWriter> writer;
+
+  ~InstalledMetrics() {
+    writer.reset();  // the last write, while every block is still there
+    if (activeMetrics() == &registry) setActiveMetrics(nullptr);
+  }
+};
+
+}  // namespace
+
+void installMetricsFromEnvironment() {
+  static std::once_flag once;
+  try {
+    std::call_once(once, [] {
+      const char* value = std::getenv(kMetricsEnvironmentVariable);
+      if (value == nullptr) return;
+      std::string_view text(value);
+      while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+      if (text.empty()) return;
+      MetricsFileSetting setting;
+      try {
+        setting = parseMetricsSetting(text);
+      } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "httpCalloutScoring: %s is ignored and no metrics are written: %s\n",
+                     kMetricsEnvironmentVariable, e.what());
+        std::fflush(stderr);
+        return;
+      }
+      // Built here, at load, before any interface that counts into it: destroyed after all of them.
+      static InstalledMetrics installed;
+      installed.writer = std::make_unique<MetricsFileWriter>(installed.registry, std::move(setting));
+      setActiveMetrics(&installed.registry);
+    });
+  } catch (...) {
+    // Out of memory or no thread while loading: the host still loads, without metrics.
+  }
+}
+
+}  // namespace hcs

@@ -1,0 +1,213 @@
+#include "transport/callout.h"
+
+#include <algorithm>
+#include <random>
+#include <thread>
+
+#include "error/qrm_exception.h"
+#include "log/log_message.h"
+#include "transport/http_interface.h"
+#include "transport/output_interface.h"
+#include "util/ucstring.h"
+
+namespace hcs {
+
+namespace {
+
+// Per thread, so drawing a number takes no lock; trivially destructible, so nothing runs at thread exit.
+std::mt19937_64& randomBits() {
+  thread_local std::mt19937_64 bits = [] {
+    std::random_device device;
+    return std::mt19937_64((static_cast<uint64_t>(device()) << 32) ^ device());
+  }();
+  return bits;
+}
+
+AttemptResult statusClass(const std::string& status) {
+  const char first = status.empty() ? '\0' : status.front();
+  if (first == '5') return AttemptResult::k5xx;
+  if (first == '4') return AttemptResult::k4xx;
+  return AttemptResult::kOther;
+}
+
+AttemptResult failureClass(HttpFailure kind) {
+  switch (kind) {
+    case HttpFailure::kConnect:
+      return AttemptResult::kConnect;
+    case HttpFailure::kReset:
+      return AttemptResult::kReset;
+    case HttpFailure::kTimeout:
+    case HttpFailure::kDeadline:
+      return AttemptResult::kTimeout;
+    default:
+      return AttemptResult::kOther;
+  }
+}
+
+uint32_t retryBit(AttemptResult result) {
+  switch (result) {
+    case AttemptResult::kConnect:
+      return kRetryConnect;
+    case AttemptResult::kReset:
+      return kRetryReset;
+    case AttemptResult::kTimeout:
+      return kRetryTimeout;
+    case AttemptResult::k5xx:
+      return kRetry5xx;
+    case AttemptResult::k4xx:
+      return kRetry4xx;
+    default:
+      return kRetryOther;
+  }
+}
+
+const char* className(AttemptResult result) {
+  switch (result) {
+    case AttemptResult::kConnect:
+      return "connect";
+    case AttemptResult::kReset:
+      return "reset";
+    case AttemptResult::kTimeout:
+      return "timeout";
+    default:
+      return "other";
+  }
+}
+
+}  // namespace
+
+std::string newRequestId() {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id;
+  id.reserve(32);
+  for (int half = 0; half < 2; ++half) {
+    uint64_t bits = randomBits()();
+    for (int i = 0; i < 16; ++i, bits >>= 4) id += kHex[bits & 0xF];
+  }
+  return id;
+}
+
+CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
+    : target_(target),
+      http_(dynamic_cast<OHTTP*>(&target)),
+      metrics_(http_ != nullptr ? http_->metrics() : nullptr),
+      breaker_(http_ != nullptr ? http_->breaker() : nullptr),
+      started_(started) {
+  const bool needsClock =
+      metrics_ != nullptr || breaker_ != nullptr || (http_ && http_->policy().deadlineMs > 0);
+  if (started_ == Clock::time_point() && needsClock) started_ = Clock::now();
+  if (breaker_ == nullptr) return;
+  admission_ = breaker_->admit(started_, stopText_);
+  if (admission_ == CircuitBreaker::Admission::kRefused) stop_ = Stop::kCircuitOpen;
+}
+
+CalloutCall::~CalloutCall() {
+  if (breaker_ != nullptr && !ran_) breaker_->abandon(admission_);
+}
+
+void CalloutCall::logFailure(const QRM_Exception& failure) const {
+  if (requestId_.empty()) {
+    failure.log(kSeverityWarning, false, false);
+  } else if (failure.entryCount() > 0) {
+    failure.logText(kSeverityWarning, failure.entryTag(0),
+                    failure.entry(0).narrowText() + " [request id " + requestId_ + "]");
+  }
+}
+
+// Full jitter: a random pause up to base × 2^(attempts made − 1), the doubling stopping at 1024 × base,
+// and never past the deadline.
+void CalloutCall::pause(int32_t attemptsMade, Clock::time_point deadline) const {
+  const uint64_t window = uint64_t{http_->policy().backoffMs} << std::min(attemptsMade - 1, 10);
+  const auto pauseFor = std::chrono::milliseconds(randomBits()() % (window + 1));
+  const Clock::time_point now = Clock::now();
+  std::this_thread::sleep_until(deadline - now > pauseFor ? now + pauseFor : deadline);
+}
+
+CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
+  stop_ = stop;
+  stopText_ = std::move(text);
+  return End::kStopped;
+}
+
+AttemptResult CalloutCall::attempt(const icu::UnicodeString& message, icu::UnicodeString& reply) {
+  lastAnswered_ = false;
+  try {
+    icu::UnicodeString status;
+    HttpPostLimits limits;
+    limits.deadline = deadline_;
+    limits.extraHeader = idHeader_;
+    const int32_t result = http_ != nullptr ? http_->send(message, status, &reply, limits)
+                                            : target_.send(nullptr, message, status, &reply);
+    if (result == 0) return AttemptResult::kOk;
+    lastFailure_ = toStdString(status);
+    lastAnswered_ = true;
+    logFailure(sendFailure(status));
+    return statusClass(lastFailure_);
+  } catch (const QRM_Exception& e) {
+    // A failed connection: nothing was sent.
+    lastFailure_ = e.what();
+    logFailure(e);
+    return AttemptResult::kConnect;
+  } catch (const CHttpException& e) {
+    lastExchangeFailure_ = e.why();
+    lastFailure_ = e.why();
+    if (!requestId_.empty()) logLine(kLogWarning, u"HTTP Callout: %s [request id %s]", e.why(), requestId_);
+    return failureClass(e.kind());
+  }
+}
+
+CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, icu::UnicodeString& reply) {
+  ran_ = true;
+  const CalloutPolicy* policy = http_ != nullptr ? &http_->policy() : nullptr;
+  const int32_t attempts = (http_ != nullptr ? http_->retries() : OHTTP::kDefaultRetries) + 1;
+  if (policy != nullptr && policy->deadlineMs > 0)
+    deadline_ = started_ + std::chrono::milliseconds(policy->deadlineMs);
+  if (policy != nullptr && !policy->requestIdHeader.empty()) {
+    requestId_ = newRequestId();
+    idHeader_ = policy->requestIdHeader + ": " + requestId_;
+  }
+  const auto deadlineText = [&](int32_t made) {
+    return "deadline of " + std::to_string(policy->deadlineMs) + " ms reached after " + std::to_string(made) +
+           (made == 1 ? " attempt" : " attempts");
+  };
+
+  // Without a deadline the clock is not read: the defined loop costs nothing extra.
+  const bool bounded = deadline_ != Clock::time_point::max();
+  const auto pastDeadline = [&] { return bounded && Clock::now() >= deadline_; };
+
+  End end = End::kExhausted;
+  AttemptResult last = AttemptResult::kOk;
+  for (int32_t made = 0; made < attempts;) {
+    if (made > 0 && policy != nullptr && policy->backoffMs > 0) pause(made, deadline_);
+    if (pastDeadline()) {
+      end = stopWith(Stop::kDeadline, deadlineText(made));
+      break;
+    }
+    ++made;
+    last = attempt(message, reply);
+    if (metrics_ != nullptr) metrics_->countAttempt(last);
+    if (last == AttemptResult::kOk) {
+      end = End::kDelivered;
+      break;
+    }
+    if (pastDeadline()) {
+      end = stopWith(Stop::kDeadline, deadlineText(made));
+      break;
+    }
+    if (policy != nullptr && policy->retryOnGiven && (policy->retryOn & retryBit(last)) == 0) {
+      end = lastAnswered_
+                ? stopWith(Stop::kNotRetriedAnswer, lastFailure_ + " is not retried")
+                : stopWith(Stop::kNotRetriedFailure,
+                           std::string(className(last)) + " failure is not retried: " + lastFailure_);
+      break;
+    }
+  }
+  // A service that answers, even with a 4xx, is up: only calls that got no answer count against it.
+  if (breaker_ != nullptr) {
+    const bool failed = end != End::kDelivered && last != AttemptResult::k4xx;
+    breaker_->finish(admission_, failed, Clock::now());
+  }
+  return end;
+}
+
+}  // namespace hcs

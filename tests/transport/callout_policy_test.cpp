@@ -1,0 +1,242 @@
+// The production settings of a callout: how the URI's query is read, the circuit breaker's states,
+// and what the settings do to real calls against the loopback server.
+#include "transport/callout_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <regex>
+#include <string>
+
+#include "../config/ini_fixture.h"
+#include "error/qrm_exception.h"
+#include "metrics/callout_metrics.h"
+#include "plugin/callout_registry.h"
+#include "plugin/init_plugin.h"
+#include "plugin/score.h"
+#include "support/capturing_dispatcher.h"
+#include "support/http_test_server.h"
+#include "transport/circuit_breaker.h"
+#include "transport/http_interface.h"
+#include "util/ucstring.h"
+#include "util/uri.h"
+
+namespace hcs {
+namespace {
+
+using std::chrono::milliseconds;
+using test::HttpTestAnswer;
+
+struct PolicyCase {
+  std::string query;
+  std::string expected;  // the settings in force, or the refusal's text
+  std::vector<std::string> unknown = {};
+};
+
+void PrintTo(const PolicyCase& c, std::ostream* out) { *out << "?" << c.query; }
+
+class CalloutPolicyQuery : public ::testing::TestWithParam<PolicyCase> {};
+
+TEST_P(CalloutPolicyQuery, IsReadOrRefusedNamingTheParameter) {
+  const PolicyCase& c = GetParam();
+  const CUri uri(UCString("http://h/p?" + c.query));
+  try {
+    const CalloutPolicyReading reading = readCalloutPolicy(uri, 10000);
+    bool capped = false;
+    EXPECT_EQ(reading.policy.describe(OHTTP::retriesOf(uri, capped)), c.expected);
+    EXPECT_EQ(reading.unknown, c.unknown);
+  } catch (const QRM_Exception& e) {
+    EXPECT_EQ(e.what(), c.expected);
+  }
+}
+
+const std::string kDefaults =
+    "connectTimeout=10000 timeout=10000 deadline=none retries=3 retryOn=all backoff=0 breaker=off "
+    "breakerWait=5000 requestIdHeader=off";
+const std::string kBad = "Bad HTTP Callout URI parameter ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CalloutPolicyQuery,
+    ::testing::Values(
+        PolicyCase{"", kDefaults},
+        PolicyCase{"connectTimeout=500&timeout=2000&deadline=3000&retryOn=5xx,connect&backoff=50&breaker=5&"
+                   "breakerWait=2000&requestIdHeader=X-Request-Id&retries=1",
+                   "connectTimeout=500 timeout=2000 deadline=3000 retries=1 retryOn=connect,5xx backoff=50 "
+                   "breaker=5 breakerWait=2000 requestIdHeader=X-Request-Id"},
+        // Without a new setting an unknown parameter passes, as it always did (initPlugin warns).
+        PolicyCase{"retires=1&Timeout=5", kDefaults, {"Timeout=5", "retires=1"}},
+        PolicyCase{
+            "timeout=300&deadlne=300",
+            "Unknown HTTP Callout URI parameter [deadlne=300]; the known ones are retries, connectTimeout, "
+            "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
+        PolicyCase{"deadline=3600001",
+                   kBad + "[deadline=3600001]: a whole number of milliseconds from 1 to 3600000 is expected"},
+        PolicyCase{"backoff=",
+                   kBad + "[backoff=]: a whole number of milliseconds from 0 to 3600000 is expected"},
+        PolicyCase{"breaker=-1",
+                   kBad + "[breaker=-1]: a whole number of calls from 0 to 1000000 is expected"},
+        PolicyCase{"retryOn=connect,,5xx",
+                   kBad + "[retryOn=connect,,5xx]: \"\" is none of connect, reset, timeout, "
+                          "5xx, 4xx, other"},
+        PolicyCase{"requestIdHeader=content-type",
+                   kBad + "[requestIdHeader=content-type]: the callout sets this header itself"},
+        PolicyCase{"requestIdHeader=X%20Id", kBad +
+                                                 "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
+                                                 "digits and !#$%&'*+-.^_`|~ is expected"}));
+
+using Admission = CircuitBreaker::Admission;
+using Clock = CircuitBreaker::Clock;
+
+TEST(CircuitBreaker, OpensAfterTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeOnce) {
+  test::CapturingDispatcher log;
+  CalloutMetrics metrics(1, "T");
+  CircuitBreaker breaker(2, milliseconds(100), "ATTR_TYPE [T] http://h/", &metrics);
+  const Clock::time_point t0 = Clock::now();
+  std::string why;
+  for (int i = 0; i < 2; ++i) breaker.finish(breaker.admit(t0, why), true, t0);
+  std::string text;
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(40), text), Admission::kRefused);
+  EXPECT_EQ(text, "circuit open after 2 failed calls; next try in 60 ms");
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(100), why), Admission::kProbe);
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(100), text), Admission::kRefused);
+  EXPECT_EQ(text, "circuit open after 2 failed calls; a probe call is under way");
+  breaker.finish(Admission::kProbe, true, t0 + milliseconds(100));  // still down: another full wait
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(150), why), Admission::kRefused);
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kProbe);
+  breaker.abandon(Admission::kProbe);  // nothing was sent: the next call probes instead
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kProbe);
+  std::string exposition;
+  metrics.appendCircuitSeries(exposition);
+  EXPECT_EQ(exposition, "hcs_circuit_open{type_id=\"1\",type=\"T\"} 1\n");
+  breaker.finish(Admission::kProbe, false, t0 + milliseconds(200));
+  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kPass);
+  EXPECT_FALSE(breaker.isOpen());
+  const auto entries = log.entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].level, kLogWarning);
+  EXPECT_EQ(entries[0].lines[0],
+            "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 2 failed calls: "
+            "calls fail at once, one probe call every 100 ms");
+  EXPECT_EQ(entries[1].level, kLogNote);
+}
+
+TEST(CircuitBreakerThreads, LetsExactlyOneProbeThroughWhenManyCallsArriveAfterTheWait) {
+  CircuitBreaker breaker(1, milliseconds(50), "T", nullptr);
+  const Clock::time_point t0 = Clock::now();
+  std::string why;
+  breaker.finish(breaker.admit(t0, why), true, t0);
+  constexpr int kThreads = 8;
+  std::barrier start(kThreads);
+  std::atomic<int> probes{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      std::string text;
+      start.arrive_and_wait();
+      if (breaker.admit(t0 + milliseconds(60), text) == Admission::kProbe) ++probes;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(probes.load(), 1);
+}
+
+struct SettingCase {
+  const char* name;
+  std::string query;
+  std::vector<HttpTestAnswer> answers;  // in order; later requests get a score
+  std::string expected;                 // the result document, or a regular expression for it
+  size_t requests;
+};
+
+void PrintTo(const SettingCase& c, std::ostream* out) { *out << c.name; }
+
+class CalloutSetting : public ::testing::TestWithParam<SettingCase> {};
+
+// Through initPlugin and score, as a host sees them; the request id is checked on the wire and in the
+// log line of the failed attempt.
+TEST_P(CalloutSetting, EndsTheCallAsTheSettingSays) {
+  const SettingCase& c = GetParam();
+  static std::atomic<int32_t> nextKey{15100};
+  const std::string key = std::to_string(nextKey++);
+  test::HttpTestServer server;
+  for (const auto& answer : c.answers) server.enqueue(answer);
+  server.setDefault(HttpTestAnswer::ok("<S>1</S>"));
+  test::TempDir dir;
+  const std::string doc =
+      "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nN=" + server.uri("/s?") + c.query + "\n") +
+      "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></I>";
+  std::string text(4097, '\x7f');
+  ASSERT_EQ(initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), text.data()), 0) << text.c_str();
+  test::CapturingDispatcher log;
+  const std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></ATTRIBUTE>";
+  const auto size = static_cast<int32_t>(record.size());
+  scoreRequest("<R/>", 4, record.data(), size, record.data(), size, text.data(), 4096);
+  EXPECT_TRUE(std::regex_match(text.c_str(), std::regex(c.expected))) << text.c_str();
+  ASSERT_EQ(server.requestCount(), c.requests);
+  const std::string id = server.requests()[0].header("X-Request-Id");
+  if (c.query.find("requestIdHeader") == std::string::npos) return;
+  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{32}"))) << id;
+  EXPECT_EQ(server.requests()[1].header("X-Request-Id"), id);
+  const auto lines = log.allLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error. [request id " + id + "]");
+}
+
+const HttpTestAnswer k500 = HttpTestAnswer::withStatus(500, "Internal Server Error", "busy");
+HttpTestAnswer late() {
+  HttpTestAnswer a = HttpTestAnswer::ok("<S>late</S>");
+  a.delay = milliseconds(1000);
+  return a;
+}
+std::string errorDocument(const std::string& text) {
+  return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CalloutSetting,
+    ::testing::Values(
+        SettingCase{"status_left_out",
+                    "retryOn=5xx",
+                    {HttpTestAnswer::withStatus(404, "Not Found", "")},
+                    errorDocument("HTTP Callout: 404 Not Found is not retried"),
+                    1},
+        SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2},
+        SettingCase{
+            "reply_wait_left_out",
+            "timeout=200&retryOn=5xx",
+            {late()},
+            errorDocument("HTTP Callout: timeout failure is not retried: Operation timed out after [0-9]+ "
+                          "milliseconds with 0 bytes received"),
+            1},
+        // The back-off would wait up to 10 s; it stops at the deadline and no attempt starts after it.
+        SettingCase{"backoff_cut_at_deadline",
+                    "backoff=10000&deadline=300",
+                    {k500, k500},
+                    errorDocument("HTTP Callout: deadline of 300 ms reached after 1 attempt"),
+                    1},
+        SettingCase{"request_id", "requestIdHeader=X-Request-Id", {k500}, "<S>1</S>", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CalloutSettingInit, ABadValueIsRefusedAndAnUnknownParameterWithoutSettingsIsWarnedAbout) {
+  test::TempDir dir;
+  const auto init = [&](const std::string& uri, const std::string& id) {
+    const std::string doc = "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nN=" + uri + "\n") +
+                            "</CONFIG_FILE><ATTR_TYPE>N</ATTR_TYPE><ATTR_TYPE_ID>" + id +
+                            "</ATTR_TYPE_ID></I>";
+    std::string text(1024, '\0');
+    const int32_t result = initializePlugin(doc.data(), static_cast<int32_t>(doc.size()), text.data());
+    return std::pair{result, std::string(text.c_str())};
+  };
+  EXPECT_EQ(init("http://h/s?breaker=x", "15190"),
+            std::pair(-1, "<ERROR>" + kBad +
+                              "[breaker=x]: a whole number of calls from 0 to 1000000 is expected</ERROR>"));
+  EXPECT_EQ(calloutRegistry().find(15190), nullptr);
+  test::CapturingDispatcher log;
+  EXPECT_EQ(init("http://h/s?retires=1", "15191").first, 0);
+  EXPECT_EQ(log.allLines(), std::vector<std::string>{"HTTP Callout URI [http://h/s?retires=1]: parameter "
+                                                     "[retires=1] is not known and is ignored"});
+}
+
+}  // namespace
+}  // namespace hcs
