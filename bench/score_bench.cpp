@@ -71,7 +71,8 @@ void BM_ScoreSameInboundManyMatched(benchmark::State& state) {
   for (int i = 0; i < 1024; ++i) matched.push_back(record("Ann Smyth " + std::to_string(i)));
   size_t i = 0;
   for (auto _ : state) {
-    if (callScore(request, inbound, matched[i++ % matched.size()], buffer) != 0) state.SkipWithError("score failed");
+    if (callScore(request, inbound, matched[i++ % matched.size()], buffer) != 0)
+      state.SkipWithError("score failed");
   }
   state.SetItemsProcessed(state.iterations());
 }

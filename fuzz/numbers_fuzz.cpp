@@ -59,10 +59,18 @@ struct Arguments {
 // formatter hands back whole), so keep them small, apart from the values beyond what an int holds.
 void addWidth(FuzzedDataProvider& in, Arguments& args) {
   switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0: args.list.emplace_back(INT_MIN); return;
-    case 1: args.list.emplace_back(int64_t{INT_MAX} + in.ConsumeIntegralInRange<int64_t>(1, 1 << 20)); return;
-    case 2: args.list.emplace_back(in.ConsumeIntegralInRange<uint32_t>(uint32_t{INT_MAX} + 1, UINT32_MAX)); return;
-    default: args.list.emplace_back(in.ConsumeIntegralInRange(-300, 300)); return;
+    case 0:
+      args.list.emplace_back(INT_MIN);
+      return;
+    case 1:
+      args.list.emplace_back(int64_t{INT_MAX} + in.ConsumeIntegralInRange<int64_t>(1, 1 << 20));
+      return;
+    case 2:
+      args.list.emplace_back(in.ConsumeIntegralInRange<uint32_t>(uint32_t{INT_MAX} + 1, UINT32_MAX));
+      return;
+    default:
+      args.list.emplace_back(in.ConsumeIntegralInRange(-300, 300));
+      return;
   }
 }
 
@@ -70,20 +78,40 @@ void addArgument(FuzzedDataProvider& in, char kind, Arguments& args) {
   switch (kind) {
     case 'i':
       switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0: args.list.emplace_back(in.ConsumeIntegral<int8_t>()); return;
-        case 1: args.list.emplace_back(in.ConsumeIntegral<int16_t>()); return;
-        case 2: args.list.emplace_back(in.ConsumeIntegral<int32_t>()); return;
-        default: args.list.emplace_back(in.ConsumeIntegral<int64_t>()); return;
+        case 0:
+          args.list.emplace_back(in.ConsumeIntegral<int8_t>());
+          return;
+        case 1:
+          args.list.emplace_back(in.ConsumeIntegral<int16_t>());
+          return;
+        case 2:
+          args.list.emplace_back(in.ConsumeIntegral<int32_t>());
+          return;
+        default:
+          args.list.emplace_back(in.ConsumeIntegral<int64_t>());
+          return;
       }
     case 'u':
       switch (in.ConsumeIntegralInRange(0, 4)) {
-        case 0: args.list.emplace_back(in.ConsumeIntegral<uint8_t>()); return;
-        case 1: args.list.emplace_back(in.ConsumeIntegral<uint16_t>()); return;
-        case 2: args.list.emplace_back(in.ConsumeIntegral<uint32_t>()); return;
-        case 3: args.list.emplace_back(in.ConsumeBool()); return;
-        default: args.list.emplace_back(in.ConsumeIntegral<uint64_t>()); return;
+        case 0:
+          args.list.emplace_back(in.ConsumeIntegral<uint8_t>());
+          return;
+        case 1:
+          args.list.emplace_back(in.ConsumeIntegral<uint16_t>());
+          return;
+        case 2:
+          args.list.emplace_back(in.ConsumeIntegral<uint32_t>());
+          return;
+        case 3:
+          args.list.emplace_back(in.ConsumeBool());
+          return;
+        default:
+          args.list.emplace_back(in.ConsumeIntegral<uint64_t>());
+          return;
       }
-    case 'c': args.list.emplace_back(in.ConsumeIntegral<char>()); return;
+    case 'c':
+      args.list.emplace_back(in.ConsumeIntegral<char>());
+      return;
     case 'f':
       if (in.ConsumeBool()) {
         args.list.emplace_back(in.ConsumeFloatingPoint<double>());
@@ -91,7 +119,9 @@ void addArgument(FuzzedDataProvider& in, char kind, Arguments& args) {
         args.list.emplace_back(in.ConsumeFloatingPoint<float>());
       }
       return;
-    case 'p': args.list.emplace_back(reinterpret_cast<const void*>(in.ConsumeIntegral<uintptr_t>())); return;
+    case 'p':
+      args.list.emplace_back(reinterpret_cast<const void*>(in.ConsumeIntegral<uintptr_t>()));
+      return;
     case 's':
       if (in.ConsumeIntegralInRange(0, 7) == 0) {
         args.list.emplace_back(static_cast<const char*>(nullptr));
@@ -105,7 +135,9 @@ void addArgument(FuzzedDataProvider& in, char kind, Arguments& args) {
           hcs::fuzz::asUtf16Units(reinterpret_cast<const uint8_t*>(units.data()), units.size())));
       return;
     }
-    case 'w': addWidth(in, args); return;
+    case 'w':
+      addWidth(in, args);
+      return;
   }
 }
 
@@ -117,7 +149,8 @@ void formatOnce(FuzzedDataProvider& in) {
     // Now and then an argument of the wrong kind: the formatter has to refuse it, not misread it. A
     // width stays small or becomes a non-integer, since any int there is a width (see addWidth).
     if (in.ConsumeIntegralInRange(0, 15) == 0) {
-      kind = kind == 'w' ? "fpsS"[in.ConsumeIntegralInRange(0, 3)] : "iucfpsSw"[in.ConsumeIntegralInRange(0, 7)];
+      kind =
+          kind == 'w' ? "fpsS"[in.ConsumeIntegralInRange(0, 3)] : "iucfpsSw"[in.ConsumeIntegralInRange(0, 7)];
     }
     addArgument(in, kind, args);
   }

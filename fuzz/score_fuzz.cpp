@@ -12,7 +12,6 @@
 #include <memory>
 #include <string_view>
 #include <vector>
-
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -99,12 +98,25 @@ struct HostText {
     const int32_t size = static_cast<int32_t>(text.size());
     int32_t bytes = size;
     switch (mode) {
-      case 0: break;                                                       // the whole text
-      case 1: pointer = false; length = 0; return;                         // null, length 0
-      case 2: pointer = false; length = -1; return;                        // null, negative length
-      case 3: length = -1 - size; break;                                   // a text, negative length
-      case 4: bytes = 0; break;                                            // a text, length 0
-      default: bytes = static_cast<int32_t>((mode - 5) % (size + 1)); break;  // a cut text
+      case 0:
+        break;  // the whole text
+      case 1:
+        pointer = false;
+        length = 0;
+        return;  // null, length 0
+      case 2:
+        pointer = false;
+        length = -1;
+        return;  // null, negative length
+      case 3:
+        length = -1 - size;
+        break;  // a text, negative length
+      case 4:
+        bytes = 0;
+        break;  // a text, length 0
+      default:
+        bytes = static_cast<int32_t>((mode - 5) % (size + 1));
+        break;  // a cut text
     }
     storage = std::make_unique<char[]>(static_cast<size_t>(bytes));
     if (bytes > 0) std::memcpy(storage.get(), text.data(), static_cast<size_t>(bytes));

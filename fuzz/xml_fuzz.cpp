@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
@@ -31,7 +30,8 @@ icu::UnicodeString serializerText(const xercesc::DOMNode* node) {
   return result;
 }
 
-[[noreturn]] void disagree(const char* what, const icu::UnicodeString& ours, const icu::UnicodeString& theirs) {
+[[noreturn]] void disagree(const char* what, const icu::UnicodeString& ours,
+                           const icu::UnicodeString& theirs) {
   std::fprintf(stderr, "%s disagree:\n  ours:   %s\n  theirs: %s\n", what, hcs::toStdString(ours).c_str(),
                hcs::toStdString(theirs).c_str());
   __builtin_trap();
@@ -56,7 +56,8 @@ bool parsesAlone(const icu::UnicodeString& text) {
 // The last element in document order: a name the lookups have to search for.
 xercesc::DOMNode* lastElement(xercesc::DOMNode* node) {
   xercesc::DOMNode* last = node;
-  for (xercesc::DOMNode* child = node->getLastChild(); child != nullptr; child = child->getPreviousSibling()) {
+  for (xercesc::DOMNode* child = node->getLastChild(); child != nullptr;
+       child = child->getPreviousSibling()) {
     if (child->getNodeType() == xercesc::DOMNode::ELEMENT_NODE) return lastElement(child);
   }
   return last;
@@ -71,8 +72,8 @@ void exercise(hcs::CXmlDocument& doc) {
 
   const icu::UnicodeString deepName(lastElement(root)->getNodeName());
   const icu::UnicodeString empty;
-  for (const icu::UnicodeString& name : {icu::UnicodeString(root->getNodeName()), deepName,
-                                         icu::UnicodeString(u"ATTR_TYPE_ID")}) {
+  for (const icu::UnicodeString& name :
+       {icu::UnicodeString(root->getNodeName()), deepName, icu::UnicodeString(u"ATTR_TYPE_ID")}) {
     for (bool deep : {false, true}) {
       xercesc::DOMNode* found = doc.findNode(name, nullptr, deep);
       doc.getValue(nullptr, name, empty, deep);

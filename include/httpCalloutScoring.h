@@ -57,8 +57,9 @@ HCS_EXPORT int32_t initPlugin(const char* initDocument, int32_t initDocumentLeng
  * reply carries "<ERROR>". Every failure of the service, the network or the input is reported this way;
  * only memory exhaustion or an internal failure of the XML library leaves as a C++ exception.
  */
-HCS_EXPORT int32_t score(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
-                         const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize);
+HCS_EXPORT int32_t score(const char* request, int32_t requestLength, const char* inbound,
+                         int32_t inboundLength, const char* matched, int32_t matchedLength,
+                         char* resultBuffer, uint32_t maxResultSize);
 
 /* The plugin's version, "1.0". The same pointer on every call, valid until the library is unloaded. */
 HCS_EXPORT const char* getVersion(void);

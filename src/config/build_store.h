@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include <unicode/unistr.h>
+
+#include <cstdint>
 
 #include "config/parameter_store.h"
 

@@ -11,7 +11,8 @@ namespace hcs {
 namespace {
 
 // Spelled as the operators who read these reports have always seen it.
-const icu::UnicodeString kReportHeading(u"The following issues were identitified during configuration loading:");
+const icu::UnicodeString kReportHeading(
+    u"The following issues were identitified during configuration loading:");
 
 QRM_Exception& addLine(QRM_Exception& report, const icu::UnicodeString& line) {
   return report.addText("", line, 0, -1);
@@ -71,13 +72,15 @@ void logDefaulted(const CCMEParameterStore& store) {
   if (logDispatcher() == nullptr) return;
   for (const auto& [key, record] : store.records()) {
     if (record.hidden || record.required || record.hasValue) continue;
-    logLine(kLogDebug, u"Defaulted parameter [%S] in section [%S], using value [%S]", record.name, record.group,
-            record.value());
+    logLine(kLogDebug, u"Defaulted parameter [%S] in section [%S], using value [%S]", record.name,
+            record.group, record.value());
   }
 }
 
 void validateStore(const CCMEParameterStore& store) {
-  const auto mismatched = [](const CCMEParameterRecord& r) { return r.programmed && r.programmedType != r.storeType; };
+  const auto mismatched = [](const CCMEParameterRecord& r) {
+    return r.programmed && r.programmedType != r.storeType;
+  };
   const auto missing = [](const CCMEParameterRecord& r) { return r.required && !r.hasValue; };
   bool faulty = false;
   for (const auto& [key, record] : store.records()) faulty = faulty || mismatched(record) || missing(record);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <vector>
-
 #include <unicode/unistr.h>
+
+#include <vector>
 
 #include "config/parameter_store.h"
 

@@ -1,8 +1,8 @@
 #include "error/qrm_exception.h"
 
-#include <algorithm>
-
 #include <unicode/uchar.h>
+
+#include <algorithm>
 
 #include "util/ucstring.h"
 
@@ -10,23 +10,34 @@ namespace hcs {
 
 const char* severityName(int32_t severity) {
   switch (severity) {
-    case kSeverityInformation: return "INFORMATION";
-    case kSeverityWarning: return "WARNING";
-    case kSeverityMinor: return "MINOR ERROR";
-    case kSeverityMajor: return "MAJOR ERROR";
-    case kSeverityCritical: return "CRITICAL ERROR";
-    default: return "UNSPECIFIED";
+    case kSeverityInformation:
+      return "INFORMATION";
+    case kSeverityWarning:
+      return "WARNING";
+    case kSeverityMinor:
+      return "MINOR ERROR";
+    case kSeverityMajor:
+      return "MAJOR ERROR";
+    case kSeverityCritical:
+      return "CRITICAL ERROR";
+    default:
+      return "UNSPECIFIED";
   }
 }
 
 uint32_t severityLogLevel(int32_t severity) {
   switch (severity) {
-    case 0: return 16;
-    case 1: return 4;
+    case 0:
+      return 16;
+    case 1:
+      return 4;
     case 2:
-    case 3: return 2;
-    case 4: return 1;
-    default: return 64;
+    case 3:
+      return 2;
+    case 4:
+      return 1;
+    default:
+      return 64;
   }
 }
 
@@ -101,7 +112,9 @@ QRM_Exception& QRM_Exception::operator=(const QRM_Exception& other) {
   if (this == &other) return *this;
   clear();
   for (const auto& e : other.entries_) {
-    if (e) entries_.push_back(std::make_unique<QRM_Exception_Entry>(e->label(), e->message(), e->number(), e->severity()));
+    if (e)
+      entries_.push_back(
+          std::make_unique<QRM_Exception_Entry>(e->label(), e->message(), e->number(), e->severity()));
   }
   severity_ = other.severity_;
   productCode_ = other.productCode_;
@@ -128,8 +141,8 @@ QRM_Exception& QRM_Exception::addEntry(const std::string& label, const QRM_Messa
   return *this;
 }
 
-QRM_Exception& QRM_Exception::addText(const std::string& label, const icu::UnicodeString& text, uint32_t number,
-                                      int32_t severity) {
+QRM_Exception& QRM_Exception::addText(const std::string& label, const icu::UnicodeString& text,
+                                      uint32_t number, int32_t severity) {
   return addEntry(label, QRM_Message::text(text), number, severity);
 }
 
@@ -140,9 +153,9 @@ QRMSQL_Exception::QRMSQL_Exception() {
   setModule("sql");
 }
 
-QRMSQL_Exception::QRMSQL_Exception(const std::string& label, const icu::UnicodeString& text, uint32_t vendorCode,
-                                   std::string statement, std::string category, uint32_t number,
-                                   int32_t severity)
+QRMSQL_Exception::QRMSQL_Exception(const std::string& label, const icu::UnicodeString& text,
+                                   uint32_t vendorCode, std::string statement, std::string category,
+                                   uint32_t number, int32_t severity)
     : QRM_Exception(label, text, number, severity),
       vendorCode_(vendorCode),
       statement_(std::move(statement)),
@@ -177,7 +190,8 @@ void QRMSQL_Exception::clear() {
 
 // ---- QRMLog_Exception ----
 
-QRMLog_Exception::QRMLog_Exception(const QRM_Message& message) : QRM_Exception("", message, 1, kSeverityCritical) {
+QRMLog_Exception::QRMLog_Exception(const QRM_Message& message)
+    : QRM_Exception("", message, 1, kSeverityCritical) {
   setProductCode("LOG");
 }
 

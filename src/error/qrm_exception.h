@@ -1,12 +1,12 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unicode/unistr.h>
 
 namespace hcs {
 
@@ -35,7 +35,8 @@ uint32_t severityLogLevel(int32_t severity);
 class QRM_Message {
  public:
   QRM_Message() = default;
-  QRM_Message(const icu::UnicodeString& code, const icu::UnicodeString& templ, const icu::UnicodeString& arg0);
+  QRM_Message(const icu::UnicodeString& code, const icu::UnicodeString& templ,
+              const icu::UnicodeString& arg0);
   QRM_Message(const icu::UnicodeString& code, const icu::UnicodeString& templ, const icu::UnicodeString& arg0,
               const icu::UnicodeString& arg1);
   QRM_Message(const icu::UnicodeString& code, const icu::UnicodeString& templ,

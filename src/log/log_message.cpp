@@ -10,19 +10,27 @@ std::atomic<CLogDispatcher*> gDispatcher{nullptr};
 
 const char* logLevelName(uint32_t level) {
   switch (level) {
-    case kLogCritical: return "CRIT";
-    case kLogError: return "ERR";
-    case kLogWarning: return "WARN";
-    case kLogNote: return "NOTE";
-    case kLogInfo: return "INFO";
-    case kLogDebug: return "DBUG";
-    default: return "";
+    case kLogCritical:
+      return "CRIT";
+    case kLogError:
+      return "ERR";
+    case kLogWarning:
+      return "WARN";
+    case kLogNote:
+      return "NOTE";
+    case kLogInfo:
+      return "INFO";
+    case kLogDebug:
+      return "DBUG";
+    default:
+      return "";
   }
 }
 
 CLogMessage::CLogMessage(std::string_view module, uint32_t level)
     : level_(level),
-      module_(icu::UnicodeString::fromUTF8(icu::StringPiece(module.data(), static_cast<int32_t>(module.size())))),
+      module_(
+          icu::UnicodeString::fromUTF8(icu::StringPiece(module.data(), static_cast<int32_t>(module.size())))),
       stamp_(Clock::now()) {}
 
 CLogMessage::CLogMessage(uint32_t level) : CLogMessage(std::string_view(), level) {}

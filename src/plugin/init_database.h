@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include <unicode/unistr.h>
+
+#include <memory>
 
 namespace hcs {
 

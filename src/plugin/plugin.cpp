@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <string>
-
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/XMLException.hpp>
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "error/qrm_exception.h"
@@ -174,8 +174,10 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
   CXmlDocument matchedDoc(matchedText);
 
-  const icu::UnicodeString inboundType = inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
-  const icu::UnicodeString matchedType = matchedDoc.getValue(matchedDoc.getRoot(), kAttrTypeId, UCString(), true);
+  const icu::UnicodeString inboundType =
+      inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
+  const icu::UnicodeString matchedType =
+      matchedDoc.getValue(matchedDoc.getRoot(), kAttrTypeId, UCString(), true);
   if (inboundType != matchedType) {
     call.fail(CallOutcome::kMismatch, "mismatched attribute types. inbound[%S] matched[%S]", inboundType,
               matchedType);

@@ -37,10 +37,13 @@ struct NarrowSink {
   void literal(char c) { out.push_back(c); }
   void narrow(std::string_view text, const Conversion& c) { padded(std::string(text), c); }
   void unicode(const icu::UnicodeString& text, const Conversion& c) { padded(toStdString(text), c); }
-  void codePoint(long long value, const Conversion& c) { padded(std::string(1, static_cast<char>(value)), c); }
+  void codePoint(long long value, const Conversion& c) {
+    padded(std::string(1, static_cast<char>(value)), c);
+  }
   void padded(std::string piece, const Conversion& c) {
     if (c.precision >= 0 && piece.size() > static_cast<size_t>(c.precision)) piece.resize(c.precision);
-    const size_t pad = c.width > 0 && piece.size() < static_cast<size_t>(c.width) ? c.width - piece.size() : 0;
+    const size_t pad =
+        c.width > 0 && piece.size() < static_cast<size_t>(c.width) ? c.width - piece.size() : 0;
     if (c.flags.find('-') == std::string::npos) out.append(pad, ' ');
     out += piece;
     if (c.flags.find('-') != std::string::npos) out.append(pad, ' ');
@@ -103,10 +106,14 @@ unsigned long long asUnsignedOfSize(const FormatArg& arg) {
                                      ? static_cast<unsigned long long>(arg.asSigned())
                                      : arg.asUnsigned();
   switch (arg.size()) {
-    case 1: return static_cast<unsigned char>(raw);
-    case 2: return static_cast<unsigned short>(raw);
-    case 4: return static_cast<uint32_t>(raw);
-    default: return raw;
+    case 1:
+      return static_cast<unsigned char>(raw);
+    case 2:
+      return static_cast<unsigned short>(raw);
+    case 4:
+      return static_cast<uint32_t>(raw);
+    default:
+      return raw;
   }
 }
 
@@ -171,8 +178,9 @@ void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs args) 
       formatError("'*' argument is not an integer", conversion);
     }
     // The value must fit an int with its negation, since a negative width is a left-justified one.
-    const bool fits = a.kind() == FormatArg::Kind::Signed ? a.asSigned() >= -INT_MAX && a.asSigned() <= INT_MAX
-                                                          : a.asUnsigned() <= INT_MAX;
+    const bool fits = a.kind() == FormatArg::Kind::Signed
+                          ? a.asSigned() >= -INT_MAX && a.asSigned() <= INT_MAX
+                          : a.asUnsigned() <= INT_MAX;
     if (!fits) formatError("width or precision too large", conversion);
     return static_cast<int>(a.kind() == FormatArg::Kind::Signed ? a.asSigned() : a.asUnsigned());
   };
@@ -219,9 +227,9 @@ void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs args) 
       if (c.precision < 0) c.precision = -1;
     }
     // Length modifiers describe how C would pass the argument; here the argument carries its type.
-    while (i < n && (format[i] == Ch('h') || format[i] == Ch('l') || format[i] == Ch('L') ||
-                     format[i] == Ch('j') || format[i] == Ch('z') || format[i] == Ch('t') ||
-                     format[i] == Ch('q'))) {
+    while (i < n &&
+           (format[i] == Ch('h') || format[i] == Ch('l') || format[i] == Ch('L') || format[i] == Ch('j') ||
+            format[i] == Ch('z') || format[i] == Ch('t') || format[i] == Ch('q'))) {
       ++i;
     }
     if (i >= n) formatError("format ends inside a conversion", 0);

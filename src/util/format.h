@@ -1,13 +1,13 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include <unicode/unistr.h>
 
 namespace hcs {
 
@@ -24,8 +24,8 @@ class FormatArg {
   template <std::signed_integral T>
   FormatArg(T value) : kind_(Kind::Signed), size_(sizeof(T)), signed_(value) {}
   template <std::unsigned_integral T>
-    requires(!std::same_as<T, bool>)
-  FormatArg(T value) : kind_(Kind::Unsigned), size_(sizeof(T)), unsigned_(value) {}
+  requires(!std::same_as<T, bool>) FormatArg(T value)
+      : kind_(Kind::Unsigned), size_(sizeof(T)), unsigned_(value) {}
   FormatArg(bool value) : kind_(Kind::Signed), size_(sizeof(int)), signed_(value ? 1 : 0) {}
   FormatArg(char value) : kind_(Kind::Signed), size_(sizeof(char)), signed_(value) {}
   FormatArg(double value) : kind_(Kind::Floating), floating_(value) {}

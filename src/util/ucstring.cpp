@@ -1,9 +1,9 @@
 #include "util/ucstring.h"
 
-#include <cstring>
-
 #include <unicode/ustring.h>
 #include <unicode/utypes.h>
+
+#include <cstring>
 
 #include "error/qrm_exception.h"
 
@@ -23,7 +23,8 @@ icu::UnicodeString fromLocal(const char* text, int32_t length) {
 
 UCString::UCString() { getTerminatedBuffer(); }
 
-UCString::UCString(const char* text) : UCString(text, text == nullptr ? 0 : static_cast<int32_t>(strlen(text))) {}
+UCString::UCString(const char* text)
+    : UCString(text, text == nullptr ? 0 : static_cast<int32_t>(strlen(text))) {}
 
 UCString::UCString(const char* text, int32_t length)
     : icu::UnicodeString(text == nullptr || length <= 0 ? icu::UnicodeString() : fromLocal(text, length)) {
@@ -59,7 +60,8 @@ std::string toUtf8(const icu::UnicodeString& text) {
   out.resize(static_cast<size_t>(text.length()) * 3);
   int32_t written = 0;
   UErrorCode status = U_ZERO_ERROR;
-  u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, text.getBuffer(), text.length(), &status);
+  u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, text.getBuffer(), text.length(),
+              &status);
   if (U_FAILURE(status)) {
     throw QRM_Exception("", UCString(u_errorName(status)), 0, 4);
   }

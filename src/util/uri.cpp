@@ -1,9 +1,9 @@
 #include "util/uri.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <string>
-
-#include <unicode/uchar.h>
 
 #include "util/ucstring.h"
 
@@ -156,7 +156,9 @@ bool isHttpUri(const icu::UnicodeString& text) {
   // ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ — a hand-rolled matcher: it
   // runs on every initPlugin and the pattern is simple enough that a regex engine buys nothing.
   const std::string s = toUtf8(text);
-  auto isAlnum = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+  auto isAlnum = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  };
   auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   if (s.size() < 8) return false;
   static constexpr char kScheme[] = "http://";

@@ -311,7 +311,8 @@ TEST_P(FaultMatrix, ConcurrentCallsReturnInTimeWithADocumentedResultAndTheInterf
                                  "Failed to receive message despite retries", kTimedOut});
   for (const auto& [text, count] : tally.outcomes) {
     // Named capture: clang 14 cannot capture a structured binding.
-    EXPECT_TRUE(std::ranges::any_of(allowed, [&outcome = text](const auto& a) { return outcome.starts_with(a); }))
+    EXPECT_TRUE(
+        std::ranges::any_of(allowed, [&outcome = text](const auto& a) { return outcome.starts_with(a); }))
         << count << " call(s) came back with: " << text;
   }
   const milliseconds bound = callBound();
@@ -347,7 +348,8 @@ struct PolicyFault {
 
 void PrintTo(const PolicyFault& fault, std::ostream* out) { *out << fault.name; }
 
-std::string registerWithSettings(const std::string& uri, const std::string& typeName, CalloutMetrics* metrics) {
+std::string registerWithSettings(const std::string& uri, const std::string& typeName,
+                                 CalloutMetrics* metrics) {
   static std::atomic<int32_t> nextKey{9700};
   const int32_t key = nextKey++;
   const CUri parsed{UCString(uri)};
@@ -460,7 +462,8 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   EXPECT_EQ(metrics.attempts(AttemptResult::kConnect), connects);
   std::vector<std::pair<uint32_t, std::string>> changes;
   for (const auto& entry : log.entries()) {
-    if (entry.lines[0].find("circuit") != std::string::npos) changes.emplace_back(entry.level, entry.lines[0]);
+    if (entry.lines[0].find("circuit") != std::string::npos)
+      changes.emplace_back(entry.level, entry.lines[0]);
   }
   const std::string subject =
       "circuit for ATTR_TYPE [REFUSED] " + server.uri("/score?breaker=5&breakerWait=2000");

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "db/qrm_mem_table.h"
 #include "support/db_targets.h"

@@ -41,10 +41,10 @@ void runCommitted(const DbTarget& target, const std::vector<std::string>& statem
 }
 
 void createSystemParam(const DbTarget& target, const std::vector<std::string>& rows) {
-  std::vector<std::string> statements{
-      "DROP TABLE IF EXISTS SYSTEM_PARAM",
-      "CREATE TABLE SYSTEM_PARAM (PARAM_GROUP VARCHAR(64), PARAM_CODE VARCHAR(64), CURRENT_VALUE VARCHAR(255), "
-      "DEFAULT_VALUE VARCHAR(255), DATA_TYPE VARCHAR(16))"};
+  std::vector<std::string> statements{"DROP TABLE IF EXISTS SYSTEM_PARAM",
+                                      "CREATE TABLE SYSTEM_PARAM (PARAM_GROUP VARCHAR(64), PARAM_CODE "
+                                      "VARCHAR(64), CURRENT_VALUE VARCHAR(255), "
+                                      "DEFAULT_VALUE VARCHAR(255), DATA_TYPE VARCHAR(16))"};
   for (const std::string& row : rows) statements.push_back("INSERT INTO SYSTEM_PARAM VALUES (" + row + ")");
   runCommitted(target, statements);
 }

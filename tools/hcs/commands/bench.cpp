@@ -174,9 +174,7 @@ int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, 
                            static_cast<int32_t>(kMatched.size()), buffer.data(), 4096) == 0;
     };
   };
-  auto rawCall = [&] {
-    return [client = std::make_shared<RawClient>(url, body)] { return client->post(); };
-  };
+  auto rawCall = [&] { return [client = std::make_shared<RawClient>(url, body)] { return client->post(); }; };
 
   std::printf("hcs bench: %s, %d thread(s), %ld calls per side in %d alternating rounds\n", url.c_str(),
               options.threads, options.calls, options.rounds);
@@ -203,7 +201,8 @@ int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, 
     std::printf("ratio           %10.3f\n", pluginRate / rawRate);
     std::printf("added per call  %10.2f us\n", addedMicros);
   }
-  std::printf("plugin RSS      start %ld KiB, end %ld KiB, growth %ld KiB\n", rssStart, rssEnd, rssEnd - rssStart);
+  std::printf("plugin RSS      start %ld KiB, end %ld KiB, growth %ld KiB\n", rssStart, rssEnd,
+              rssEnd - rssStart);
   return pluginFailures.load() == 0 && rawFailures.load() == 0 ? 0 : 1;
 }
 
@@ -212,11 +211,18 @@ int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, 
 void addBenchCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<BenchOptions>();
   CLI::App* command = app.add_subcommand(
-      "bench", "measure score calls/s through the plugin against a raw libcurl client posting the same bytes");
+      "bench",
+      "measure score calls/s through the plugin against a raw libcurl client posting the same bytes");
   command->add_option("--url", options->url, "scoring service to use (default: start the reference service)");
-  command->add_option("--threads", options->threads, "calling threads")->check(CLI::Range(1, 256))->capture_default_str();
-  command->add_option("--calls", options->calls, "calls per side")->check(CLI::Range(1L, 1000000000L))->capture_default_str();
-  command->add_option("--rounds", options->rounds, "alternations of the two sides")->check(CLI::Range(1, 1000))->capture_default_str();
+  command->add_option("--threads", options->threads, "calling threads")
+      ->check(CLI::Range(1, 256))
+      ->capture_default_str();
+  command->add_option("--calls", options->calls, "calls per side")
+      ->check(CLI::Range(1L, 1000000000L))
+      ->capture_default_str();
+  command->add_option("--rounds", options->rounds, "alternations of the two sides")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
   command->add_flag("--plugin-only", options->pluginOnly, "skip the raw libcurl side");
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->callback([options, &status] {

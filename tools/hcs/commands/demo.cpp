@@ -54,8 +54,8 @@ int runDemo(const DemoOptions& options) {
   }
   LocalService service;
   TempDirectory dir;
-  const std::string config =
-      dir.write("demo.ini", "[ATTR_URI]\nNAME=" + service.url() + "\nPHONE=" + service.url() + "?retries=1\n");
+  const std::string config = dir.write(
+      "demo.ini", "[ATTR_URI]\nNAME=" + service.url() + "\nPHONE=" + service.url() + "?retries=1\n");
   std::printf("plugin %s, version %s\nreference service at %s\nconfiguration %s\n\n", options.plugin.c_str(),
               plugin->getVersion(), service.url().c_str(), config.c_str());
 
@@ -103,8 +103,8 @@ int runDemo(const DemoOptions& options) {
 
 void addDemoCommand(CLI::App& app, int& status) {
   auto options = std::make_shared<DemoOptions>();
-  CLI::App* command =
-      app.add_subcommand("demo", "start the reference service and score the example pairs through the plugin");
+  CLI::App* command = app.add_subcommand(
+      "demo", "start the reference service and score the example pairs through the plugin");
   command->add_option("--pairs", options->pairs, "pairs file")->capture_default_str();
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->callback([options, &status] {

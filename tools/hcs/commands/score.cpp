@@ -44,9 +44,11 @@ std::string outcome(int32_t result, const char* reply) {
 void printSummary(std::vector<double>& micros, const std::map<std::string, int>& outcomes, double seconds) {
   if (micros.empty()) return;
   std::sort(micros.begin(), micros.end());
-  auto percentile = [&](double p) { return micros[std::min(micros.size() - 1, static_cast<size_t>(p * micros.size()))]; };
-  std::fprintf(stderr, "\n%zu calls in %.3f s: %.0f calls/s, p50 %.1f us, p99 %.1f us\n", micros.size(), seconds,
-               static_cast<double>(micros.size()) / seconds, percentile(0.50), percentile(0.99));
+  auto percentile = [&](double p) {
+    return micros[std::min(micros.size() - 1, static_cast<size_t>(p * micros.size()))];
+  };
+  std::fprintf(stderr, "\n%zu calls in %.3f s: %.0f calls/s, p50 %.1f us, p99 %.1f us\n", micros.size(),
+               seconds, static_cast<double>(micros.size()) / seconds, percentile(0.50), percentile(0.99));
   for (const auto& [text, count] : outcomes) std::fprintf(stderr, "%8d  %s\n", count, text.c_str());
 }
 
@@ -68,7 +70,8 @@ int scoreWithPlugin(const host::PluginLibrary* plugin, const std::vector<host::A
     if (initialised[pair.type]) continue;
     initialised[pair.type] = true;
     if (typeIds.count(pair.type) == 0) {
-      while (std::any_of(typeIds.begin(), typeIds.end(), [&](const auto& t) { return t.second == nextId; })) ++nextId;
+      while (std::any_of(typeIds.begin(), typeIds.end(), [&](const auto& t) { return t.second == nextId; }))
+        ++nextId;
       typeIds[pair.type] = nextId;
     }
     const int id = typeIds[pair.type];
@@ -106,18 +109,20 @@ int scoreWithPlugin(const host::PluginLibrary* plugin, const std::vector<host::A
         plugin->score(request.data(), static_cast<int32_t>(request.size()), inbound.data(),
                       static_cast<int32_t>(inbound.size()), matched.data(),
                       static_cast<int32_t>(matched.size()), reply.data(), options.maxResult);
-    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
+    micros.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
     if (result != 0) ++failures;
     ++outcomes[outcome(result, reply.data())];
     std::printf("%d\t%s\t%d\t%s\n", pair.line, pair.type.c_str(), result, reply.data());
     if (progress && micros.size() % 500 == 0) {
       const int done = static_cast<int>(40 * micros.size() / pairs.size());
-      std::fprintf(stderr, "\r[%-40s] %zu/%zu", std::string(static_cast<size_t>(done), '#').c_str(), micros.size(),
-                   pairs.size());
+      std::fprintf(stderr, "\r[%-40s] %zu/%zu", std::string(static_cast<size_t>(done), '#').c_str(),
+                   micros.size(), pairs.size());
     }
   }
   if (progress) std::fprintf(stderr, "\n");
-  printSummary(micros, outcomes, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  printSummary(micros, outcomes,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   return failures == 0 ? 0 : 1;
 }
 
@@ -155,12 +160,14 @@ void addScoreCommand(CLI::App& app, int& status) {
   command->add_option("--pairs", options->pairs, "pairs file: type, inbound value, matched value per line")
       ->required();
   command->add_option("--node", options->node, "application name (NODE_NAME)");
-  command->add_option("--db", options->db, "database whose SYSTEM_PARAM table the plugin reads too (DB_CONNECTION)");
+  command->add_option("--db", options->db,
+                      "database whose SYSTEM_PARAM table the plugin reads too (DB_CONNECTION)");
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->add_option("--max-result", options->maxResult, "largest reply accepted, in bytes")
       ->check(CLI::Range(1u, 64u << 20))
       ->capture_default_str();
-  command->add_option("--type", options->types, "NAME:ID fixes the ATTR_TYPE_ID of a type (default: 1, 2, … in order of appearance)");
+  command->add_option("--type", options->types,
+                      "NAME:ID fixes the ATTR_TYPE_ID of a type (default: 1, 2, … in order of appearance)");
   command->callback([options, &status] { status = scorePairs(*options); });
 }
 

@@ -30,9 +30,10 @@ std::string initDocument(std::string_view configFile, std::string_view node, std
                          int typeId, std::string_view database) {
   const std::string connection =
       database.empty() ? "" : "<DB_CONNECTION>" + service::xmlEscape(database) + "</DB_CONNECTION>";
-  return "<INIT>" + connection + "<CONFIG_FILE>" + service::xmlEscape(configFile) + "</CONFIG_FILE><NODE_NAME>" +
-         service::xmlEscape(node) + "</NODE_NAME><ATTR_TYPE>" + service::xmlEscape(type) +
-         "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) + "</ATTR_TYPE_ID></INIT>";
+  return "<INIT>" + connection + "<CONFIG_FILE>" + service::xmlEscape(configFile) +
+         "</CONFIG_FILE><NODE_NAME>" + service::xmlEscape(node) + "</NODE_NAME><ATTR_TYPE>" +
+         service::xmlEscape(type) + "</ATTR_TYPE><ATTR_TYPE_ID>" + std::to_string(typeId) +
+         "</ATTR_TYPE_ID></INIT>";
 }
 
 std::string attributeRecord(int typeId, std::string_view value) {

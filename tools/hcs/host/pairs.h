@@ -20,7 +20,6 @@ struct AttributePair {
 // empty type.
 bool readPairs(std::istream& in, std::vector<AttributePair>& pairs, std::string& error);
 
-
 // The documents a host hands the plugin. A non-empty `database` becomes DB_CONNECTION.
 std::string initDocument(std::string_view configFile, std::string_view node, std::string_view type,
                          int typeId, std::string_view database = "");
