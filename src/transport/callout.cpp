@@ -89,7 +89,7 @@ std::string newRequestId() {
 
 CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
     : target_(target),
-      http_(dynamic_cast<OHTTP*>(&target)),
+      http_(target.asHttp()),
       metrics_(http_ != nullptr ? http_->metrics() : nullptr),
       breaker_(http_ != nullptr ? http_->breaker() : nullptr),
       started_(started) {

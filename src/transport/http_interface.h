@@ -70,6 +70,8 @@ class OHTTP : public OInterface {
   int32_t send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
                const HttpPostLimits& limits);
 
+  OHTTP* asHttp() override { return this; }
+
   void open() override {}
   void close() override {}
   void flush() override {}
