@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <functional>
@@ -185,11 +186,20 @@ class RawClient {
   curl_slist* headers_ = nullptr;
 };
 
-// Runs `calls` calls spread over `threads` threads; returns the elapsed seconds and counts failures.
-// `ready` runs once every thread has made its warm-up call, right before the timed calls.
+// CPU time this thread has used, in nanoseconds.
+long long threadCpuNanos() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// Runs `calls` calls spread over `threads` threads; returns the elapsed seconds, counts failures and
+// adds the calling threads' CPU time to `cpuNanos` (which other processes on the machine do not
+// inflate, unlike the elapsed time). `ready` runs once every thread has made its warm-up call, right
+// before the timed calls.
 template <class Make>
 double timed(int threads, long calls, Make make, std::atomic<long>& failures,
-             const std::function<void()>& ready = {}) {
+             std::atomic<long long>& cpuNanos, const std::function<void()>& ready = {}) {
   std::vector<std::thread> workers;
   std::atomic<int> warmed{0};
   std::atomic<bool> go{false};
@@ -201,9 +211,11 @@ double timed(int threads, long calls, Make make, std::atomic<long>& failures,
       call();  // warm: connection open, caches filled
       ++warmed;
       while (!go.load()) std::this_thread::yield();
+      const long long cpuStart = threadCpuNanos();
       for (long i = 0; i < share; ++i) {
         if (!call()) ++failures;
       }
+      cpuNanos += threadCpuNanos() - cpuStart;
     });
   }
   while (warmed.load() < threads) std::this_thread::yield();
@@ -273,15 +285,16 @@ int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, 
               options.calls, options.rounds);
   std::atomic<long> pluginFailures{0}, rawFailures{0};
   double pluginSeconds = 0, rawSeconds = 0;
+  std::atomic<long long> pluginCpu{0}, rawCpu{0};
   const long perRound = std::max<long>(options.calls / options.rounds, options.threads);
   // Memory of the plugin side from its first warm call to its end: what a long-running host would see
   // grow if a call left something behind.
   long rssStart = 0;
   for (int round = 0; round < options.rounds; ++round) {
-    pluginSeconds += timed(options.threads, perRound, pluginCall, pluginFailures, [&] {
+    pluginSeconds += timed(options.threads, perRound, pluginCall, pluginFailures, pluginCpu, [&] {
       if (round == 0) rssStart = residentKiB();
     });
-    if (!options.pluginOnly) rawSeconds += timed(options.threads, perRound, rawCall, rawFailures);
+    if (!options.pluginOnly) rawSeconds += timed(options.threads, perRound, rawCall, rawFailures, rawCpu);
   }
   const long rssEnd = residentKiB();
   const double done = static_cast<double>(perRound / options.threads * options.threads) * options.rounds;
@@ -293,6 +306,10 @@ int benchWithPlugin(const host::PluginLibrary& library, const std::string& url, 
     std::printf("raw libcurl     %10.0f calls/s  (%ld failed)\n", rawRate, rawFailures.load());
     std::printf("ratio           %10.3f\n", pluginRate / rawRate);
     std::printf("added per call  %10.2f us\n", addedMicros);
+    const double pluginCpuMicros = static_cast<double>(pluginCpu.load()) / done / 1e3;
+    const double rawCpuMicros = static_cast<double>(rawCpu.load()) / done / 1e3;
+    std::printf("cpu per call    %10.2f us plugin, %.2f us raw, %.2f us added (calling threads)\n",
+                pluginCpuMicros, rawCpuMicros, pluginCpuMicros - rawCpuMicros);
   }
   std::printf("plugin RSS      start %ld KiB, end %ld KiB, growth %ld KiB\n", rssStart, rssEnd,
               rssEnd - rssStart);
