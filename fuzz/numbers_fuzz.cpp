@@ -1,7 +1,7 @@
-// parseInt on arbitrary text, toUtf8/toStdString on arbitrary UTF-16, and the formatters with a fixed
-// set of well-formed formats and fuzzed arguments. A conversion its argument does not fit throws the
-// documented "0000E" record (so do invalid UTF-16 in toUtf8 and a missing argument); anything else
-// must format.
+// parseInt on arbitrary text, toUtf8/toStdString on arbitrary UTF-16, localRoundTrip on arbitrary bytes
+// against the trip through UTF-16, and the formatters with a fixed set of well-formed formats and
+// fuzzed arguments. A conversion its argument does not fit throws the documented "0000E" record (so do
+// invalid UTF-16 in toUtf8 and a missing argument); anything else must format.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "error/qrm_exception.h"
 #include "fuzz_support.h"
 #include "util/format.h"
 #include "util/numbers.h"
+#include "util/ucstring.h"
 
 namespace {
 
@@ -183,6 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const hcs::QRM_Exception&) {
     // Invalid UTF-16: documented.
   }
+  // Reply bytes reach the host exactly as the trip through UTF-16 would leave them.
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  std::string direct;
+  hcs::localRoundTrip(bytes, direct);
+  if (direct != hcs::toStdString(hcs::UCString(bytes))) __builtin_trap();
 
   FuzzedDataProvider in(data, size);
   for (int i = 0; i < 4 && in.remaining_bytes() > 0; ++i) formatOnce(in);

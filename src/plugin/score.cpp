@@ -25,7 +25,7 @@ namespace {
 
 const UCString kAttrTypeId("ATTR_TYPE_ID");
 const icu::UnicodeString kAttributeEnd(u"ATTRIBUTE>");
-const icu::UnicodeString kError(u"<ERROR>");
+constexpr std::string_view kError = "<ERROR>";
 const icu::UnicodeString kWrapperName(u"ATTRS_TO_SCORE");
 
 // The working state of one call: status, the last error text recorded and how the call ended.
@@ -109,10 +109,34 @@ bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
   return false;
 }
 
+// Records how the attempts ended. Non-2xx answers and refused connections are only logged; a failed
+// exchange fails the call even when a later attempt gets through.
+void recordEnd(const CalloutCall& attempts, CalloutCall::End end, CallState& call) {
+  if (!attempts.lastExchangeFailure().empty()) {
+    call.fail(CallOutcome::kTransport, "HTTP Callout: %s", attempts.lastExchangeFailure());
+  }
+  if (end == CalloutCall::End::kExhausted) {
+    call.fail(CallOutcome::kExhausted, "HTTP Callout: Failed to receive message despite retries");
+  } else if (end == CalloutCall::End::kStopped) {
+    call.fail(outcomeOf(attempts.stop()), "HTTP Callout: %s", attempts.stopText());
+  }
+}
+
+// Posts the outgoing document, given as UTF-8, with up to retries + 1 attempts; `reply` gets the last
+// reply as 8-bit text.
+void post(CalloutCall& attempts, std::string_view outgoing, std::string& reply, CallState& call) {
+  recordEnd(attempts, attempts.run(outgoing, reply), call);
+}
+
+// Per-thread buffers are kept for the next call unless one large document made them large.
+void keepSmall(std::string& buffer) {
+  if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);
+}
+
 // Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
 // document could not be read or carried (then nothing was sent and the error is recorded).
 bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
-             const CXmlDocument& inboundDoc, const CXmlDocument& matchedDoc, icu::UnicodeString& reply,
+             const CXmlDocument& inboundDoc, const CXmlDocument& matchedDoc, std::string& reply,
              CallState& call) {
   thread_local ParsedInput lastRequest(nullptr);
   std::unique_ptr<CXmlDocument> uncachedRequest;
@@ -133,16 +157,15 @@ bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
     return false;
   }
 
-  // Non-2xx answers and refused connections are only logged; a failed exchange fails the call even
-  // when a later attempt gets through.
-  const CalloutCall::End end = attempts.run(outgoingText, reply);
-  if (!attempts.lastExchangeFailure().empty()) {
-    call.fail(CallOutcome::kTransport, "HTTP Callout: %s", attempts.lastExchangeFailure());
-  }
-  if (end == CalloutCall::End::kExhausted) {
-    call.fail(CallOutcome::kExhausted, "HTTP Callout: Failed to receive message despite retries");
-  } else if (end == CalloutCall::End::kStopped) {
-    call.fail(outcomeOf(attempts.stop()), "HTTP Callout: %s", attempts.stopText());
+  thread_local std::string outgoing;
+  if (toUtf8(outgoingText, outgoing)) {
+    post(attempts, outgoing, reply, call);
+    keepSmall(outgoing);
+  } else {
+    // Text that is no valid UTF-16 fails each attempt in the transport's conversion, as it always has.
+    icu::UnicodeString unicodeReply;
+    recordEnd(attempts, attempts.run(outgoingText, unicodeReply), call);
+    reply = toStdString(unicodeReply);
   }
   return true;
 }
@@ -183,8 +206,9 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
               matchedType);
   }
 
-  std::string result;
-  icu::UnicodeString reply;
+  // The reply as the host gets it (8-bit text); kept from call to call on this thread.
+  thread_local std::string reply;
+  reply.clear();
   OInterface* interface = nullptr;
   CalloutMetrics* metrics = nullptr;
   if (!readable("inbound", inboundDoc, call) || !readable("matched", matchedDoc, call)) {
@@ -201,9 +225,8 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
     } else if (!callout(attempts, request, requestLength, inboundDoc, matchedDoc, reply, call)) {
       call.outcome = CallOutcome::kBadInput;
     } else if (attempts.stop() == CalloutCall::Stop::kNone) {
-      if (reply.isEmpty()) call.fail(CallOutcome::kEmpty, "HTTP Callout: Result message was returned empty");
-      result = toStdString(reply);
-      if (result.size() > maxResultSize) {
+      if (reply.empty()) call.fail(CallOutcome::kEmpty, "HTTP Callout: Result message was returned empty");
+      if (reply.size() > maxResultSize) {
         call.fail(CallOutcome::kTooLarge, "return document size exceeds maximum allowed size");
       }
     }
@@ -211,7 +234,7 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
 
   const bool errorDocument = call.status == -1;
   // A reply that reports an error of its own is handed back as it came, but the call still failed.
-  if (reply.indexOf(kError) >= 0) {
+  if (reply.find(kError) != std::string::npos) {
     if (!errorDocument) call.outcome = CallOutcome::kServiceError;
     call.status = -1;
   }
@@ -219,9 +242,10 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   if (errorDocument) {
     writeScoreError(resultBuffer, maxResultSize, call.errorText);
   } else if (resultBuffer != nullptr) {
-    std::memcpy(resultBuffer, result.data(), result.size());
-    resultBuffer[result.size()] = '\0';
+    std::memcpy(resultBuffer, reply.data(), reply.size());
+    resultBuffer[reply.size()] = '\0';
   }
+  keepSmall(reply);
   return call.status;
 }
 

@@ -89,7 +89,7 @@ std::string newRequestId() {
 
 CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
     : target_(target),
-      http_(dynamic_cast<OHTTP*>(&target)),
+      http_(target.asHttp()),
       metrics_(http_ != nullptr ? http_->metrics() : nullptr),
       breaker_(http_ != nullptr ? http_->breaker() : nullptr),
       started_(started) {
@@ -129,15 +129,15 @@ CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
   return End::kStopped;
 }
 
-AttemptResult CalloutCall::attempt(const icu::UnicodeString& message, icu::UnicodeString& reply) {
+template <class Send>
+AttemptResult CalloutCall::attempt(const Send& send) {
   lastAnswered_ = false;
   try {
     icu::UnicodeString status;
     HttpPostLimits limits;
     limits.deadline = deadline_;
     limits.extraHeader = idHeader_;
-    const int32_t result = http_ != nullptr ? http_->send(message, status, &reply, limits)
-                                            : target_.send(nullptr, message, status, &reply);
+    const int32_t result = send(status, limits);
     if (result == 0) return AttemptResult::kOk;
     lastFailure_ = toStdString(status);
     lastAnswered_ = true;
@@ -157,6 +157,27 @@ AttemptResult CalloutCall::attempt(const icu::UnicodeString& message, icu::Unico
 }
 
 CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, icu::UnicodeString& reply) {
+  return runAttempts([&](icu::UnicodeString& status, const HttpPostLimits& limits) {
+    return http_ != nullptr ? http_->send(message, status, &reply, limits)
+                            : target_.send(nullptr, message, status, &reply);
+  });
+}
+
+CalloutCall::End CalloutCall::run(std::string_view message, std::string& reply) {
+  return runAttempts([&](icu::UnicodeString& status, const HttpPostLimits& limits) {
+    if (http_ != nullptr) return http_->sendUtf8(message, status, &reply, limits);
+    // Another kind of interface speaks UTF-16 only; the message came from valid UTF-16, so the
+    // conversion back is exact.
+    reply.clear();
+    icu::UnicodeString unicodeReply;
+    const int32_t result = target_.send(nullptr, UCString(message), status, &unicodeReply);
+    reply = toStdString(unicodeReply);
+    return result;
+  });
+}
+
+template <class Send>
+CalloutCall::End CalloutCall::runAttempts(const Send& send) {
   ran_ = true;
   const CalloutPolicy* policy = http_ != nullptr ? &http_->policy() : nullptr;
   const int32_t attempts = (http_ != nullptr ? http_->retries() : OHTTP::kDefaultRetries) + 1;
@@ -184,7 +205,7 @@ CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, icu::Unicod
       break;
     }
     ++made;
-    last = attempt(message, reply);
+    last = attempt(send);
     if (metrics_ != nullptr) metrics_->countAttempt(last);
     if (last == AttemptResult::kOk) {
       end = End::kDelivered;

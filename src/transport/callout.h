@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "metrics/callout_metrics.h"
 #include "transport/circuit_breaker.h"
@@ -48,6 +49,9 @@ class CalloutCall {
 
   // Runs the attempts; `reply` holds the last reply body. Call once, and only when admitted.
   End run(const icu::UnicodeString& message, icu::UnicodeString& reply);
+  // The same with the message as UTF-8 and the reply as 8-bit text, each attempt by OHTTP::sendUtf8:
+  // `reply` ends as toStdString of what the other run would leave in its reply.
+  End run(std::string_view message, std::string& reply);
 
   Stop stop() const { return stop_; }
   // Why the call stopped early, as the error text after "HTTP Callout: " ("deadline of 300 ms reached
@@ -63,7 +67,11 @@ class CalloutCall {
   Clock::time_point started() const { return started_; }
 
  private:
-  AttemptResult attempt(const icu::UnicodeString& message, icu::UnicodeString& reply);
+  // `send(status, limits)` makes one attempt's send.
+  template <class Send>
+  End runAttempts(const Send& send);
+  template <class Send>
+  AttemptResult attempt(const Send& send);
   void logFailure(const class QRM_Exception& failure) const;
   void pause(int32_t attemptsMade, Clock::time_point deadline) const;
   End stopWith(Stop stop, std::string text);

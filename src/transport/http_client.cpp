@@ -196,6 +196,7 @@ HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
 
 bool HttpClient::configure() {
   CURL* curl = static_cast<CURL*>(curl_);
+  targetSet_ = false;
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
   curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
@@ -292,21 +293,36 @@ int HttpClient::perform(std::chrono::steady_clock::time_point started,
 
 HttpReply HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body,
                            const HttpPostLimits& limits) {
+  HttpReply reply;
+  post(target, contentType, body, limits, reply);
+  return reply;
+}
+
+void HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body,
+                      const HttpPostLimits& limits, HttpReply& reply) {
   if (!endpoint_.invalid().empty()) throw CHttpConnectException(endpoint_.invalid());
   CURL* curl = static_cast<CURL*>(curl_);
 
-  const std::string targetText = requestTarget(target);
-  const std::string contentTypeHeader = "Content-Type: " + std::string(contentType);
-  curl_slist contentTypeItem{const_cast<char*>(contentTypeHeader.c_str()),
-                             static_cast<curl_slist*>(headers_)};
+  if (!targetSet_ || target != target_) {
+    target_.assign(target);
+    targetText_ = requestTarget(target);
+    curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, targetText_.c_str());
+    targetSet_ = true;
+  }
+  if (contentTypeHeader_.empty() || contentType != contentType_) {
+    contentType_.assign(contentType);
+    contentTypeHeader_ = "Content-Type: " + contentType_;
+  }
+  curl_slist contentTypeItem{contentTypeHeader_.data(), static_cast<curl_slist*>(headers_)};
   const std::string extraHeader(limits.extraHeader);
   curl_slist extraItem{const_cast<char*>(extraHeader.c_str()), &contentTypeItem};
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, extraHeader.empty() ? &contentTypeItem : &extraItem);
-  curl_easy_setopt(curl, CURLOPT_REQUEST_TARGET, targetText.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
 
-  HttpReply reply;
+  reply.code = 0;
+  reply.statusText.clear();
+  reply.body.clear();
   reply_ = &reply;
   exchangeStarted_ = false;
   bodyTooLarge_ = false;
@@ -349,7 +365,6 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
     curl_easy_reset(curl);
     configure();
   }
-  return reply;
 }
 
 }  // namespace hcs

@@ -125,6 +125,9 @@ class HttpClient {
   // A non-2xx status is no failure: it comes back in the reply.
   HttpReply post(std::string_view target, std::string_view contentType, std::string_view body,
                  const HttpPostLimits& limits = {});
+  // The same into `reply`, whose buffers are reused.
+  void post(std::string_view target, std::string_view contentType, std::string_view body,
+            const HttpPostLimits& limits, HttpReply& reply);
 
  private:
   struct Callbacks;  // libcurl's callbacks, defined where curl.h is included
@@ -143,6 +146,13 @@ class HttpClient {
   int keptSocket_ = -1;      // the socket of the connection kept for the next post, -1 when none
   std::chrono::steady_clock::time_point requestSentAt_;
   std::string timeoutText_;
+  // Made once and kept while the target and content type stay the same (libcurl copies a target on
+  // every setopt).
+  std::string target_;
+  std::string targetText_;
+  std::string contentType_;
+  std::string contentTypeHeader_;
+  bool targetSet_ = false;
   char errorBuffer_[256];
   bool exchangeStarted_ = false;
   bool bodyTooLarge_ = false;

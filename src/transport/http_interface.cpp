@@ -39,20 +39,34 @@ namespace {
 int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
 
 // Text from the transport is 8-bit in the local code page; a NUL ends it.
-UCString fromTransport(const std::string& text) {
-  return UCString(std::string_view(text.data(), ::strnlen(text.data(), text.size())));
+std::string_view upToNul(const std::string& text) {
+  return std::string_view(text.data(), ::strnlen(text.data(), text.size()));
 }
+
+UCString fromTransport(const std::string& text) { return UCString(upToNul(text)); }
 
 QRM_Exception connectionFailure(const CHttpException& e) {
   return QRM_Exception("", UCString(std::string_view(e.why())), 0, kSeverityCritical);
 }
 
+// Per-thread buffers are kept for the next send unless one large document made them large.
+void keepSmall(std::string& buffer) {
+  if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);
+}
+
 }  // namespace
 
-// Holds a client for one send and returns it to the pool unless the send drops it.
+// Holds a client for one send and returns it to the pool unless the send drops it. Taking it is the
+// first half of the connection step.
 class OHTTP::Lease {
  public:
-  Lease(OHTTP& owner, std::unique_ptr<HttpClient> client) : owner_(owner), client_(std::move(client)) {}
+  explicit Lease(OHTTP& owner) : owner_(owner) {
+    try {
+      client_ = owner.takeClient();
+    } catch (const CHttpConnectException& e) {
+      throw connectionFailure(e);
+    }
+  }
   ~Lease() {
     if (client_) owner_.giveBack(std::move(client_));
   }
@@ -75,6 +89,7 @@ OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelect
     : policy_(policy),
       metrics_(metrics),
       path_(isHttpScheme(uri) ? uri.target : uri.path),
+      pathUtf8Valid_(toUtf8(path_, pathUtf8_)),
       timeout_(policy.replyTimeoutMs),
       retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
@@ -157,22 +172,38 @@ int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::Unico
 int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
                     const HttpPostLimits& limits) {
   if (reply != nullptr) reply->remove();
-
-  std::unique_ptr<HttpClient> client;
-  try {
-    client = takeClient();
-  } catch (const CHttpConnectException& e) {
-    throw connectionFailure(e);
-  }
-  Lease lease(*this, std::move(client));
-
-  const std::string target = toUtf8(path_);
+  Lease lease(*this);
+  if (!pathUtf8Valid_) toUtf8(path_);  // throws the conversion's record, as every send does
   std::string body = toUtf8(message);
   body += '\n';
+  HttpReply& answer = exchange(lease, body, limits);
+  status = fromTransport(answer.statusText);
+  if (reply != nullptr) *reply = fromTransport(answer.body);
+  keepSmall(answer.body);
+  return answer.is2xx() ? 0 : -1;
+}
 
-  HttpReply answer;
+int32_t OHTTP::sendUtf8(std::string_view message, icu::UnicodeString& status, std::string* reply,
+                        const HttpPostLimits& limits) {
+  if (reply != nullptr) reply->clear();
+  Lease lease(*this);
+  if (!pathUtf8Valid_) toUtf8(path_);
+  thread_local std::string body;
+  body.assign(message);
+  body += '\n';
+  HttpReply& answer = exchange(lease, body, limits);
+  keepSmall(body);
+  status = fromTransport(answer.statusText);
+  if (reply != nullptr) localRoundTrip(upToNul(answer.body), *reply);
+  keepSmall(answer.body);
+  return answer.is2xx() ? 0 : -1;
+}
+
+HttpReply& OHTTP::exchange(Lease& lease, std::string_view body, const HttpPostLimits& limits) {
+  // Reused from send to send on this thread: no allocation for a reply no larger than the last.
+  thread_local HttpReply answer;
   try {
-    answer = lease.client().post(target, kContentType, body, limits);
+    lease.client().post(pathUtf8_, kContentType, body, limits, answer);
   } catch (const CHttpConnectException& e) {
     throw connectionFailure(e);
   } catch (const CHttpException&) {
@@ -180,10 +211,7 @@ int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& statu
     lease.drop();
     throw;
   }
-
-  status = fromTransport(answer.statusText);
-  if (reply != nullptr) *reply = fromTransport(answer.body);
-  return answer.is2xx() ? 0 : -1;
+  return answer;
 }
 
 }  // namespace hcs

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "transport/callout_policy.h"
@@ -69,6 +71,13 @@ class OHTTP : public OInterface {
   // with its extra header.
   int32_t send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
                const HttpPostLimits& limits);
+  // The same with the message given as UTF-8 (posted as it is, plus the line feed) and the reply
+  // handed back as 8-bit text: exactly toStdString of what send would have put in `reply`, without
+  // the trip through UTF-16 when the body is well-formed UTF-8.
+  int32_t sendUtf8(std::string_view message, icu::UnicodeString& status, std::string* reply,
+                   const HttpPostLimits& limits);
+
+  OHTTP* asHttp() override { return this; }
 
   void open() override {}
   void close() override {}
@@ -100,10 +109,14 @@ class OHTTP : public OInterface {
   std::unique_ptr<HttpClient> takeClient();
   void giveBack(std::unique_ptr<HttpClient> client);
   void returned();  // a lent client that will not come back
+  // The exchange of one send on the leased client; the reply is this thread's, valid until its next send.
+  HttpReply& exchange(Lease& lease, std::string_view body, const HttpPostLimits& limits);
 
   const CalloutPolicy policy_;
   CalloutMetrics* const metrics_;
   icu::UnicodeString path_;
+  std::string pathUtf8_;  // path_ as UTF-8, made once
+  bool pathUtf8Valid_;    // false: each send fails converting the path, as it always would
   uint32_t timeout_;
   bool retriesCapped_ = false;  // before retries_, which sets it
   int32_t retries_ = kDefaultRetries;

@@ -39,4 +39,16 @@ std::string toUtf8(const icu::UnicodeString& text);
 // Appends 8-bit text in the local code page to `out`, converted to UTF-16.
 void appendLocal(icu::UnicodeString& out, std::string_view text);
 
+// The UTF-8 form of `text` into `out` (replacing its content, reusing its capacity); false, with `out`
+// unspecified, when the text is not valid UTF-16. The non-throwing toUtf8.
+bool toUtf8(const icu::UnicodeString& text, std::string& out);
+
+// Whether `bytes` are well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool isUtf8(std::string_view bytes);
+
+// Into `out`: toStdString(UCString(bytes)), the 8-bit text local bytes come back as after a trip
+// through UTF-16. Where the local code page is UTF-8 and the bytes are well-formed that is the bytes
+// themselves, copied without the trip; otherwise the trip is made (ill-formed sequences become U+FFFD).
+void localRoundTrip(std::string_view bytes, std::string& out);
+
 }  // namespace hcs

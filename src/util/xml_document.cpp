@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 
+#include <vector>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/sax/SAXException.hpp>
@@ -94,16 +95,24 @@ void appendTextContent(const DOMNode* node, icu::UnicodeString& out) {
     default:
       break;
   }
+  // The way back up is kept here: Xerces-C's getParentNode makes a dynamic_cast on every call.
+  thread_local std::vector<const DOMNode*> parents;
+  parents.clear();
+  parents.push_back(node);
   const DOMNode* current = node->getFirstChild();
   while (current != nullptr) {
     const DOMNode::NodeType type = current->getNodeType();
     if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) {
       out.append(current->getNodeValue(), -1);
     } else if (const DOMNode* child = current->getFirstChild(); child != nullptr) {
+      parents.push_back(current);
       current = child;
       continue;
     }
-    while (current != node && current->getNextSibling() == nullptr) current = current->getParentNode();
+    while (current != node && current->getNextSibling() == nullptr) {
+      current = parents.back();
+      parents.pop_back();
+    }
     if (current == node) break;
     current = current->getNextSibling();
   }

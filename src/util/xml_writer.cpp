@@ -1,6 +1,7 @@
 #include "util/xml_writer.h"
 
 #include <memory>
+#include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
@@ -160,8 +161,11 @@ bool hasXml11OnlyCharacter(const icu::UnicodeString& text, int32_t from) {
   return false;
 }
 
-// Walks the subtree through the DOM links instead of recursing, so depth costs no stack.
+// Walks the subtree through the DOM links instead of recursing, so depth costs no stack. The way back
+// up is kept here: Xerces-C's getParentNode makes a dynamic_cast on every call.
 void walk(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
+  thread_local std::vector<const DOMNode*> parents;
+  parents.clear();
   const DOMNode* current = node;
   while (true) {
     writeStartOrLeaf(current, out, expandEntities);
@@ -169,6 +173,7 @@ void walk(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
     const DOMNode::NodeType type = current->getNodeType();
     if ((type == DOMNode::ELEMENT_NODE || (type == DOMNode::ENTITY_REFERENCE_NODE && expandEntities)) &&
         current->hasChildNodes()) {
+      parents.push_back(current);
       current = current->getFirstChild();
       continue;
     }
@@ -178,7 +183,8 @@ void walk(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
         current = next;
         break;
       }
-      current = current->getParentNode();
+      current = parents.back();
+      parents.pop_back();
       if (current->getNodeType() != DOMNode::ELEMENT_NODE) continue;  // an expanded entity reference
       out.append(u"</", 2);
       appendRaw(out, current->getNodeName());

@@ -147,7 +147,12 @@ INSTANTIATE_TEST_SUITE_P(Table, ScoreCall, ::testing::Values(
     CallCase{.name = "reply_one_over_max", .answers = {HttpTestAnswer::ok(std::string(1001, 'r'))},
              .maxResultSize = 1000, .expected = errorDocument("return document size exceeds maximum allowed size")},
     CallCase{.name = "error_reply_handed_back", .answers = {HttpTestAnswer::ok(errorDocument("bad"))},
-             .expected = errorDocument("bad")}),
+             .expected = errorDocument("bad")},
+    // Ill-formed UTF-8 comes back with U+FFFD in place, and is measured as it comes back.
+    CallCase{.name = "ill_formed_reply_exactly_max", .answers = {HttpTestAnswer::ok(std::string(997, 'r') + "\xFF")},
+             .maxResultSize = 1000, .expected = std::string(997, 'r') + "\xEF\xBF\xBD"},
+    CallCase{.name = "ill_formed_reply_over_max", .answers = {HttpTestAnswer::ok(std::string(998, 'r') + "\xFF")},
+             .maxResultSize = 1000, .expected = errorDocument("return document size exceeds maximum allowed size")}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

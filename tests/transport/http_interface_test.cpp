@@ -93,12 +93,37 @@ TEST_P(OHTTPWire, RequestCarriesPathContentTypeAndUtf8BodyWithLineFeed) {
   EXPECT_EQ(r.header("Content-Length"), std::to_string(r.body.size()));
   EXPECT_FALSE(r.hasHeader("Expect"));
   EXPECT_EQ(r.header("Host"), "127.0.0.1:" + std::to_string(server.port()));
+  U status;
+  ASSERT_EQ(http->sendUtf8("<A>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</A>", status, nullptr, {}), 0);
+  EXPECT_EQ(server.requests().at(1).body, r.body);
 }
 
 // The query is no part of the target; a decoded blank goes out encoded again.
 INSTANTIATE_TEST_SUITE_P(Table, OHTTPWire,
                          ::testing::Values(WireCase{"/a%20b?retries=2", 1, "POST /a%20b HTTP/1.1"},
                                            WireCase{"", 0, "POST / HTTP/1.0"}));
+
+// The byte path hands back what the UTF-16 path's reply becomes as 8-bit text: ill-formed UTF-8
+// (overlong forms, surrogates alone or paired as in CESU-8, past U+10FFFF, cut short) as substituted.
+class OHTTPUtf8Reply : public OHTTPTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(OHTTPUtf8Reply, IsTheUtf16ReplyAs8BitText) {
+  server.setDefault(HttpTestAnswer::withStatus(500, "Internal Server \xC3\xA9rror", GetParam()));
+  auto http = makeInterface(server.uri("/"));
+  U status, reply, byteStatus;
+  std::string bytes = "stale";
+  ASSERT_EQ(http->send(nullptr, U(u"<X/>"), status, &reply), -1);
+  ASSERT_EQ(http->sendUtf8("<X/>", byteStatus, &bytes, {}), -1);
+  EXPECT_EQ(bytes, toStdString(reply));
+  EXPECT_EQ(byteStatus, status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, OHTTPUtf8Reply,
+                         ::testing::Values("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBF",
+                                           "\xC0\xAF \xC1\xBF \xE0\x80\xAF \xF0\x80\x80\xAF",
+                                           "\xED\xA0\xBD\xED\xB8\x80 \xED\xB0\x80 \xED\x9F\xBF",
+                                           "\xF4\x90\x80\x80 \xF8\x88\x80\x80\x80 \xFE\xFF \x80", "a\xE2\x82",
+                                           "\xF0\x9F\x98", std::string("a\0\xFF", 3)));
 
 struct SettingsCase {
   std::string uri;

@@ -2,10 +2,12 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <thread>
 
 #include "commands/commands.h"
+#include "service/echo_server.h"
 #include "service/score_server.h"
 
 namespace hcs::tool {
@@ -16,9 +18,28 @@ struct ServeOptions {
   int port = 8080;
   std::size_t threads = 64;
   int keepAlive = 10;
+  bool echo = false;
 };
 
+// Runs until a signal ends the process: nothing to clean up that the kernel does not.
+int serveEcho(const ServeOptions& options) {
+  if (options.host != "127.0.0.1") {
+    std::fprintf(stderr, "hcs serve: --echo listens on 127.0.0.1 only\n");
+    return 1;
+  }
+  try {
+    service::EchoServer server(options.port);
+    std::printf("listening on http://127.0.0.1:%d/score\n", server.port());
+    std::fflush(stdout);
+    server.run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hcs serve: %s\n", e.what());
+    return 1;
+  }
+}
+
 int serve(const ServeOptions& options) {
+  if (options.echo) return serveEcho(options);
   // Signals go to one waiting thread, so stopping never runs inside a signal handler. Every thread
   // started from here on inherits the blocked mask.
   sigset_t signals;
@@ -68,6 +89,9 @@ void addServeCommand(CLI::App& app, int& status) {
   command->add_option("--keep-alive", options->keepAlive, "seconds an idle connection stays open")
       ->check(CLI::Range(1, 3600))
       ->capture_default_str();
+  command->add_flag(
+      "--echo", options->echo,
+      "answer every POST with a fixed score, at the least cost (127.0.0.1 only; for hcs bench)");
   command->callback([options, &status] { status = serve(*options); });
 }
 
