@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view kRenamed = "ATTRIBUTE>";
 constexpr std::string_view kTypeName = "ATTR_TYPE_ID";
+constexpr size_t kKeptBytes = 64 * 1024;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
@@ -99,21 +100,28 @@ class RecordScanner {
     const size_t mark = out.size();
     out_ = &out;
     const bool handled = prepare(utf8, newRoot) && document();
-    if (!handled) {
-      out.resize(mark);
-      return false;
-    }
-    if (typeId != nullptr) {
+    if (handled && typeId != nullptr) {
       if (rootHit_.found) {
         typeId->assign(capture_, rootHit_.begin, rootHit_.end - rootHit_.begin);
       } else {
         typeId->clear();
       }
     }
-    return true;
+    releaseIfLarge();
+    if (!handled) out.resize(mark);
+    return handled;
   }
 
  private:
+  // The buffers live as long as the thread: one huge record must not keep its memory that long.
+  void releaseIfLarge() {
+    if (text_.capacity() > kKeptBytes) std::string().swap(text_);
+    if (values_.capacity() > kKeptBytes) std::string().swap(values_);
+    if (capture_.capacity() > kKeptBytes) std::string().swap(capture_);
+    if (frames_.capacity() > kKeptBytes / sizeof(Frame)) std::vector<Frame>().swap(frames_);
+    if (attributes_.capacity() > kKeptBytes / sizeof(Attribute)) std::vector<Attribute>().swap(attributes_);
+  }
+
   // The text as the parser gets it: root renamed, markup upper-cased, line ends normalised. Refuses
   // what the parser would not read as the same characters, and markup that is not ASCII: its
   // upper-case form would need the Unicode tables.
