@@ -24,7 +24,7 @@ bool scanRecord(std::string_view utf8, std::string_view newRoot, std::string& ou
 
 // The whole outgoing document: the request, the inbound record (root renamed to ATTR1) and the matched
 // record (ATTR2) under ATTRS_TO_SCORE, with both type texts. False when any of the three is not
-// handled; the outputs are then unspecified.
+// handled; the outputs then hold nothing to use.
 bool buildOutgoing(std::string_view request, std::string_view inbound, std::string_view matched,
                    std::string& out, std::string& inboundType, std::string& matchedType);
 
