@@ -12,7 +12,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 # target:dictionary (score documents are XML, so they share its dictionary)
-targets=(uri:uri ini:ini xml:xml score:xml numbers:)
+targets=(uri:uri ini:ini xml:xml score:xml numbers: record_diff:xml)
 work=fuzz/corpus-work
 rm -rf "$work"
 mkdir -p "$work"
@@ -31,7 +31,7 @@ for entry in "${targets[@]}"; do
   elapsed=$(( $(date +%s) - start ))
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   coverage=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)
-  printf 'fuzz: %-8s %10s runs in %4d s, %-20s %s\n' "$target" "${runs:-?}" "$elapsed" "${coverage:-cov: ?}" "$result"
+  printf 'fuzz: %-11s %10s runs in %4d s, %-20s %s\n' "$target" "${runs:-?}" "$elapsed" "${coverage:-cov: ?}" "$result"
   if [ "$result" != ok ]; then
     failed+=("$target")
     grep -E -m 20 'ERROR|runtime error|SUMMARY|disagree|ours:|theirs:|Test unit written' "$log" | sed 's/^/    /' || true

@@ -16,6 +16,7 @@
 #include "transport/output_interface.h"
 #include "util/format.h"
 #include "util/numbers.h"
+#include "util/record_scanner.h"
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
@@ -102,6 +103,28 @@ class ParsedInput {
   std::unique_ptr<CXmlDocument> document_;
 };
 
+// The three host texts read by the record scanner: the outgoing document and both types, without
+// parsing. Kept per thread, so a warm call allocates nothing for them; a huge document is let go at
+// the next call.
+struct ScannedInputs {
+  std::string outgoing;
+  std::string inboundType;
+  std::string matchedType;
+
+  // False when any text is outside what the scanner handles; the parser reads them then.
+  bool scan(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
+            const char* matched, int32_t matchedLength) {
+    const auto bytes = [](const char* text, int32_t length) {
+      return text == nullptr || length <= 0 ? std::string_view()
+                                            : std::string_view(text, static_cast<size_t>(length));
+    };
+    if (outgoing.capacity() > ParsedInput::kMaxCachedBytes)
+      std::string().swap(outgoing);  // the last one was huge
+    return buildOutgoing(bytes(request, requestLength), bytes(inbound, inboundLength),
+                         bytes(matched, matchedLength), outgoing, inboundType, matchedType);
+  }
+};
+
 // Records the parse error of an input that did not parse, naming it.
 bool readable(const char* name, const CXmlDocument& doc, CallState& call) {
   if (doc.getRoot() != nullptr) return true;
@@ -133,11 +156,16 @@ void keepSmall(std::string& buffer) {
   if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);
 }
 
-// Wraps the three documents and posts them with up to retries + 1 attempts. Returns false when a
-// document could not be read or carried (then nothing was sent and the error is recorded).
-bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
-             const CXmlDocument& inboundDoc, const CXmlDocument& matchedDoc, std::string& reply,
+// Wraps the three documents (or takes the scanner's document, already UTF-8) and posts them with up to
+// retries + 1 attempts. Returns false when a document could not be read or carried (then nothing was
+// sent and the error is recorded).
+bool callout(CalloutCall& attempts, const char* request, int32_t requestLength, const std::string* scanned,
+             const CXmlDocument* inboundDoc, const CXmlDocument* matchedDoc, std::string& reply,
              CallState& call) {
+  if (scanned != nullptr) {
+    post(attempts, *scanned, reply, call);  // well-formed UTF-8 already: nothing to check or convert
+    return true;
+  }
   thread_local ParsedInput lastRequest(nullptr);
   std::unique_ptr<CXmlDocument> uncachedRequest;
   const CXmlDocument& requestDoc = lastRequest.get(request, requestLength, uncachedRequest);
@@ -148,7 +176,7 @@ bool callout(CalloutCall& attempts, const char* request, int32_t requestLength,
   icu::UnicodeString outgoingText;
   static constexpr const char* kNames[] = {"request", "inbound", "matched"};
   const int32_t uncarried = toXmlWrapped(
-      kWrapperName, {requestDoc.getRoot(), inboundDoc.getRoot(), matchedDoc.getRoot()}, outgoingText);
+      kWrapperName, {requestDoc.getRoot(), inboundDoc->getRoot(), matchedDoc->getRoot()}, outgoingText);
   if (uncarried >= 0) {
     call.record(
         "%s document holds characters only XML 1.1 allows, which the XML 1.0 document sent to the "
@@ -191,16 +219,25 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   if (activeMetrics() != nullptr) started = std::chrono::steady_clock::now();
   CallState call;
 
+  // Common records need no parser; the others are parsed, and the parser's way is the reference.
+  thread_local ScannedInputs scanned;
+  const bool fast = scanned.scan(request, requestLength, inbound, inboundLength, matched, matchedLength);
   thread_local ParsedInput lastInbound(u"ATTR1>");
   std::unique_ptr<CXmlDocument> uncachedInbound;
-  const CXmlDocument& inboundDoc = lastInbound.get(inbound, inboundLength, uncachedInbound);
-  UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
-  CXmlDocument matchedDoc(matchedText);
-
-  const icu::UnicodeString inboundType =
-      inboundDoc.getValue(inboundDoc.getRoot(), kAttrTypeId, UCString(), true);
-  const icu::UnicodeString matchedType =
-      matchedDoc.getValue(matchedDoc.getRoot(), kAttrTypeId, UCString(), true);
+  std::unique_ptr<CXmlDocument> matchedDoc;
+  const CXmlDocument* inboundDoc = nullptr;
+  icu::UnicodeString inboundType;
+  icu::UnicodeString matchedType;
+  if (fast) {
+    inboundType = UCString(scanned.inboundType);
+    matchedType = UCString(scanned.matchedType);
+  } else {
+    inboundDoc = &lastInbound.get(inbound, inboundLength, uncachedInbound);
+    UCString matchedText = recordText(matched, matchedLength, u"ATTR2>");
+    matchedDoc = std::make_unique<CXmlDocument>(matchedText);
+    inboundType = inboundDoc->getValue(inboundDoc->getRoot(), kAttrTypeId, UCString(), true);
+    matchedType = matchedDoc->getValue(matchedDoc->getRoot(), kAttrTypeId, UCString(), true);
+  }
   if (inboundType != matchedType) {
     call.fail(CallOutcome::kMismatch, "mismatched attribute types. inbound[%S] matched[%S]", inboundType,
               matchedType);
@@ -211,7 +248,7 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   reply.clear();
   OInterface* interface = nullptr;
   CalloutMetrics* metrics = nullptr;
-  if (!readable("inbound", inboundDoc, call) || !readable("matched", matchedDoc, call)) {
+  if (!fast && (!readable("inbound", *inboundDoc, call) || !readable("matched", *matchedDoc, call))) {
     call.outcome = CallOutcome::kBadInput;  // nothing to send
   } else if ((interface = calloutRegistry().find(parseInt(inboundType))) == nullptr) {
     call.fail(CallOutcome::kUnconfigured, "ATTR_TYPE_ID [%S] does not have a URI configured.", inboundType);
@@ -222,7 +259,8 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
     if (!attempts.admitted()) {
       // An open circuit: fails at once, before any document is built.
       call.fail(CallOutcome::kCircuitOpen, "HTTP Callout: %s", attempts.stopText());
-    } else if (!callout(attempts, request, requestLength, inboundDoc, matchedDoc, reply, call)) {
+    } else if (!callout(attempts, request, requestLength, fast ? &scanned.outgoing : nullptr, inboundDoc,
+                        matchedDoc.get(), reply, call)) {
       call.outcome = CallOutcome::kBadInput;
     } else if (attempts.stop() == CalloutCall::Stop::kNone) {
       if (reply.empty()) call.fail(CallOutcome::kEmpty, "HTTP Callout: Result message was returned empty");

@@ -70,6 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
             "<!DOCTYPE ATTRIBUTE [<!ENTITY E \"EXPANDED\"><!ENTITY M \"<B>&E;</B>\">]>", "&E;/&M;",
             "<ATTRS_TO_SCORE><REQ>\xC2\x85</REQ><ATTR1><ATTR_TYPE_ID>14200</ATTR_TYPE_ID><V>EXPANDED/<B>"
             "EXPANDED</B></V></ATTR1><ATTR2><ATTR_TYPE_ID>14200</ATTR_TYPE_ID></ATTR2></ATTRS_TO_SCORE>"},
+        // Another declared encoding and an instruction: the parser's way, the text is already Unicode.
+        OutgoingCase{
+            14204, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><REQ>\xC3\xA9</REQ>", "", "<?pi x?>&#233;",
+            "<ATTRS_TO_SCORE><REQ>\xC3\xA9</REQ><ATTR1><ATTR_TYPE_ID>14204</ATTR_TYPE_ID><V><?pi x?>"
+            "\xC3\xA9</V></ATTR1><ATTR2><ATTR_TYPE_ID>14204</ATTR_TYPE_ID></ATTR2></ATTRS_TO_SCORE>"},
         OutgoingCase{
             14201, "<REQ/>", "<?xml version=\"1.1\"?>", "&#x1;",
             "inbound document holds characters only XML 1.1 allows, which the XML 1.0 document sent to "

@@ -12,6 +12,7 @@
 #include <xercesc/dom/DOMLSSerializer.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "util/record_scanner.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -232,6 +233,59 @@ TEST(XmlThreads, EightThreadsParseCopyAndWrite) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
 }
+
+// The scanner's document and type must be the parser's, byte for byte; what it does not handle is
+// left to the parser, untouched. Each case: an inbound record and whether the scanner handles it.
+class RecordScan : public testing::TestWithParam<std::pair<std::string, bool>> {};
+
+TEST_P(RecordScan, WritesWhatTheParserWritesOrLeavesTheRecordToIt) {
+  const auto& [record, handled] = GetParam();
+  const std::string matched = "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID></ATTRIBUTE>";
+  std::string out = "kept";
+  EXPECT_EQ(scanRecord(record, "ATTR1", out, nullptr), handled);
+  if (!handled) {
+    EXPECT_EQ(out, "kept");
+  }
+  std::string inboundType, matchedType;
+  ASSERT_EQ(buildOutgoing("<req/>", record, matched, out, inboundType, matchedType), handled);
+  if (!handled) return;
+  UCString inbound(record), matchedText(matched);
+  inbound.findAndReplace(u"ATTRIBUTE>", u"ATTR1>");
+  matchedText.findAndReplace(u"ATTRIBUTE>", u"ATTR2>");
+  Parsed request("<req/>");
+  const CXmlDocument in(inbound), match(matchedText);
+  U text;
+  ASSERT_EQ(toXmlWrapped(u"ATTRS_TO_SCORE", {request.doc.getRoot(), in.getRoot(), match.getRoot()}, text),
+            -1);
+  EXPECT_EQ(out, utf8(text));
+  EXPECT_EQ(inboundType, utf8(in.getValue(in.getRoot(), u"ATTR_TYPE_ID", u"", true)));
+  EXPECT_EQ(matchedType, "7");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordScan,
+    testing::Values(
+        // Attributes come out sorted and escaped, a direct child beats a deeper type, a '>' ends the
+        // upper-casing inside a value, references are expanded and written as the writer does.
+        std::pair{std::string("<?xml version='1.0' encoding='utf-8' standalone='no'?>\r\n<!-- r -->"
+                              "<ATTRIBUTE><G z=\"1\" a='\"&#9;\t&#60;'><ATTR_TYPE_ID>8</ATTR_TYPE_ID></G>"
+                              "<attr_type_id><![CDATA[7]]>&#55;<!--x--></attr_type_id><v b=\"x>&amp;\">"
+                              "Jos\xc3\xa9 &lt;&gt;]&#x1F600;&#13;\r\n<E></E></v></ATTRIBUTE>\n"),
+                  true},
+        std::pair{std::string("<ATTRIBUTE><ATTR_TYPE_ID/><B><ATTR_TYPE_ID>9</ATTR_TYPE_ID></B></ATTRIBUTE>"),
+                  true},
+        std::pair{std::string("<attribute><A><ATTR_TYPE_ID>1<X>2</X></ATTR_TYPE_ID></A></attribute>"), true},
+        std::pair{nested(kXmlMaxDepth), true}, std::pair{nested(kXmlMaxDepth + 1), false},
+        // Left to the parser, which reads them.
+        std::pair{std::string("<!DOCTYPE ATTRIBUTE [<!ENTITY E \"7\">]><ATTRIBUTE>&E;</ATTRIBUTE>"), false},
+        std::pair{std::string("<?xml version=\"1.1\"?><ATTRIBUTE/>"), false},
+        std::pair{std::string("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><ATTRIBUTE/>"), false},
+        std::pair{std::string("<ATTRIBUTE><?pi x?></ATTRIBUTE>"), false},
+        std::pair{std::string("<ATTRIBUTE><stra\xc3\x9f\xc3\xa9/></ATTRIBUTE>"), false},
+        std::pair{std::string("<ATTRIBUTE>\xff</ATTRIBUTE>"), false},
+        // Refused by both.
+        std::pair{std::string("<ATTRIBUTE><A></B></ATTRIBUTE>"), false},
+        std::pair{std::string("<ATTRIBUTE a='&quot;'/>"), false}));
 
 }  // namespace
 }  // namespace hcs
