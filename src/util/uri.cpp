@@ -209,8 +209,11 @@ icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
   if (start >= text.length() || text.charAt(start) == u'/') return text;  // no authority: nothing secret
   const int32_t at = text.lastIndexOf(u'@');
   if (at < start) return text;
+  // A user name holds neither ':' nor '@': without a ':' before the first '@' there is no user, and
+  // all up to the last '@' may be the password (a ':' or '@' in the query must not shorten it).
   const int32_t colon = text.indexOf(u':', start, at - start);
-  const int32_t secret = colon >= 0 ? colon + 1 : start;
+  const int32_t firstAt = text.indexOf(u'@', start, at + 1 - start);
+  const int32_t secret = colon >= 0 && colon < firstAt ? colon + 1 : start;
   if (secret == at) return text;  // an empty password
   icu::UnicodeString masked(text);
   masked.replace(secret, at - secret, u"****");

@@ -61,6 +61,7 @@ TEST(MaskedUri, HidesOnlyThePassword) {
         {"pg://user:s3cr/et@host:5432/db", "pg://user:****@host:5432/db"},
         {"pg://u:p:@/?#%40@host/db?x=1", "pg://u:****@host/db?x=1"},
         {"mssql://se/cret@server/", "mssql://****@server/"},
+        {"pg://a@host/db?mail=b:c@d", "pg://****@d"},  // no user; the query's ':' is not the separator
         {"sqlite:///tmp/a:b@c.db", "sqlite:///tmp/a:b@c.db"}}) {
     EXPECT_EQ(toStdString(maskedUri(UCString(text))), masked) << text;
   }
