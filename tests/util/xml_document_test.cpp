@@ -267,11 +267,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Attributes come out sorted and escaped, a direct child beats a deeper type, a '>' ends the
         // upper-casing inside a value, references are expanded and written as the writer does.
-        std::pair{std::string("<?xml version='1.0' encoding='utf-8' standalone='no'?>\r\n<!-- r -->"
-                              "<ATTRIBUTE><G z=\"1\" a='\"&#9;\t&#60;'><ATTR_TYPE_ID>8</ATTR_TYPE_ID></G>"
-                              "<attr_type_id><![CDATA[7]]>&#55;<!--x--></attr_type_id><v b=\"x>&amp;\">"
-                              "Jos\xc3\xa9 &lt;&gt;]&#x1F600;&#13;\r\n<E></E></v></ATTRIBUTE>\n"),
-                  true},
+        std::pair{
+            std::string(
+                "<?xml version='1.0' encoding='utf-8' standalone='no'?>\r\n<!-- r -->"
+                "<ATTRIBUTE><G z=\"1\" a='\"&#9;\t&#60;'><ATTR_TYPE_ID>8</ATTR_TYPE_ID></G>"
+                "<attr_type_id><![CDATA[7]]>&#55;<!--x--></attr_type_id><v b=\"x>&amp;\">"
+                "Jos\xc3\xa9 \xe2\x82\xac\xef\xbf\xbd &lt;&gt;]&#x1F600;&#13;\r\n<E></E></v></ATTRIBUTE>\n"),
+            true},
         std::pair{std::string("<ATTRIBUTE><ATTR_TYPE_ID/><B><ATTR_TYPE_ID>9</ATTR_TYPE_ID></B></ATTRIBUTE>"),
                   true},
         std::pair{std::string("<attribute><A><ATTR_TYPE_ID>1<X>2</X></ATTR_TYPE_ID></A></attribute>"), true},
@@ -285,6 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{std::string("<ATTRIBUTE>\xff</ATTRIBUTE>"), false},
         // Refused by both.
         std::pair{std::string("<ATTRIBUTE><A></B></ATTRIBUTE>"), false},
+        std::pair{std::string("<?xml version='1.0' standalone='maybe'?><ATTRIBUTE/>"), false},
         std::pair{std::string("<ATTRIBUTE a='&quot;'/>"), false}));
 
 }  // namespace
