@@ -206,13 +206,23 @@ def failed_in_one_process(build, binary, names, timeout, restarts=5):
     env = dict(os.environ, HCS_PG_CLUSTER=os.path.join(build, "tests", "pg-cluster"))
     failed, remaining = [], list(names)
     for _ in range(restarts + 1):
+        # A session of its own: processes the tests start go with it, also when it hangs.
+        process = subprocess.Popen([binary, "--gtest_filter=" + ":".join(remaining)],
+                                   cwd=os.path.join(build, "tests"), env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, preexec_fn=limit_memory, start_new_session=True)
         try:
-            done = subprocess.run([binary, "--gtest_filter=" + ":".join(remaining)],
-                                  cwd=os.path.join(build, "tests"), env=env, stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, timeout=timeout, preexec_fn=limit_memory)
-            out, finished = done.stdout, True
-        except subprocess.TimeoutExpired as e:
-            out, finished = e.stdout or b"", False
+            out, _ = process.communicate(timeout=timeout)
+            finished = True
+        except subprocess.TimeoutExpired:
+            finished = False
+        finally:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        if not finished:
+            out, _ = process.communicate()
+        done = process
         ran, current = set(), None
         for line in out.decode(errors="replace").splitlines():
             if line.startswith("[ RUN      ] "):
