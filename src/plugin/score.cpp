@@ -15,6 +15,7 @@
 #include "transport/http_interface.h"
 #include "transport/output_interface.h"
 #include "util/format.h"
+#include "util/kept_buffer.h"
 #include "util/numbers.h"
 #include "util/record_scanner.h"
 #include "util/ucstring.h"
@@ -76,8 +77,6 @@ UCString recordText(const char* text, int32_t length, const char16_t* newRoot) {
 // are kept: a large one would stay in memory, per thread, until the thread ends.
 class ParsedInput {
  public:
-  static constexpr size_t kMaxCachedBytes = 64 * 1024;
-
   explicit ParsedInput(const char16_t* newRoot) : newRoot_(newRoot) {}
 
   // The document for these bytes; one too large to keep is parsed into `uncached`, which the caller
@@ -87,7 +86,7 @@ class ParsedInput {
     const std::string_view bytes(size == 0 ? "" : text, size);
     if (document_ != nullptr && bytes == bytes_) return *document_;
     UCString unicode = recordText(text, length, newRoot_);
-    if (size > kMaxCachedBytes) {
+    if (size > kKeptBufferBytes) {
       uncached = std::make_unique<CXmlDocument>(unicode);
       return *uncached;
     }
@@ -118,8 +117,7 @@ struct ScannedInputs {
       return text == nullptr || length <= 0 ? std::string_view()
                                             : std::string_view(text, static_cast<size_t>(length));
     };
-    if (outgoing.capacity() > ParsedInput::kMaxCachedBytes)
-      std::string().swap(outgoing);  // the last one was huge
+    keepSmall(outgoing);  // the last one may have been huge
     return buildOutgoing(bytes(request, requestLength), bytes(inbound, inboundLength),
                          bytes(matched, matchedLength), outgoing, inboundType, matchedType);
   }
@@ -149,11 +147,6 @@ void recordEnd(const CalloutCall& attempts, CalloutCall::End end, CallState& cal
 // reply as 8-bit text.
 void post(CalloutCall& attempts, std::string_view outgoing, std::string& reply, CallState& call) {
   recordEnd(attempts, attempts.run(outgoing, reply), call);
-}
-
-// Per-thread buffers are kept for the next call unless one large document made them large.
-void keepSmall(std::string& buffer) {
-  if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);
 }
 
 // Wraps the three documents (or takes the scanner's document, already UTF-8) and posts them with up to

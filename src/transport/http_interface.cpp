@@ -8,6 +8,7 @@
 
 #include "error/qrm_exception.h"
 #include "metrics/callout_metrics.h"
+#include "util/kept_buffer.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
@@ -47,11 +48,6 @@ UCString fromTransport(const std::string& text) { return UCString(upToNul(text))
 
 QRM_Exception connectionFailure(const CHttpException& e) {
   return QRM_Exception("", UCString(std::string_view(e.why())), 0, kSeverityCritical);
-}
-
-// Per-thread buffers are kept for the next send unless one large document made them large.
-void keepSmall(std::string& buffer) {
-  if (buffer.capacity() > 64 * 1024) std::string().swap(buffer);
 }
 
 }  // namespace

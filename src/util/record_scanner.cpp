@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "util/kept_buffer.h"
 #include "util/xml_document.h"
 
 namespace hcs {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::string_view kRenamed = "ATTRIBUTE>";
 constexpr std::string_view kTypeName = "ATTR_TYPE_ID";
-constexpr size_t kKeptBytes = 64 * 1024;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
@@ -42,6 +42,42 @@ void appendUtf8(std::string& out, uint32_t c) {
     out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// A referenced character as the writer escapes it: in text '&', '<', '>' and a carriage return; in an
+// attribute value '&', '<', '"' and the three white-space characters, which would otherwise be normalised.
+void appendEscaped(std::string& out, uint32_t c, bool inAttribute) {
+  const char* escape = nullptr;
+  switch (c) {
+    case '&':
+      escape = "&amp;";
+      break;
+    case '<':
+      escape = "&lt;";
+      break;
+    case '\r':
+      escape = "&#xD;";
+      break;
+    case '>':
+      if (!inAttribute) escape = "&gt;";
+      break;
+    case '"':
+      if (inAttribute) escape = "&quot;";
+      break;
+    case '\n':
+      if (inAttribute) escape = "&#xA;";
+      break;
+    case '\t':
+      if (inAttribute) escape = "&#x9;";
+      break;
+    default:
+      break;
+  }
+  if (escape != nullptr) {
+    out.append(escape);
+  } else {
+    appendUtf8(out, c);
   }
 }
 
@@ -115,11 +151,11 @@ class RecordScanner {
  private:
   // The buffers live as long as the thread: one huge record must not keep its memory that long.
   void releaseIfLarge() {
-    if (text_.capacity() > kKeptBytes) std::string().swap(text_);
-    if (values_.capacity() > kKeptBytes) std::string().swap(values_);
-    if (capture_.capacity() > kKeptBytes) std::string().swap(capture_);
-    if (frames_.capacity() > kKeptBytes / sizeof(Frame)) std::vector<Frame>().swap(frames_);
-    if (attributes_.capacity() > kKeptBytes / sizeof(Attribute)) std::vector<Attribute>().swap(attributes_);
+    keepSmall(text_);
+    keepSmall(values_);
+    keepSmall(capture_);
+    keepSmall(frames_);
+    keepSmall(attributes_);
   }
 
   // The text as the parser gets it: root renamed, markup upper-cased, line ends normalised. Refuses
@@ -429,29 +465,7 @@ class RecordScanner {
       if (c == '&') {
         uint32_t r = 0;
         if (!reference(r)) return false;
-        switch (r) {
-          case '&':
-            out.append("&amp;");
-            break;
-          case '<':
-            out.append("&lt;");
-            break;
-          case '"':
-            out.append("&quot;");
-            break;
-          case '\r':
-            out.append("&#xD;");
-            break;
-          case '\n':
-            out.append("&#xA;");
-            break;
-          case '\t':
-            out.append("&#x9;");
-            break;
-          default:
-            appendUtf8(out, r);
-            break;
-        }
+        appendEscaped(out, r, true);
         continue;
       }
       if (isSpace(c)) {
@@ -475,23 +489,7 @@ class RecordScanner {
       if (c == '&') {
         uint32_t r = 0;
         if (!reference(r)) return false;
-        switch (r) {
-          case '&':
-            out.append("&amp;");
-            break;
-          case '<':
-            out.append("&lt;");
-            break;
-          case '>':
-            out.append("&gt;");
-            break;
-          case '\r':
-            out.append("&#xD;");
-            break;
-          default:
-            appendUtf8(out, r);
-            break;
-        }
+        appendEscaped(out, r, false);
         if (capture) appendUtf8(capture_, r);
         continue;
       }

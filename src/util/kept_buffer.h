@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+
+namespace hcs {
+
+// Per-thread buffers are kept from call to call, up to this size: one huge document must not hold its
+// memory, per thread, until the thread ends.
+inline constexpr size_t kKeptBufferBytes = 64 * 1024;
+
+// Gives a buffer's memory back when it grew past kKeptBufferBytes (a string or a vector).
+template <class Buffer>
+void keepSmall(Buffer& buffer) {
+  if (buffer.capacity() * sizeof(typename Buffer::value_type) > kKeptBufferBytes) Buffer().swap(buffer);
+}
+
+}  // namespace hcs
