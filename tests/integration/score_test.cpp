@@ -418,7 +418,7 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   test::CapturingDispatcher log;
   HttpTestServer server(false);
   server.setDefault(kOk);
-  static CalloutMetrics metrics(0, "REFUSED");
+  static CalloutMetrics& metrics = *new CalloutMetrics(0, "REFUSED");  // outlives the callout table
   const std::string key =
       registerWithSettings(server.uri("/score?breaker=5&breakerWait=2000"), "REFUSED", &metrics);
   const milliseconds wait(2000);
