@@ -65,16 +65,6 @@ void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds dur
   durationNanos_.fetch_add(static_cast<uint64_t>(nanos), std::memory_order_relaxed);
 }
 
-void CalloutMetrics::addConnectionSource(const void* owner, ConnectionSource source) {
-  std::lock_guard lock(sourcesMutex_);
-  sources_.emplace_back(owner, std::move(source));
-}
-
-void CalloutMetrics::removeConnectionSource(const void* owner) {
-  std::lock_guard lock(sourcesMutex_);
-  std::erase_if(sources_, [owner](const auto& source) { return source.first == owner; });
-}
-
 std::string CalloutMetrics::labels() const {
   std::string out = "type_id=\"" + std::to_string(typeId_) + "\",type=\"";
   appendLabelValue(out, typeName_);
@@ -130,13 +120,8 @@ void CalloutMetrics::appendConnectionSeries(std::string& out) const {
     out.append("hcs_connections{").append(common).append(",state=\"").append(state).append("\"} ");
     out.append(std::to_string(std::max<int64_t>(value, 0))).append("\n");
   };
-  int64_t idle = 0, busy = 0;
-  {
-    std::lock_guard lock(sourcesMutex_);
-    for (const auto& [owner, source] : sources_) source(idle, busy);
-  }
-  gauge("idle", idle);
-  gauge("busy", busy);
+  gauge("idle", idleConnections_.load(std::memory_order_relaxed));
+  gauge("busy", busyConnections_.load(std::memory_order_relaxed));
 }
 
 void CalloutMetrics::appendCircuitSeries(std::string& out) const {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +12,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "util/fork_safety.h"
 
 namespace hcs {
 
@@ -60,12 +61,12 @@ class CalloutMetrics {
   }
   void setCircuitOpen(bool open) { circuitOpen_.store(open ? 1 : 0, std::memory_order_relaxed); }
 
-  // Connections are not counted per call but asked for when the series are written: each source (an
-  // interface's pool, keyed by its owner) adds its idle and busy connections. A source is called with
-  // this block's lock held and must not come back into the block; it is removed before it goes away.
-  using ConnectionSource = std::function<void(int64_t& idle, int64_t& busy)>;
-  void addConnectionSource(const void* owner, ConnectionSource source);
-  void removeConnectionSource(const void* owner);
+  // Connections to the service, as the interface's pool changes them: `idle` kept open in the pool,
+  // `busy` lent to a call. Deltas, so several pools may count into one block.
+  void addConnections(int64_t idle, int64_t busy) {
+    if (idle != 0) idleConnections_.fetch_add(idle, std::memory_order_relaxed);
+    if (busy != 0) busyConnections_.fetch_add(busy, std::memory_order_relaxed);
+  }
 
   int32_t typeId() const { return typeId_; }
   const std::string& typeName() const { return typeName_; }
@@ -93,8 +94,8 @@ class CalloutMetrics {
   std::array<std::atomic<uint64_t>, kBuckets.size() + 1> buckets_{};  // not cumulative; last is +Inf
   std::atomic<uint64_t> durationNanos_{0};
   std::atomic<int> circuitOpen_{0};
-  mutable std::mutex sourcesMutex_;
-  std::vector<std::pair<const void*, ConnectionSource>> sources_;
+  std::atomic<int64_t> idleConnections_{0};
+  std::atomic<int64_t> busyConnections_{0};
 };
 
 // The counters of every attribute type, by type identifier. Blocks are made on first request and live
@@ -113,6 +114,7 @@ class MetricsRegistry {
 
  private:
   mutable std::mutex mutex_;
+  ForkLock forkLock_{mutex_, ForkLockRank::kMetricsRegistry};
   std::map<int32_t, std::unique_ptr<CalloutMetrics>> types_;
 };
 

@@ -10,6 +10,8 @@ CalloutRegistry::CalloutRegistry() = default;
 CalloutRegistry::~CalloutRegistry() = default;
 
 bool CalloutRegistry::insert(int32_t key, std::unique_ptr<OInterface> interface) {
+  // try_emplace leaves `interface` alone when the key is taken: it is then destroyed on return, outside
+  // the lock, since destroying an interface unregisters its own lock.
   std::unique_lock lock(mutex_);
   return interfaces_.try_emplace(key, std::move(interface)).second;
 }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <shared_mutex>
 
+#include "util/fork_safety.h"
+
 namespace hcs {
 
 class OInterface;
@@ -20,13 +22,14 @@ class CalloutRegistry {
   CalloutRegistry& operator=(const CalloutRegistry&) = delete;
 
   // Files `interface` under `key` unless the key is taken; the first registration wins. Returns whether
-  // it was filed (when not, the interface is destroyed).
+  // it was filed (when not, the interface is destroyed, after the registry's lock is let go).
   bool insert(int32_t key, std::unique_ptr<OInterface> interface);
   // The interface filed under `key`, or nullptr.
   OInterface* find(int32_t key) const;
 
  private:
   mutable std::shared_mutex mutex_;
+  ForkLock forkLock_{mutex_, ForkLockRank::kCalloutRegistry};
   std::map<int32_t, std::unique_ptr<OInterface>> interfaces_;
 };
 
