@@ -9,6 +9,8 @@
 #include <limits>
 #include <mutex>
 
+#include "util/fork_safety.h"
+
 namespace hcs {
 namespace {
 
@@ -160,7 +162,7 @@ struct HttpClient::Callbacks {
   }
 };
 
-HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint) {
+HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint), generation_(forkGeneration()) {
   initCurlOnce();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) throw CHttpConnectException("Cannot create an HTTP client");
@@ -222,6 +224,8 @@ bool HttpClient::configure() {
 }
 
 HttpClient::~HttpClient() {
+  // In a forked child the kept connection is the parent's: closing it here must not touch its state.
+  if (generation_ != forkGeneration()) detachInheritedSocket(keptSocket_);
   // The multi handle holds the kept connection; closing it calls onCloseSocket, so this goes first.
   curl_multi_cleanup(static_cast<CURLM*>(multi_));
   curl_easy_cleanup(static_cast<CURL*>(curl_));

@@ -110,6 +110,8 @@ class HttpClient {
 
   // Throws CHttpConnectException when libcurl cannot make a handle.
   explicit HttpClient(const HttpEndpoint& endpoint);
+  // In a process forked after the client was made, the kept connection is the parent's: it is let go
+  // without a byte sent on it or a change to its state (util/fork_safety.h).
   ~HttpClient();
   HttpClient(const HttpClient&) = delete;
   HttpClient& operator=(const HttpClient&) = delete;
@@ -140,6 +142,7 @@ class HttpClient {
   int perform(std::chrono::steady_clock::time_point started, std::chrono::steady_clock::time_point deadline);
 
   const HttpEndpoint& endpoint_;
+  const uint64_t generation_;
   void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
   void* multi_ = nullptr;    // CURLM*
   void* headers_ = nullptr;  // curl_slist*

@@ -90,7 +90,8 @@ OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelect
       retries_(retriesFrom(uri, retriesCapped_)),
       versionMinor_(minorVersionFor(versionSelector)),
       endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs,
-                policy.replyTimeoutMs) {
+                policy.replyTimeoutMs),
+      poolGeneration_(forkGeneration()) {
   if (policy.breakerCalls > 0) {
     breaker_ =
         std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
@@ -98,53 +99,77 @@ OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelect
   }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
-  // Read when the metrics are written, not counted per send.
-  if (metrics_ != nullptr) {
-    metrics_->addConnectionSource(this, [this](int64_t& idle, int64_t& busy) {
-      std::lock_guard lock(poolMutex_);
-      busy += static_cast<int64_t>(lent_);
-      for (const auto& client : idle_) idle += client->isConnected() ? 1 : 0;
-    });
-  }
 }
 
 OHTTP::~OHTTP() {
-  if (metrics_ != nullptr) metrics_->removeConnectionSource(this);
+  int64_t connected = 0;
+  for (const auto& client : idle_) connected += client->isConnected() ? 1 : 0;
+  countConnections(-connected, 0);
+}
+
+void OHTTP::countConnections(int64_t idle, int64_t busy) const {
+  if (metrics_ != nullptr) metrics_->addConnections(idle, busy);
+}
+
+std::vector<std::unique_ptr<HttpClient>> OHTTP::forgetInherited() {
+  std::vector<std::unique_ptr<HttpClient>> inherited;
+  inherited.swap(idle_);
+  int64_t connected = 0;
+  for (const auto& client : inherited) connected += client->isConnected() ? 1 : 0;
+  // The parent's lent clients belong to its threads, which do not exist here.
+  countConnections(-connected, -static_cast<int64_t>(lent_));
+  lent_ = 0;
+  poolGeneration_ = forkGeneration();
+  return inherited;
 }
 
 std::unique_ptr<HttpClient> OHTTP::takeClient() {
+  std::vector<std::unique_ptr<HttpClient>> inherited;
+  std::unique_ptr<HttpClient> client;
   {
     std::lock_guard lock(poolMutex_);
+    if (poolGeneration_ != forkGeneration()) inherited = forgetInherited();
     ++lent_;
     if (!idle_.empty()) {
       // The most recently used client is the one most likely to still hold a live connection.
-      std::unique_ptr<HttpClient> client = std::move(idle_.back());
+      client = std::move(idle_.back());
       idle_.pop_back();
-      return client;
     }
   }
+  inherited.clear();  // outside the lock
+  if (client != nullptr) {
+    countConnections(client->isConnected() ? -1 : 0, 1);
+    return client;
+  }
   try {
-    return std::make_unique<HttpClient>(endpoint_);
+    client = std::make_unique<HttpClient>(endpoint_);
   } catch (...) {
-    returned();
+    std::lock_guard lock(poolMutex_);
+    --lent_;
     throw;
   }
+  countConnections(0, 1);
+  return client;
 }
 
 void OHTTP::returned() {
-  std::lock_guard lock(poolMutex_);
-  --lent_;
+  {
+    std::lock_guard lock(poolMutex_);
+    --lent_;
+  }
+  countConnections(0, -1);
 }
 
 void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
+  const bool connected = client->isConnected();
   {
     std::lock_guard lock(poolMutex_);
     --lent_;
     if (idle_.size() < kMaxIdleClients) {
       idle_.push_back(std::move(client));
-      return;
     }
   }
+  countConnections(client == nullptr && connected ? 1 : 0, -1);
   // Surplus after a burst of concurrent sends: closed outside the lock.
   client.reset();
 }

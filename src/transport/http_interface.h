@@ -14,6 +14,7 @@
 #include "transport/circuit_breaker.h"
 #include "transport/http_client.h"
 #include "transport/output_interface.h"
+#include "util/fork_safety.h"
 
 namespace hcs {
 
@@ -25,7 +26,9 @@ class CalloutMetrics;
 //
 // Connections: the interface keeps a small pool of idle client connections and takes one per send, so
 // concurrent senders never share one; used from one thread it holds exactly one connection, kept open
-// between sends and reopened when the service has closed it.
+// between sends and reopened when the service has closed it. In a process forked from the one that
+// made them, the connections are the parent's: the child never sends on one, it drops them without
+// touching their state and connects anew.
 //
 // Thread-safety: `send` may run on many threads at once. Everything else is fixed at construction.
 class OHTTP : public OInterface {
@@ -109,6 +112,10 @@ class OHTTP : public OInterface {
   std::unique_ptr<HttpClient> takeClient();
   void giveBack(std::unique_ptr<HttpClient> client);
   void returned();  // a lent client that will not come back
+  // In a child process, the first time its pool is used: hands back the parent's idle clients (to be
+  // destroyed outside the lock) and forgets the parent's lent ones. Called with the lock held.
+  std::vector<std::unique_ptr<HttpClient>> forgetInherited();
+  void countConnections(int64_t idle, int64_t busy) const;
   // The exchange of one send on the leased client; the reply is this thread's, valid until its next send.
   HttpReply& exchange(Lease& lease, std::string_view body, const HttpPostLimits& limits);
 
@@ -126,8 +133,10 @@ class OHTTP : public OInterface {
   std::unique_ptr<CircuitBreaker> breaker_;
 
   mutable std::mutex poolMutex_;
+  ForkLock poolForkLock_{poolMutex_, ForkLockRank::kConnectionPool};
   std::vector<std::unique_ptr<HttpClient>> idle_;
-  size_t lent_ = 0;  // clients taken by sends and not yet back
+  size_t lent_ = 0;          // clients taken by sends and not yet back
+  uint64_t poolGeneration_;  // the fork generation idle_ and lent_ belong to
 };
 
 }  // namespace hcs
