@@ -1,27 +1,18 @@
 #include "transport/callout.h"
 
 #include <algorithm>
-#include <random>
 #include <thread>
 
 #include "error/qrm_exception.h"
 #include "log/log_message.h"
 #include "transport/http_interface.h"
 #include "transport/output_interface.h"
+#include "util/random_source.h"
 #include "util/ucstring.h"
 
 namespace hcs {
 
 namespace {
-
-// Per thread, so drawing a number takes no lock; trivially destructible, so nothing runs at thread exit.
-std::mt19937_64& randomBits() {
-  thread_local std::mt19937_64 bits = [] {
-    std::random_device device;
-    return std::mt19937_64((static_cast<uint64_t>(device()) << 32) ^ device());
-  }();
-  return bits;
-}
 
 AttemptResult statusClass(const std::string& status) {
   const char first = status.empty() ? '\0' : status.front();
@@ -78,11 +69,13 @@ const char* className(AttemptResult result) {
 
 std::string newRequestId() {
   static constexpr char kHex[] = "0123456789abcdef";
+  unsigned char bits[16];
+  randomBytes(bits, sizeof bits);
   std::string id;
   id.reserve(32);
-  for (int half = 0; half < 2; ++half) {
-    uint64_t bits = randomBits()();
-    for (int i = 0; i < 16; ++i, bits >>= 4) id += kHex[bits & 0xF];
+  for (const unsigned char b : bits) {
+    id += kHex[b >> 4];
+    id += kHex[b & 0xF];
   }
   return id;
 }
@@ -118,7 +111,7 @@ void CalloutCall::logFailure(const QRM_Exception& failure) const {
 // and never past the deadline.
 void CalloutCall::pause(int32_t attemptsMade, Clock::time_point deadline) const {
   const uint64_t window = uint64_t{http_->policy().backoffMs} << std::min(attemptsMade - 1, 10);
-  const auto pauseFor = std::chrono::milliseconds(randomBits()() % (window + 1));
+  const auto pauseFor = std::chrono::milliseconds(randomNumber() % (window + 1));
   const Clock::time_point now = Clock::now();
   std::this_thread::sleep_until(deadline - now > pauseFor ? now + pauseFor : deadline);
 }
