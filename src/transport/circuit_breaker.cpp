@@ -15,49 +15,59 @@ CircuitBreaker::CircuitBreaker(uint32_t threshold, std::chrono::milliseconds wai
       metrics_(metrics) {}
 
 CircuitBreaker::Admission CircuitBreaker::admit(Clock::time_point now, std::string& refusal) {
-  int state = state_.load(std::memory_order_acquire);
-  if (state == kClosed) return Admission::kPass;
-  const Clock::time_point probeAt{Clock::duration(probeAt_.load(std::memory_order_acquire))};
-  if (state == kOpen && now >= probeAt) {
-    if (state_.compare_exchange_strong(state, kProbing, std::memory_order_acq_rel)) return Admission::kProbe;
+  if (!open_.load(std::memory_order_acquire)) return Admission::kPass;
+  std::lock_guard lock(mutex_);
+  if (state_ == State::kClosed) return Admission::kPass;
+  if (state_ == State::kOpen && now >= probeAt_) {
+    state_ = State::kProbing;
+    return Admission::kProbe;
   }
   refusal = "circuit open after " + std::to_string(threshold_) + " failed calls; ";
-  if (state == kProbing || state == kClosed) {
+  if (state_ == State::kProbing) {
     refusal += "a probe call is under way";
   } else {
-    const auto left = state == kOpening ? wait_ : std::chrono::ceil<std::chrono::milliseconds>(probeAt - now);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(probeAt_ - now);
     refusal += "next try in " + std::to_string(std::max<int64_t>(left.count(), 0)) + " ms";
   }
   return Admission::kRefused;
 }
 
-void CircuitBreaker::finish(Admission admission, bool failed, Clock::time_point now) {
-  if (!failed) {
-    if (failures_.load(std::memory_order_relaxed) != 0) failures_.store(0, std::memory_order_relaxed);
-    if (state_.load(std::memory_order_acquire) != kClosed) close();
+void CircuitBreaker::finish(Admission admission, Result result, Clock::time_point now) {
+  if (admission == Admission::kRefused) return;
+  // The common call: closed, nothing failing, and it went well.
+  if (result == Result::kSucceeded && !open_.load(std::memory_order_acquire) &&
+      !failing_.load(std::memory_order_acquire)) {
     return;
   }
-  if (admission == Admission::kProbe) {
-    // Still down: another full wait before the next probe; the circuit stays open, nothing to log.
-    probeAt_.store((now + wait_).time_since_epoch().count(), std::memory_order_release);
-    int probing = kProbing;
-    if (state_.compare_exchange_strong(probing, kOpen, std::memory_order_acq_rel)) return;
+  if (result == Result::kNothingSent && admission == Admission::kPass) return;
+  std::lock_guard lock(mutex_);
+  const bool probe = admission == Admission::kProbe && state_ == State::kProbing;
+  switch (result) {
+    case Result::kSucceeded:
+      failures_ = 0;
+      failing_.store(false, std::memory_order_release);
+      if (state_ != State::kClosed) close();
+      break;
+    case Result::kFailed:
+      if (probe) {
+        // Still down: another full wait before the next probe; it stays open, nothing to log.
+        state_ = State::kOpen;
+        probeAt_ = now + wait_;
+      } else if (state_ == State::kClosed) {
+        failing_.store(true, std::memory_order_release);
+        if (++failures_ >= threshold_) open(now);
+      }
+      break;
+    case Result::kNothingSent:
+      if (probe) state_ = State::kOpen;  // the next call may probe at once
+      break;
   }
-  if (failures_.fetch_add(1, std::memory_order_relaxed) + 1 >= threshold_) open(now);
-}
-
-void CircuitBreaker::abandon(Admission admission) {
-  if (admission != Admission::kProbe) return;
-  int probing = kProbing;
-  state_.compare_exchange_strong(probing, kOpen, std::memory_order_acq_rel);
 }
 
 void CircuitBreaker::open(Clock::time_point now) {
-  int closed = kClosed;
-  if (!state_.compare_exchange_strong(closed, kOpening, std::memory_order_acq_rel)) return;
-  // The probe time is in place before anyone can see the circuit open.
-  probeAt_.store((now + wait_).time_since_epoch().count(), std::memory_order_release);
-  state_.store(kOpen, std::memory_order_release);
+  state_ = State::kOpen;
+  probeAt_ = now + wait_;
+  open_.store(true, std::memory_order_release);
   if (metrics_ != nullptr) metrics_->setCircuitOpen(true);
   logLine(kLogWarning,
           u"HTTP Callout circuit for %s opened after %u failed calls: calls fail at once, one probe call "
@@ -66,12 +76,8 @@ void CircuitBreaker::open(Clock::time_point now) {
 }
 
 void CircuitBreaker::close() {
-  int state = state_.load(std::memory_order_acquire);
-  do {
-    // One that is still opening finishes opening: the failure that opened it is the newer news.
-    if (state == kClosed || state == kOpening) return;
-  } while (!state_.compare_exchange_weak(state, kClosed, std::memory_order_acq_rel));
-  failures_.store(0, std::memory_order_relaxed);
+  state_ = State::kClosed;
+  open_.store(false, std::memory_order_release);
   if (metrics_ != nullptr) metrics_->setCircuitOpen(false);
   logLine(kLogNote, u"HTTP Callout circuit for %s closed: the service answers again", subject_);
 }
