@@ -199,7 +199,6 @@ void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, C
     if (registry == nullptr) return;
     metrics = registry->forType(parseInt(inboundType), "");
   }
-  if (started == std::chrono::steady_clock::time_point()) return;  // metrics switched on mid-call
   metrics->countCall(outcome, std::chrono::steady_clock::now() - started);
 }
 
@@ -207,9 +206,8 @@ void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, C
 
 int32_t scoreRequest(const char* request, int32_t requestLength, const char* inbound, int32_t inboundLength,
                      const char* matched, int32_t matchedLength, char* resultBuffer, uint32_t maxResultSize) {
-  // The clock is read only when something needs it: the metrics here, a deadline or circuit later.
-  std::chrono::steady_clock::time_point started;
-  if (activeMetrics() != nullptr) started = std::chrono::steady_clock::now();
+  // A call's deadline and its duration in the metrics both count from here, before any record is read.
+  const auto started = std::chrono::steady_clock::now();
   CallState call;
 
   // Common records need no parser; the others are parsed, and the parser's way is the reference.
@@ -248,7 +246,6 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   } else {
     CalloutCall attempts(*interface, started);
     metrics = attempts.metrics();
-    started = attempts.started();
     if (!attempts.admitted()) {
       // An open circuit: fails at once, before any document is built.
       call.fail(CallOutcome::kCircuitOpen, "HTTP Callout: %s", attempts.stopText());

@@ -1,13 +1,11 @@
 #include "transport/callout.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "error/qrm_exception.h"
 #include "log/log_message.h"
 #include "transport/http_interface.h"
 #include "transport/output_interface.h"
-#include "util/random_source.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -52,30 +50,17 @@ uint32_t retryBit(AttemptResult result) {
   }
 }
 
-const char* className(AttemptResult result) {
-  switch (result) {
-    case AttemptResult::kConnect:
-      return "connect";
-    case AttemptResult::kReset:
-      return "reset";
-    case AttemptResult::kTimeout:
-      return "timeout";
-    default:
-      return "other";
-  }
-}
+std::string_view className(AttemptResult result) { return attemptResultName(result); }
 
 }  // namespace
 
-std::string newRequestId() {
+std::string newRequestId(CallTime& time) {
   static constexpr char kHex[] = "0123456789abcdef";
-  unsigned char bits[16];
-  randomBytes(bits, sizeof bits);
   std::string id;
   id.reserve(32);
-  for (const unsigned char b : bits) {
-    id += kHex[b >> 4];
-    id += kHex[b & 0xF];
+  for (int half = 0; half < 2; ++half) {
+    uint64_t bits = time.draw();
+    for (int i = 0; i < 16; ++i, bits >>= 4) id += kHex[bits & 0xF];
   }
   return id;
 }
@@ -85,17 +70,20 @@ CalloutCall::CalloutCall(OInterface& target, Clock::time_point started)
       http_(target.asHttp()),
       metrics_(http_ != nullptr ? http_->metrics() : nullptr),
       breaker_(http_ != nullptr ? http_->breaker() : nullptr),
+      time_(http_ != nullptr ? http_->callTime() : CallTime::real()),
       started_(started) {
   const bool needsClock =
       metrics_ != nullptr || breaker_ != nullptr || (http_ && http_->policy().deadlineMs > 0);
-  if (started_ == Clock::time_point() && needsClock) started_ = Clock::now();
+  if (started_ == Clock::time_point() && needsClock) started_ = time_.now();
   if (breaker_ == nullptr) return;
   admission_ = breaker_->admit(started_, stopText_);
   if (admission_ == CircuitBreaker::Admission::kRefused) stop_ = Stop::kCircuitOpen;
 }
 
 CalloutCall::~CalloutCall() {
-  if (breaker_ != nullptr && !ran_) breaker_->abandon(admission_);
+  if (breaker_ != nullptr && !finished_) {
+    breaker_->finish(admission_, CircuitBreaker::Result::kNothingSent, time_.now());
+  }
 }
 
 void CalloutCall::logFailure(const QRM_Exception& failure) const {
@@ -107,13 +95,24 @@ void CalloutCall::logFailure(const QRM_Exception& failure) const {
   }
 }
 
+// Statuses and refused connections are logged as their records; every other failed attempt here, once.
+void CalloutCall::logExchangeFailure(AttemptResult result, const std::string& why) const {
+  if (requestId_.empty()) {
+    logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s", className(result), why);
+  } else {
+    logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s [request id %s]", className(result), why,
+            requestId_);
+  }
+}
+
 // Full jitter: a random pause up to base × 2^(attempts made − 1), the doubling stopping at 1024 × base,
 // and never past the deadline.
-void CalloutCall::pause(int32_t attemptsMade, Clock::time_point deadline) const {
+void CalloutCall::pause(int32_t attemptsMade, Clock::time_point deadline) {
   const uint64_t window = uint64_t{http_->policy().backoffMs} << std::min(attemptsMade - 1, 10);
-  const auto pauseFor = std::chrono::milliseconds(randomNumber() % (window + 1));
-  const Clock::time_point now = Clock::now();
-  std::this_thread::sleep_until(deadline - now > pauseFor ? now + pauseFor : deadline);
+  // The draw scaled onto [0, window]: all bits set give the whole window.
+  const auto pauseFor = std::chrono::milliseconds(time_.draw() / (UINT64_MAX / (window + 1) + 1));
+  const Clock::time_point now = time_.now();
+  time_.sleepUntil(deadline - now > pauseFor ? now + pauseFor : deadline);
 }
 
 CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
@@ -128,7 +127,10 @@ AttemptResult CalloutCall::attempt(const Send& send) {
   try {
     icu::UnicodeString status;
     HttpPostLimits limits;
-    limits.deadline = deadline_;
+    // The transport counts on the real clock; a fake one runs with it, offset by the pauses it skipped.
+    limits.deadline = deadline_ == Clock::time_point::max() || &time_ == &CallTime::real()
+                          ? deadline_
+                          : deadline_ + (Clock::now() - time_.now());
     limits.extraHeader = idHeader_;
     const int32_t result = send(status, limits);
     if (result == 0) return AttemptResult::kOk;
@@ -144,8 +146,9 @@ AttemptResult CalloutCall::attempt(const Send& send) {
   } catch (const CHttpException& e) {
     lastExchangeFailure_ = e.why();
     lastFailure_ = e.why();
-    if (!requestId_.empty()) logLine(kLogWarning, u"HTTP Callout: %s [request id %s]", e.why(), requestId_);
-    return failureClass(e.kind());
+    const AttemptResult result = failureClass(e.kind());
+    logExchangeFailure(result, e.why());
+    return result;
   }
 }
 
@@ -171,13 +174,12 @@ CalloutCall::End CalloutCall::run(std::string_view message, std::string& reply) 
 
 template <class Send>
 CalloutCall::End CalloutCall::runAttempts(const Send& send) {
-  ran_ = true;
   const CalloutPolicy* policy = http_ != nullptr ? &http_->policy() : nullptr;
   const int32_t attempts = (http_ != nullptr ? http_->retries() : OHTTP::kDefaultRetries) + 1;
   if (policy != nullptr && policy->deadlineMs > 0)
     deadline_ = started_ + std::chrono::milliseconds(policy->deadlineMs);
   if (policy != nullptr && !policy->requestIdHeader.empty()) {
-    requestId_ = newRequestId();
+    requestId_ = newRequestId(time_);
     idHeader_ = policy->requestIdHeader + ": " + requestId_;
   }
   const auto deadlineText = [&](int32_t made) {
@@ -187,11 +189,12 @@ CalloutCall::End CalloutCall::runAttempts(const Send& send) {
 
   // Without a deadline the clock is not read: the defined loop costs nothing extra.
   const bool bounded = deadline_ != Clock::time_point::max();
-  const auto pastDeadline = [&] { return bounded && Clock::now() >= deadline_; };
+  const auto pastDeadline = [&] { return bounded && time_.now() >= deadline_; };
 
   End end = End::kExhausted;
   AttemptResult last = AttemptResult::kOk;
-  for (int32_t made = 0; made < attempts;) {
+  int32_t made = 0;
+  while (made < attempts) {
     if (made > 0 && policy != nullptr && policy->backoffMs > 0) pause(made, deadline_);
     if (pastDeadline()) {
       end = stopWith(Stop::kDeadline, deadlineText(made));
@@ -216,10 +219,16 @@ CalloutCall::End CalloutCall::runAttempts(const Send& send) {
       break;
     }
   }
-  // A service that answers, even with a 4xx, is up: only calls that got no answer count against it.
+  if (end == End::kDelivered && policy != nullptr && policy->optedIn) lastExchangeFailure_.clear();
+  // A service that answers, even with a 4xx, is up: only calls that got no answer count against it, and
+  // a call that sent nothing tells nothing about the service.
   if (breaker_ != nullptr) {
-    const bool failed = end != End::kDelivered && last != AttemptResult::k4xx;
-    breaker_->finish(admission_, failed, Clock::now());
+    using Result = CircuitBreaker::Result;
+    const Result result = made == 0                                               ? Result::kNothingSent
+                          : end == End::kDelivered || last == AttemptResult::k4xx ? Result::kSucceeded
+                                                                                  : Result::kFailed;
+    breaker_->finish(admission_, result, time_.now());
+    finished_ = true;
   }
   return end;
 }

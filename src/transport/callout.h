@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "metrics/callout_metrics.h"
+#include "transport/call_time.h"
 #include "transport/circuit_breaker.h"
 
 namespace hcs {
@@ -39,7 +40,8 @@ class CalloutCall {
   // `started` means the caller did not read the clock: it is read here when the interface has metrics,
   // a deadline or a circuit, and not at all otherwise.
   CalloutCall(OInterface& target, Clock::time_point started);
-  // A call the circuit let through as its probe but that never ran hands the probe on.
+  // A call the circuit let through that never finished its attempts (never run, or left by an
+  // exception) counts as one that sent nothing: a probe is handed on.
   ~CalloutCall();
   CalloutCall(const CalloutCall&) = delete;
   CalloutCall& operator=(const CalloutCall&) = delete;
@@ -57,7 +59,8 @@ class CalloutCall {
   // Why the call stopped early, as the error text after "HTTP Callout: " ("deadline of 300 ms reached
   // after 2 attempts", "404 Not Found is not retried", "circuit open after 5 failed calls; …").
   const std::string& stopText() const { return stopText_; }
-  // The transport's text of the last exchange that failed after the request went out; "" when none.
+  // The transport's text of the last exchange that failed after the request went out; "" when none,
+  // and "" when the policy opts in and a later attempt was delivered (the call ends as that one did).
   const std::string& lastExchangeFailure() const { return lastExchangeFailure_; }
   // The request id sent with every attempt; "" when the policy sends none.
   const std::string& requestId() const { return requestId_; }
@@ -73,16 +76,18 @@ class CalloutCall {
   template <class Send>
   AttemptResult attempt(const Send& send);
   void logFailure(const class QRM_Exception& failure) const;
-  void pause(int32_t attemptsMade, Clock::time_point deadline) const;
+  void logExchangeFailure(AttemptResult result, const std::string& why) const;
+  void pause(int32_t attemptsMade, Clock::time_point deadline);
   End stopWith(Stop stop, std::string text);
 
   OInterface& target_;
   OHTTP* http_;
   CalloutMetrics* metrics_;
   CircuitBreaker* breaker_;
+  CallTime& time_;
   Clock::time_point started_;
   CircuitBreaker::Admission admission_ = CircuitBreaker::Admission::kPass;
-  bool ran_ = false;
+  bool finished_ = false;      // the circuit was told how the call ended
   bool lastAnswered_ = false;  // the last failed attempt got an answer (a status) from the service
   Stop stop_ = Stop::kNone;
   std::string stopText_;
@@ -93,7 +98,7 @@ class CalloutCall {
   Clock::time_point deadline_ = Clock::time_point::max();
 };
 
-// A random 128-bit id as 32 lower-case hex digits.
-std::string newRequestId();
+// A random 128-bit id as 32 lower-case hex digits, from two draws of `time`.
+std::string newRequestId(CallTime& time = CallTime::real());
 
 }  // namespace hcs

@@ -157,6 +157,7 @@ CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs) {
     refuse("Unknown HTTP Callout URI parameter [" + reading.unknown.front() + "]; the known ones are " +
            std::string(kKnown));
   }
+  p.optedIn = reading.optedIn;
   return reading;
 }
 

@@ -41,6 +41,9 @@ struct CalloutPolicy {
   uint32_t breakerCalls = 0;      // breaker: consecutive failed calls that open the circuit (0: off)
   uint32_t breakerWaitMs = kDefaultBreakerWaitMs;  // breakerWait: open time before one probe call
   std::string requestIdHeader;                     // requestIdHeader: header name, "" for none
+  // Any setting above given in the URI: a call then ends as its last attempt did, so a retry that
+  // succeeds makes the call succeed. Without, a failed exchange fails the call whatever came next.
+  bool optedIn = false;
 
   // The defined behaviour with both waits `timeoutMs`.
   static CalloutPolicy defaults(uint32_t timeoutMs);

@@ -87,65 +87,120 @@ INSTANTIATE_TEST_SUITE_P(
 using Admission = CircuitBreaker::Admission;
 using Clock = CircuitBreaker::Clock;
 
-TEST(CircuitBreaker, OpensAfterTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeOnce) {
-  test::CapturingDispatcher log;
-  CalloutMetrics metrics(1, "T");
-  CircuitBreaker breaker(2, milliseconds(100), "ATTR_TYPE [T] http://h/", &metrics);
-  const Clock::time_point t0 = Clock::now();
-  std::string why;
-  for (int i = 0; i < 2; ++i) breaker.finish(breaker.admit(t0, why), true, t0);
-  std::string text;
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(40), text), Admission::kRefused);
-  EXPECT_EQ(text, "circuit open after 2 failed calls; next try in 60 ms");
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(100), why), Admission::kProbe);
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(100), text), Admission::kRefused);
-  EXPECT_EQ(text, "circuit open after 2 failed calls; a probe call is under way");
-  breaker.finish(Admission::kProbe, true, t0 + milliseconds(100));  // still down: another full wait
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(150), why), Admission::kRefused);
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kProbe);
-  breaker.abandon(Admission::kProbe);  // nothing was sent: the next call probes instead
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kProbe);
+using Result = CircuitBreaker::Result;
+
+std::string gauge(const CalloutMetrics& metrics) {
   std::string exposition;
   metrics.appendCircuitSeries(exposition);
-  EXPECT_EQ(exposition, "hcs_circuit_open{type_id=\"1\",type=\"T\"} 1\n");
-  breaker.finish(Admission::kProbe, false, t0 + milliseconds(200));
-  EXPECT_EQ(breaker.admit(t0 + milliseconds(200), why), Admission::kPass);
+  return exposition.substr(exposition.size() - 2, 1);
+}
+
+// Time is the breaker's argument: every step happens at a moment the test chooses.
+TEST(CircuitBreaker, OpensAtTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeOnce) {
+  test::CapturingDispatcher log;
+  CalloutMetrics metrics(1, "T");
+  CircuitBreaker breaker(3, milliseconds(100), "ATTR_TYPE [T] http://h/", &metrics);
+  const Clock::time_point t0 = Clock::now();
+  const auto at = [&](int ms) { return t0 + milliseconds(ms); };
+  std::string why;
+  const auto call = [&](int ms, Result result) {
+    const Admission admission = breaker.admit(at(ms), why);
+    breaker.finish(admission, result, at(ms));
+    return admission;
+  };
+  // A success starts the count again, and a call that sent nothing counts neither way.
+  call(0, Result::kFailed);
+  call(0, Result::kFailed);
+  call(0, Result::kSucceeded);
+  call(0, Result::kFailed);
+  call(0, Result::kFailed);
+  call(0, Result::kNothingSent);
+  EXPECT_EQ(breaker.admit(at(0), why), Admission::kPass);
+  EXPECT_EQ(gauge(metrics), "0");
+  EXPECT_EQ(call(0, Result::kFailed), Admission::kPass);  // the third in a row opens it
+  EXPECT_TRUE(breaker.isOpen());
+  EXPECT_EQ(gauge(metrics), "1");
+  EXPECT_EQ(breaker.admit(at(40), why), Admission::kRefused);
+  EXPECT_EQ(why, "circuit open after 3 failed calls; next try in 60 ms");
+  call(50, Result::kFailed);  // admitted while closed, ended while open: changes nothing
+  EXPECT_EQ(breaker.admit(at(99), why), Admission::kRefused);
+  EXPECT_EQ(breaker.admit(at(100), why), Admission::kProbe);
+  EXPECT_EQ(breaker.admit(at(100), why), Admission::kRefused);
+  EXPECT_EQ(why, "circuit open after 3 failed calls; a probe call is under way");
+  breaker.finish(Admission::kProbe, Result::kFailed, at(110));  // still down: another full wait
+  EXPECT_EQ(breaker.admit(at(209), why), Admission::kRefused);
+  EXPECT_EQ(why, "circuit open after 3 failed calls; next try in 1 ms");
+  EXPECT_EQ(call(210, Result::kNothingSent), Admission::kProbe);  // the next call probes instead
+  EXPECT_EQ(breaker.admit(at(210), why), Admission::kProbe);
+  EXPECT_EQ(gauge(metrics), "1");
+  breaker.finish(Admission::kProbe, Result::kSucceeded, at(210));
   EXPECT_FALSE(breaker.isOpen());
+  EXPECT_EQ(gauge(metrics), "0");
+  call(220, Result::kSucceeded);  // closed already: nothing more to log
+  EXPECT_EQ(call(220, Result::kFailed), Admission::kPass);
+  EXPECT_FALSE(breaker.isOpen()) << "the count starts anew after closing";
+
   const auto entries = log.entries();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].level, kLogWarning);
   EXPECT_EQ(entries[0].lines[0],
-            "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 2 failed calls: "
+            "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 3 failed calls: "
             "calls fail at once, one probe call every 100 ms");
   EXPECT_EQ(entries[1].level, kLogNote);
+  EXPECT_EQ(entries[1].lines[0],
+            "HTTP Callout circuit for ATTR_TYPE [T] http://h/ closed: the service answers again");
 }
 
-TEST(CircuitBreakerThreads, LetsExactlyOneProbeThroughWhenManyCallsArriveAfterTheWait) {
-  CircuitBreaker breaker(1, milliseconds(50), "T", nullptr);
+// Many threads admit and finish calls against a service that fails and comes back, with the time
+// moving on from call to call: never two probes at once, a refusal only while open, and in the end
+// the gauge and the log lines agree with the state.
+TEST(CircuitBreakerThreads, OneProbeAtATimeAndTheGaugeAndLogFollowTheState) {
+  test::CapturingDispatcher log;
+  CalloutMetrics metrics(1, "T");
+  CircuitBreaker breaker(2, milliseconds(5), "T", &metrics);
   const Clock::time_point t0 = Clock::now();
-  std::string why;
-  breaker.finish(breaker.admit(t0, why), true, t0);
+  std::atomic<int64_t> clock{0};  // ms
+  std::atomic<int> probesOut{0};
+  std::atomic<int> overlaps{0};
   constexpr int kThreads = 8;
   std::barrier start(kThreads);
-  std::atomic<int> probes{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      std::string text;
+    threads.emplace_back([&, t] {
       start.arrive_and_wait();
-      if (breaker.admit(t0 + milliseconds(60), text) == Admission::kProbe) ++probes;
+      std::string why;
+      for (int i = 0; i < 2000; ++i) {
+        const auto now = t0 + milliseconds(clock.fetch_add(i % 3 == 0 ? 1 : 0));
+        const Admission admission = breaker.admit(now, why);
+        if (admission == Admission::kProbe && probesOut.fetch_add(1) != 0) ++overlaps;
+        // The service is down for a while, then up for a while.
+        const bool up = (now - t0) / milliseconds(1) % 400 >= 200;
+        const Result result = (i + t) % 7 == 0 ? Result::kNothingSent
+                              : up             ? Result::kSucceeded
+                                               : Result::kFailed;
+        if (admission == Admission::kProbe) probesOut.fetch_sub(1);
+        breaker.finish(admission, result, now);
+      }
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(probes.load(), 1);
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(gauge(metrics), breaker.isOpen() ? "1" : "0");
+  const auto entries = log.entries();
+  ASSERT_FALSE(entries.empty());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].level, i % 2 == 0 ? kLogWarning : kLogNote) << "line " << i << " out of step";
+  }
+  EXPECT_EQ(entries.size() % 2 == 1, breaker.isOpen());
 }
 
 struct SettingCase {
   const char* name;
   std::string query;
   std::vector<HttpTestAnswer> answers;  // in order; later requests get a score
-  std::string expected;                 // the result document, or a regular expression for it
+  std::string expected;                 // the result document, as a regular expression
   size_t requests;
+  std::vector<std::string> log;  // every line logged, as regular expressions: one per failed attempt
 };
 
 void PrintTo(const SettingCase& c, std::ostream* out) { *out << c.name; }
@@ -171,17 +226,16 @@ TEST_P(CalloutSetting, EndsTheCallAsTheSettingSays) {
   const std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>" + key + "</ATTR_TYPE_ID></ATTRIBUTE>";
   const auto size = static_cast<int32_t>(record.size());
   scoreRequest("<R/>", 4, record.data(), size, record.data(), size, text.data(), 4096);
-  std::cmatch match;
-  ASSERT_TRUE(std::regex_match(text.c_str(), match, std::regex(c.expected))) << text.c_str();
-  // A case whose count depends on a random draw captures it from the text instead.
-  const size_t requests = c.requests > 0 ? c.requests : std::stoul(match[1].str());
-  ASSERT_EQ(server.requestCount(), requests);
-  const std::string id = server.requests()[0].header("X-Request-Id");
+  EXPECT_TRUE(std::regex_match(text.c_str(), std::regex(c.expected))) << text.c_str();
+  ASSERT_EQ(server.requestCount(), c.requests);
+  const auto lines = log.allLines();
+  ASSERT_EQ(lines.size(), c.log.size()) << ::testing::PrintToString(lines);
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.log[i]))) << lines[i];
   if (c.query.find("requestIdHeader") == std::string::npos) return;
+  const std::string id = server.requests()[0].header("X-Request-Id");
   EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{32}"))) << id;
   EXPECT_EQ(server.requests()[1].header("X-Request-Id"), id);
-  const auto lines = log.allLines();
-  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0],
             "CRITICAL ERROR[UVO-00003]: Failed to send 500 Internal Server Error. [request id " + id + "]");
 }
@@ -195,6 +249,10 @@ HttpTestAnswer late() {
 std::string errorDocument(const std::string& text) {
   return "<SCORE_RESULT><ERROR>" + text + "</ERROR></SCORE_RESULT>";
 }
+const HttpTestAnswer kReset = HttpTestAnswer::withFault(HttpTestAnswer::Fault::kResetAfterRequest);
+const std::string kResetLine =
+    "HTTP Callout attempt failed \\(reset\\): Recv failure: Connection reset by peer";
+const std::string k500Line = "CRITICAL ERROR\\[UVO-00003\\]: Failed to send 500 Internal Server Error\\.";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CalloutSetting,
@@ -203,23 +261,47 @@ INSTANTIATE_TEST_SUITE_P(
                     "retryOn=5xx",
                     {HttpTestAnswer::withStatus(404, "Not Found", "")},
                     errorDocument("HTTP Callout: 404 Not Found is not retried"),
-                    1},
-        SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2},
+                    1,
+                    {"CRITICAL ERROR\\[UVO-00003\\]: Failed to send 404 Not Found\\."}},
+        SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2, {k500Line}},
         SettingCase{
             "reply_wait_left_out",
             "timeout=200&retryOn=5xx",
             {late()},
             errorDocument("HTTP Callout: timeout failure is not retried: Operation timed out after [0-9]+ "
                           "milliseconds with 0 bytes received"),
-            1},
-        // The back-off would wait up to 10 s; it stops at the deadline and no attempt starts after it.
-        // The jitter may draw a short pause, so how many attempts fit is read from the text.
-        SettingCase{"backoff_cut_at_deadline",
-                    "backoff=10000&deadline=300",
-                    {k500, k500, k500, k500},
-                    errorDocument("HTTP Callout: deadline of 300 ms reached after ([1-4]) attempts?"),
-                    0},
-        SettingCase{"request_id", "requestIdHeader=X-Request-Id", {k500}, "<S>1</S>", 2}),
+            1,
+            {"HTTP Callout attempt failed \\(timeout\\): Operation timed out after [0-9]+ milliseconds with "
+             "0 "
+             "bytes received"}},
+        SettingCase{"request_id", "requestIdHeader=X-Request-Id", {k500}, "<S>1</S>", 2, {".*"}},
+        // With a setting opted in, a retry that succeeds makes the call succeed; on a plain URI the
+        // failed exchange still fails the call, as defined.
+        SettingCase{"retry_after_reset_succeeds",
+                    "retries=1&retryOn=reset,connect",
+                    {kReset},
+                    "<S>1</S>",
+                    2,
+                    {kResetLine}},
+        SettingCase{"plain_retry_after_reset_fails",
+                    "retries=1",
+                    {kReset},
+                    errorDocument("HTTP Callout: Recv failure: Connection reset by peer"),
+                    2,
+                    {kResetLine}},
+        // Every failed attempt is logged once with its class, on a plain URI too.
+        SettingCase{"closed_without_answer",
+                    "retries=0",
+                    {HttpTestAnswer::withFault(HttpTestAnswer::Fault::kCloseWithoutAnswer)},
+                    errorDocument("HTTP Callout: Result message was returned empty"),
+                    1,
+                    {"HTTP Callout attempt failed \\(reset\\): Empty reply from server"}},
+        SettingCase{"garbage_reply",
+                    "retries=0",
+                    {HttpTestAnswer::withFault(HttpTestAnswer::Fault::kGarbageStatusLine)},
+                    errorDocument("HTTP Callout: Result message was returned empty"),
+                    1,
+                    {"HTTP Callout attempt failed \\(other\\): .+"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CalloutSettingInit, ABadValueIsRefusedAndAnUnknownParameterWithoutSettingsIsWarnedAbout) {
