@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <shared_mutex>
+#include <mutex>
+#include <vector>
 
 #include "util/fork_safety.h"
 
@@ -13,7 +15,12 @@ class OInterface;
 
 // The callout interfaces by attribute type identifier. Owns its interfaces; an entry, once in, is never
 // replaced or removed while the library is loaded, so a pointer handed out by find stays valid until
-// unload. Lookups take a shared lock and may run from many threads alongside an insert.
+// unload.
+//
+// Thread-safety: lookups take no lock (they read an immutable table published with one atomic store)
+// and may run from many threads alongside an insert; inserts take a lock among themselves. Each insert
+// publishes a new table and keeps the old ones, which a lookup may still be reading, until unload: with
+// one table per attribute type configured, that is a few kilobytes.
 class CalloutRegistry {
  public:
   CalloutRegistry();
@@ -28,9 +35,17 @@ class CalloutRegistry {
   OInterface* find(int32_t key) const;
 
  private:
-  mutable std::shared_mutex mutex_;
+  struct Entry {
+    int32_t key;
+    OInterface* interface;
+  };
+  using Table = std::vector<Entry>;  // sorted by key
+
+  std::mutex mutex_;  // inserts
   ForkLock forkLock_{mutex_, ForkLockRank::kCalloutRegistry};
   std::map<int32_t, std::unique_ptr<OInterface>> interfaces_;
+  std::vector<std::unique_ptr<const Table>> tables_;  // every table published
+  std::atomic<const Table*> current_{nullptr};
 };
 
 // The process-wide registry: empty at load, destroyed (with its interfaces) at unload.

@@ -148,7 +148,10 @@ struct HttpClient::Callbacks {
 
   // Sockets made here do not leak into processes the host starts (close-on-exec from the start, so no
   // fork on another thread can catch them unmarked).
-  static curl_socket_t onOpenSocket(void*, curlsocktype, curl_sockaddr* address) {
+  // A new socket starts a new connection step: when libcurl re-sends a request on a fresh connection
+  // after a kept one died, a failure to connect is a connection failure like any other.
+  static curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    static_cast<HttpClient*>(user)->exchangeStarted_ = false;
     const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     return fd >= 0 ? fd : CURL_SOCKET_BAD;
   }
@@ -217,6 +220,7 @@ bool HttpClient::configure() {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Callbacks::onOpenSocket);
+  curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
   curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Callbacks::onCloseSocket);
   curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
   // Without the prerequest callback every failure would look like a connection failure.

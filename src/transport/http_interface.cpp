@@ -81,9 +81,10 @@ OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
     : OHTTP(uri, CalloutPolicy::defaults(timeoutMs), versionSelector) {}
 
 OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
-             const std::string& typeName, CalloutMetrics* metrics)
+             const std::string& typeName, CalloutMetrics* metrics, CallTime* time)
     : policy_(policy),
       metrics_(metrics),
+      time_(time),
       path_(isHttpScheme(uri) ? uri.target : uri.path),
       pathUtf8Valid_(toUtf8(path_, pathUtf8_)),
       timeout_(policy.replyTimeoutMs),
@@ -212,12 +213,22 @@ int32_t OHTTP::sendUtf8(std::string_view message, icu::UnicodeString& status, st
   thread_local std::string body;
   body.assign(message);
   body += '\n';
-  HttpReply& answer = exchange(lease, body, limits);
-  keepSmall(body);
+  HttpReply& answer = exchangeAndShrink(lease, body, limits);
   status = fromTransport(answer.statusText);
   if (reply != nullptr) localRoundTrip(upToNul(answer.body), *reply);
   keepSmall(answer.body);
   return answer.is2xx() ? 0 : -1;
+}
+
+HttpReply& OHTTP::exchangeAndShrink(Lease& lease, std::string& body, const HttpPostLimits& limits) {
+  try {
+    HttpReply& answer = exchange(lease, body, limits);
+    keepSmall(body);
+    return answer;
+  } catch (...) {
+    keepSmall(body);
+    throw;
+  }
 }
 
 HttpReply& OHTTP::exchange(Lease& lease, std::string_view body, const HttpPostLimits& limits) {
@@ -228,7 +239,9 @@ HttpReply& OHTTP::exchange(Lease& lease, std::string_view body, const HttpPostLi
   } catch (const CHttpConnectException& e) {
     throw connectionFailure(e);
   } catch (const CHttpException&) {
-    // Whatever state the connection is in now cannot be trusted; the next send starts afresh.
+    // Whatever state the connection is in now cannot be trusted; the next send starts afresh. What a
+    // huge reply grew before it failed goes back as after a good one.
+    keepSmall(answer.body);
     lease.drop();
     throw;
   }

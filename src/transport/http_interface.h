@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "transport/call_time.h"
 #include "transport/callout_policy.h"
 #include "transport/circuit_breaker.h"
 #include "transport/http_client.h"
@@ -51,9 +52,11 @@ class OHTTP : public OInterface {
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
   // The same with the production settings of `policy` (its two waits replace `timeoutMs`). With a
   // breaker in the policy the interface has a circuit, logged under `typeName` and the URI. `metrics`
-  // (may be null; must outlive the interface) reads the pool's connections and gets the circuit state.
+  // (may be null; must outlive the interface) counts the pool's connections and the circuit state.
+  // `time` (may be null: the real one; must outlive the interface) is what calls through it count
+  // their deadlines, pauses and draws by.
   OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
-        const std::string& typeName = "", CalloutMetrics* metrics = nullptr);
+        const std::string& typeName = "", CalloutMetrics* metrics = nullptr, CallTime* time = nullptr);
   ~OHTTP() override;
 
   // One attempt, in two steps:
@@ -101,6 +104,7 @@ class OHTTP : public OInterface {
   // The interface's circuit; nullptr without a breaker setting.
   CircuitBreaker* breaker() const { return breaker_.get(); }
   CalloutMetrics* metrics() const { return metrics_; }
+  CallTime& callTime() const { return time_ != nullptr ? *time_ : CallTime::real(); }
 
   // Idle clients in the pool, and how many of them hold an open connection.
   size_t idleClients() const;
@@ -118,9 +122,12 @@ class OHTTP : public OInterface {
   void countConnections(int64_t idle, int64_t busy) const;
   // The exchange of one send on the leased client; the reply is this thread's, valid until its next send.
   HttpReply& exchange(Lease& lease, std::string_view body, const HttpPostLimits& limits);
+  // The same for this thread's kept `body`, which gives back what a huge message grew however it ends.
+  HttpReply& exchangeAndShrink(Lease& lease, std::string& body, const HttpPostLimits& limits);
 
   const CalloutPolicy policy_;
   CalloutMetrics* const metrics_;
+  CallTime* const time_;
   icu::UnicodeString path_;
   std::string pathUtf8_;  // path_ as UTF-8, made once
   bool pathUtf8Valid_;    // false: each send fails converting the path, as it always would

@@ -1,5 +1,9 @@
 // score end to end: the exported function's body, a real OHTTP on libcurl, a real loopback server.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -489,6 +494,88 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
                                                 " opened after 5 failed calls: calls fail at once, one probe "
                                                 "call every 2000 ms"));
   EXPECT_EQ(changes[1], Change(kLogNote, "HTTP Callout " + subject + " closed: the service answers again"));
+}
+
+// A host that forks: parent and child score on, each on connections of its own. The service echoes
+// the document, so every reply tells whose request it answers.
+HttpTestAnswer echo(const test::HttpTestRequest& request) { return HttpTestAnswer::ok(request.body); }
+
+// Scores `calls` pairs whose values start with `tag`; how many replies were not the call's own (at most
+// 255, an exit status).
+int scoreOwnValues(const std::string& key, const std::string& tag, int calls) {
+  int wrong = 0;
+  for (int i = 0; i < calls; ++i) {
+    const std::string value = tag + "-" + std::to_string(i);
+    const std::string answer = callScore("<R/>", attribute(key, value), attribute(key, value));
+    if (!answer.starts_with("0|") || answer.find("<VALUE>" + value + "</VALUE>") == std::string::npos)
+      ++wrong;
+  }
+  return std::min(wrong, 255);
+}
+
+// Waits for `child` to end, at most `bound`; its exit status, or -1 when it had not ended (then killed).
+int exitStatus(pid_t child, milliseconds bound) {
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+  pollfd ended{pidfd, POLLIN, 0};
+  const bool done = pidfd >= 0 && ::poll(&ended, 1, static_cast<int>(bound.count())) == 1;
+  if (pidfd >= 0) ::close(pidfd);
+  if (!done) ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return done && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HostFork, ParentAndChildNeverShareAConnectionOrARequestId) {
+  HttpTestServer server;
+  server.setHandler(echo);
+  const std::string key =
+      registerWithSettings(server.uri("/s?requestIdHeader=X-Request-Id"), "FORK", nullptr);
+  ASSERT_EQ(scoreOwnValues(key, "before", 1), 0);  // the parent now keeps a connection open
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(scoreOwnValues(key, "child", 300));
+  EXPECT_EQ(scoreOwnValues(key, "parent", 300), 0);
+  EXPECT_EQ(exitStatus(child, milliseconds(60000)), 0) << "replies the child got that were not its own";
+  std::set<std::string> ids;
+  for (const auto& request : server.requests()) ids.insert(request.header("X-Request-Id"));
+  EXPECT_EQ(server.requestCount(), 601u);
+  EXPECT_EQ(ids.size(), server.requestCount()) << "request ids repeated";
+}
+
+// Four threads score while the host forks children that score too, as long as the other rows run.
+TEST(ForkFaultMatrix, ChildrenForkedUnderLoadGetTheirOwnRepliesAndEnd) {
+  HttpTestServer server;
+  server.setHandler(echo);
+  const std::string key = registerInterface(server.uri("/score"), 5000);
+  const auto until = Clock::now() + timePerFault();
+  std::atomic<int> wrong{0};
+  std::atomic<long> calls{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; Clock::now() < until; ++round) {
+        wrong += scoreOwnValues(key, "parent" + std::to_string(t) + "." + std::to_string(round), 10);
+        calls += 10;
+      }
+    });
+  }
+  std::vector<pid_t> children;
+  while (Clock::now() < until && children.size() < 200) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(scoreOwnValues(key, "child" + std::to_string(children.size()), 20));
+    if (child > 0) children.push_back(child);
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  for (auto& t : threads) t.join();
+  int failedChildren = 0;
+  for (const pid_t child : children) failedChildren += exitStatus(child, milliseconds(30000)) == 0 ? 0 : 1;
+  std::printf(
+      "fault-matrix | fork_under_load | %zu children of 20 calls, %ld parent calls: %d wrong replies in "
+      "the parent, %d children failed or hung\n",
+      children.size(), calls.load(), wrong.load(), failedChildren);
+  std::fflush(stdout);
+  EXPECT_FALSE(children.empty());
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(failedChildren, 0);
 }
 
 }  // namespace

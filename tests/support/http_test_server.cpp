@@ -177,7 +177,7 @@ HttpTestServer::~HttpTestServer() {
   for (auto& c : connections) {
     if (c->thread.joinable()) c->thread.join();
   }
-  ::close(listenFd_);
+  if (listenFd_ >= 0) ::close(listenFd_);
   ::close(wakePipe_[0]);
   ::close(wakePipe_[1]);
 }
@@ -191,6 +191,14 @@ void HttpTestServer::listen() {
   if (::listen(listenFd_, 128) != 0)
     throw std::runtime_error(std::string("test server: ") + std::strerror(errno));
   acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+void HttpTestServer::closeListener() {
+  const char wake = 'x';
+  (void)!::write(wakePipe_[1], &wake, 1);
+  if (acceptThread_.joinable()) acceptThread_.join();
+  ::close(listenFd_);
+  listenFd_ = -1;
 }
 
 void HttpTestServer::enqueue(const HttpTestAnswer& answer, int times) {

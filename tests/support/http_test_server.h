@@ -86,6 +86,8 @@ class HttpTestServer {
   // "http://127.0.0.1:<port>" followed by `path`.
   std::string uri(const std::string& path = "/") const;
   void listen();
+  // Stops accepting for good: the port refuses new connections; open ones go on being served.
+  void closeListener();
 
   // Queues `answer` for the next `times` requests, after whatever is queued already.
   void enqueue(const HttpTestAnswer& answer, int times = 1);

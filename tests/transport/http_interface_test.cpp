@@ -1,6 +1,7 @@
 #include "transport/http_interface.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <functional>
@@ -286,6 +287,43 @@ TEST(HttpClient, DeadKeptConnectionIsRetriedOnEveryPostNotOnlyTheFirstFive) {
     EXPECT_EQ(post(), "again") << "post " << i;
   }
   EXPECT_EQ(server.connectionsAccepted(), 7u);
+}
+
+// libcurl re-sends a request whose kept connection died before any answer; when that new connection is
+// refused, the failure is a connection failure like any other (retryOn=connect retries it).
+TEST(HttpClient, ARefusedReSendIsAConnectionFailure) {
+  HttpTestServer server;
+  auto requests = std::make_shared<std::atomic<int>>(0);
+  server.setResetBeforeRequest([requests] { return (*requests)++ > 0; });  // all but the first
+  const HttpEndpoint endpoint("127.0.0.1", server.port(), 1, 5000);
+  HttpClient client(endpoint);
+  EXPECT_EQ(client.post("/", "text/xml", "x").code, 200);
+  ASSERT_TRUE(client.isConnected());
+  server.closeListener();
+  try {
+    client.post("/", "text/xml", "x");
+    ADD_FAILURE() << "the post went through";
+  } catch (const CHttpException& e) {
+    EXPECT_EQ(e.kind(), HttpFailure::kConnect) << e.why();
+    EXPECT_NE(dynamic_cast<const CHttpConnectException*>(&e), nullptr) << e.why();
+  }
+}
+
+// A failed exchange gives back the memory a huge reply grew, as a good one does.
+TEST_F(OHTTPTest, AReplyOverTheCapLeavesNoBufferBehind) {
+  HttpTestAnswer huge;
+  huge.streamBytes = HttpClient::kMaxBodyBytes + 1;
+  server.enqueue(huge);
+  const auto http = makeInterface(server.uri("/"));
+  const auto inUse = [] {
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+  const size_t before = inUse();
+  U status;
+  std::string reply;
+  EXPECT_THROW(http->sendUtf8("<X/>", status, &reply, {}), CHttpException);
+  EXPECT_LT(inUse(), before + 4 * 1024 * 1024);
 }
 
 // The plugin finds the HTTP driver registered from the start. It takes only the exact lower-case scheme,
