@@ -2,8 +2,10 @@
 // the writer leaves (with promtool when it is installed) and read back number by number.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
@@ -54,6 +56,20 @@ double sample(const std::string& text, const std::string& series) {
   return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + series.size() + 2, nullptr);
 }
 
+// Switches the process to de_DE.UTF-8, which writes numbers with a decimal comma, as a host calling
+// setlocale(LC_ALL, "") under it does; the locale is built in `dir` when the system has not got it
+// (localedef, from the package locales). Whether the decimal point is now a comma.
+bool switchToDecimalComma(const test::TempDir& dir) {
+  const std::string made = dir.file("de_DE.UTF-8");
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+      std::system(("localedef -i de_DE -f UTF-8 " + made + " > /dev/null 2>&1").c_str()) != -1) {
+    ::setenv("LOCPATH", dir.file("").c_str(), 1);
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    ::unsetenv("LOCPATH");
+  }
+  return std::string(std::localeconv()->decimal_point) == ",";
+}
+
 // One call of each kind against one attribute type, and two that find no callout.
 TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
   // Interfaces keep their block until the process ends, so it is never destroyed: a static made here
@@ -102,11 +118,15 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
   setActiveMetrics(previous);
 
   const std::string file = dir.file("hcs.prom");
+  const bool comma = switchToDecimalComma(dir);
   { MetricsFileWriter writer(registry, {file, std::chrono::seconds(3600)}); }  // writes once as it ends
+  std::setlocale(LC_ALL, "C");
+  ASSERT_TRUE(comma) << "de_DE.UTF-8 cannot be made: is the package locales installed?";
   const std::string text = "\n" + test::TempDir::read(file);
   if (std::system("command -v promtool > /dev/null") == 0) {
     EXPECT_EQ(std::system(("promtool check metrics < " + file).c_str()), 0) << text;
   }
+  EXPECT_FALSE(std::regex_search(text, std::regex("[0-9],[0-9]"))) << text;
   const std::string type = "type_id=\"" + key + "\",type=\"M\\\"x\"";
   const std::map<std::string, double> outcomes = {{"ok", 2},        {"service_error", 1}, {"transport", 1},
                                                   {"exhausted", 1}, {"empty", 1},         {"too_large", 1},
