@@ -140,17 +140,31 @@ void CalloutMetrics::appendCircuitSeries(std::string& out) const {
 
 CalloutMetrics* MetricsRegistry::forType(int32_t typeId, std::string_view typeName) {
   std::lock_guard lock(mutex_);
-  auto it = types_.find(typeId);
-  if (it != types_.end()) return it->second.get();
-  if (types_.size() >= kMaxTypes) {
-    typeId = -1;
-    typeName = "other";
-    it = types_.find(typeId);
-    if (it != types_.end()) return it->second.get();
+  Entry& entry = types_[typeId];
+  if (!entry.block) {
+    entry.block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
+  } else {
+    // The block may already be kept and counted into: only the name changes, under the lock the
+    // writer reads it with.
+    entry.block->typeName_ = typeName;
+    if (!entry.configured) --unconfigured_;
   }
-  auto& block = types_[typeId];
-  block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
-  return block.get();
+  entry.configured = true;
+  return entry.block.get();
+}
+
+CalloutMetrics* MetricsRegistry::forUnconfiguredType(int32_t typeId) {
+  std::lock_guard lock(mutex_);
+  const auto it = types_.find(typeId);
+  if (it != types_.end()) return it->second.block.get();
+  if (unconfigured_ >= kMaxTypes) {
+    if (!other_) other_ = std::make_unique<CalloutMetrics>(-1, "other");
+    return other_.get();
+  }
+  ++unconfigured_;
+  Entry& entry = types_[typeId];
+  entry.block = std::make_unique<CalloutMetrics>(typeId, "");
+  return entry.block.get();
 }
 
 std::string MetricsRegistry::exposition() const {
@@ -178,7 +192,8 @@ std::string MetricsRegistry::exposition() const {
   for (const Family& family : kFamilies) {
     out.append("# HELP ").append(family.name).append(" ").append(family.help).append("\n");
     out.append("# TYPE ").append(family.name).append(" ").append(family.type).append("\n");
-    for (const auto& [id, block] : types_) (block.get()->*family.append)(out);
+    for (const auto& [id, entry] : types_) (entry.block.get()->*family.append)(out);
+    if (other_) (other_.get()->*family.append)(out);
   }
   return out;
 }

@@ -1,5 +1,6 @@
-// Metrics: how the HTTPCALLOUT_METRICS value is read, and what score calls count, checked in the file
-// the writer leaves (with promtool when it is installed) and read back number by number.
+// Metrics: how the HTTPCALLOUT_METRICS value is read, which block and name a type counts under, and
+// what score calls count, checked in the file the writer leaves (with promtool when it is installed)
+// and read back number by number.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -49,6 +50,37 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingCase{"file:///x.prom?interval=0",
                                   "interval must be a whole number of seconds from 1 to 86400, not \"0\""},
                       SettingCase{"file:///x.prom?every=5", "unknown parameter \"every\""}));
+
+// A score before the type's initPlugin, initPlugin naming and renaming it, and the cap on identifiers
+// calls bring, which a configured type never falls under.
+TEST(MetricsRegistry, ATypeHasTheNameOfItsLatestInitPluginAndABlockOfItsOwn) {
+  MetricsRegistry registry;
+  CalloutMetrics* early = registry.forUnconfiguredType(7);
+  early->countCall(CallOutcome::kUnconfigured, {});
+  for (const char* name : {"NAME", "RENAMED"}) EXPECT_EQ(registry.forType(7, name), early);
+  int32_t id = 1000;
+  while (registry.forUnconfiguredType(id)->typeId() == id) ++id;
+  EXPECT_EQ(id, 1000 + static_cast<int32_t>(MetricsRegistry::kMaxTypes));
+  EXPECT_EQ(registry.forType(id, "LATE")->typeId(), id);
+  EXPECT_EQ(registry.forUnconfiguredType(7), early);
+  const std::string text = registry.exposition();
+  EXPECT_NE(text.find("calls_total{type_id=\"7\",type=\"RENAMED\",outcome=\"unconfigured\"} 1\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("open{type_id=\"" + std::to_string(id) + "\",type=\"LATE\"} 0\n"), std::string::npos);
+  EXPECT_NE(text.find("open{type_id=\"-1\",type=\"other\"} 0\n"), std::string::npos);
+}
+
+// initPlugin renaming a type while the writer reads the names: ThreadSanitizer watches this one.
+TEST(MetricsRegistryThreads, ATypeIsRenamedWhileTheFileIsWritten) {
+  MetricsRegistry registry;
+  CalloutMetrics* block = registry.forUnconfiguredType(1);
+  std::thread writer([&] {
+    for (int i = 0; i < 200; ++i) registry.exposition();
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(registry.forType(1, i % 2 == 0 ? "EVEN" : "ODD"), block);
+  writer.join();
+  EXPECT_NE(registry.exposition().find("type=\"ODD\""), std::string::npos);
+}
 
 // The number of one series in an exposition text; -1 when it is missing.
 double sample(const std::string& text, const std::string& series) {
