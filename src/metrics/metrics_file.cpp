@@ -1,16 +1,14 @@
 #include "metrics/metrics_file.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <cinttypes>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
 
-#include "util/file_platform.h"
+#include "metrics/metrics_platform.h"
+#include "util/random_source.h"
 
 namespace hcs {
 
@@ -119,18 +117,25 @@ void MetricsFileWriter::run() {
 bool MetricsFileWriter::writeNow() {
   const std::string text = registry_.exposition();
   std::lock_guard lock(mutex_);
-  const std::string temporary = setting_.path + "." + std::to_string(::getpid()) + ".tmp";
   std::string failure;
-  if (std::FILE* file = openPrivateFile(temporary, "wb")) {
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int savedErrno = errno;
-    if (std::fclose(file) != 0 || !written) failure = std::strerror(written ? errno : savedErrno);
+  std::string temporary;
+  NewFileResult created = NewFileResult::kExists;
+  // A name taken already is someone else's (64 random bits do not collide by chance): try another.
+  for (int tries = 0; tries < 4 && created == NewFileResult::kExists; ++tries) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016" PRIx64 ".tmp", randomNumber());
+    temporary = setting_.path + suffix;
+    created = writeNewFile(temporary, text, failure);
+  }
+  if (created == NewFileResult::kWritten) {
     std::error_code renamed;
-    if (failure.empty()) std::filesystem::rename(temporary, setting_.path, renamed);
-    if (renamed) failure = renamed.message();
-    if (!failure.empty()) std::remove(temporary.c_str());
-  } else {
-    failure = std::strerror(errno);
+    std::filesystem::rename(temporary, setting_.path, renamed);
+    if (renamed) {
+      failure = renamed.message();
+      std::remove(temporary.c_str());
+    }
+  } else if (created == NewFileResult::kExists) {
+    failure = "every temporary name tried was taken";
   }
   if (failure.empty()) {
     failing_ = false;

@@ -27,9 +27,10 @@ struct MetricsFileSetting {
 MetricsFileSetting parseMetricsSetting(std::string_view value);
 
 // Writes a registry's exposition to a file every interval on a thread of its own, and once more when it
-// is destroyed. Each write is atomic for readers: the text goes to "<path>.<pid>.tmp" in the same folder
-// (a name node_exporter's textfile collector skips), which is then renamed over the file. A failed write
-// is reported once on `errors` until a write succeeds again; the thread carries on.
+// is destroyed. Each write is atomic for readers: the text goes to a new file of an unpredictable name,
+// "<path>.<16 hex digits>.tmp" in the same folder (a name node_exporter's textfile collector skips),
+// which is then renamed over the file. A failed write is reported once on `errors` until a write
+// succeeds again; the thread carries on.
 //
 // The registry must outlive the writer. The thread touches nothing but the registry and the file.
 class MetricsFileWriter {

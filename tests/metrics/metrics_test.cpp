@@ -1,10 +1,13 @@
-// Metrics: how the HTTPCALLOUT_METRICS value is read, which block and name a type counts under, and
-// what score calls count, checked in the file the writer leaves (with promtool when it is installed)
-// and read back number by number.
+// Metrics: how the HTTPCALLOUT_METRICS value is read, which block and name a type counts under, how the
+// file is put in place, and what score calls count, checked in the file the writer leaves (with promtool
+// when it is installed) and read back number by number.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <stdexcept>
@@ -13,6 +16,7 @@
 #include "../config/ini_fixture.h"
 #include "metrics/callout_metrics.h"
 #include "metrics/metrics_file.h"
+#include "metrics/metrics_platform.h"
 #include "plugin/init_plugin.h"
 #include "plugin/score.h"
 #include "support/http_test_server.h"
@@ -80,6 +84,28 @@ TEST(MetricsRegistryThreads, ATypeIsRenamedWhileTheFileIsWritten) {
   for (int i = 0; i < 200; ++i) EXPECT_EQ(registry.forType(1, i % 2 == 0 ? "EVEN" : "ODD"), block);
   writer.join();
   EXPECT_NE(registry.exposition().find("type=\"ODD\""), std::string::npos);
+}
+
+// A link planted at the temporary name the writer once used (<path>.<pid>.tmp) and one on a name it
+// creates: neither is followed nor replaced, and the file is a plain file readable by all.
+TEST(MetricsFile, APlantedLinkIsNeitherFollowedNorReplaced) {
+  test::TempDir dir;
+  const std::string file = dir.file("hcs.prom"), victim = dir.write("victim", "kept");
+  const std::string planted = file + "." + std::to_string(::getpid()) + ".tmp";
+  std::filesystem::create_symlink(victim, planted);
+  std::string failure;
+  EXPECT_EQ(writeNewFile(planted, "written", failure), NewFileResult::kExists);
+  MetricsRegistry registry;
+  const mode_t umask = ::umask(022);
+  {
+    MetricsFileWriter writer(registry, {file, std::chrono::seconds(3600)});
+    EXPECT_TRUE(writer.writeNow());
+  }
+  ::umask(umask);
+  EXPECT_EQ(test::TempDir::read(victim), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(planted));
+  EXPECT_EQ(std::filesystem::symlink_status(file).permissions(), std::filesystem::perms(0644));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("")), {}), 3);  // no .tmp left
 }
 
 // The number of one series in an exposition text; -1 when it is missing.
