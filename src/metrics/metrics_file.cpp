@@ -1,13 +1,17 @@
 #include "metrics/metrics_file.h"
 
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include "metrics/metrics_platform.h"
+#include "util/fork_safety.h"
 #include "util/random_source.h"
 
 namespace hcs {
@@ -89,25 +93,43 @@ MetricsFileSetting parseMetricsSetting(std::string_view value) {
   return setting;
 }
 
+struct MetricsFileWriter::Thread {
+  std::mutex mutex;  // serialises writes, guards stop and failing
+  std::condition_variable wake;
+  bool stop = false;
+  bool failing = false;
+  std::thread thread;
+};
+
 MetricsFileWriter::MetricsFileWriter(const MetricsRegistry& registry, MetricsFileSetting setting,
                                      std::FILE* errors)
-    : registry_(registry), setting_(std::move(setting)), errors_(errors) {
-  thread_ = std::thread([this] { run(); });
+    : registry_(registry),
+      setting_(std::move(setting)),
+      errors_(errors),
+      generation_(forkGeneration()),
+      thread_(std::make_unique<Thread>()) {
+  thread_->thread = std::thread([this] { run(); });
 }
 
 MetricsFileWriter::~MetricsFileWriter() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
+  if (forkGeneration() != generation_) {
+    // A forked child: the thread is the parent's, so joining it would wait forever, and its mutex and
+    // condition variable may be held or waited on by it. Left as they are until the child ends.
+    static_cast<void>(thread_.release());
+    return;
   }
-  wake_.notify_all();
-  thread_.join();
+  {
+    std::lock_guard lock(thread_->mutex);
+    thread_->stop = true;
+  }
+  thread_->wake.notify_all();
+  thread_->thread.join();
   writeNow();  // the counts up to the very end
 }
 
 void MetricsFileWriter::run() {
-  std::unique_lock lock(mutex_);
-  while (!wake_.wait_for(lock, setting_.interval, [this] { return stop_; })) {
+  std::unique_lock lock(thread_->mutex);
+  while (!thread_->wake.wait_for(lock, setting_.interval, [this] { return thread_->stop; })) {
     lock.unlock();
     writeNow();
     lock.lock();
@@ -115,8 +137,11 @@ void MetricsFileWriter::run() {
 }
 
 bool MetricsFileWriter::writeNow() {
+  // The file is the parent's: a child's counts (the parent's up to the fork, then its own) would
+  // overwrite it with numbers that go back and forth.
+  if (forkGeneration() != generation_) return false;
   const std::string text = registry_.exposition();
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(thread_->mutex);
   std::string failure;
   std::string temporary;
   NewFileResult created = NewFileResult::kExists;
@@ -138,16 +163,16 @@ bool MetricsFileWriter::writeNow() {
     failure = "every temporary name tried was taken";
   }
   if (failure.empty()) {
-    failing_ = false;
+    thread_->failing = false;
     return true;
   }
   // Said once per run of failures, so a missing folder does not fill the host's stderr.
-  if (!failing_ && errors_ != nullptr) {
+  if (!thread_->failing && errors_ != nullptr) {
     std::fprintf(errors_, "httpCalloutScoring: metrics file \"%s\" cannot be written: %s\n",
                  setting_.path.c_str(), failure.c_str());
     std::fflush(errors_);
   }
-  failing_ = true;
+  thread_->failing = true;
   return false;
 }
 
@@ -158,7 +183,9 @@ struct InstalledMetrics {
   std::unique_ptr<MetricsFileWriter> writer;
 
   ~InstalledMetrics() {
-    writer.reset();  // the last write, while every block is still there
+    // The last write, while every block is still there; in a forked child the writer does nothing and
+    // the registry's lock is free (the forking thread held it across the fork).
+    writer.reset();
     if (activeMetrics() == &registry) setActiveMetrics(nullptr);
   }
 };
