@@ -1,5 +1,6 @@
 #include "metrics/metrics_file.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdlib>
@@ -99,6 +100,7 @@ struct MetricsFileWriter::Thread {
   bool stop = false;
   bool failing = false;
   std::thread thread;
+  Thread* abandonedBefore = nullptr;  // see ~MetricsFileWriter
 };
 
 MetricsFileWriter::MetricsFileWriter(const MetricsRegistry& registry, MetricsFileSetting setting,
@@ -114,8 +116,11 @@ MetricsFileWriter::MetricsFileWriter(const MetricsRegistry& registry, MetricsFil
 MetricsFileWriter::~MetricsFileWriter() {
   if (forkGeneration() != generation_) {
     // A forked child: the thread is the parent's, so joining it would wait forever, and its mutex and
-    // condition variable may be held or waited on by it. Left as they are until the child ends.
-    static_cast<void>(thread_.release());
+    // condition variable may be held or waited on by it. Left as they are until the child ends, and
+    // kept reachable, so that a leak checker does not report what is left on purpose.
+    static std::atomic<Thread*> abandoned{nullptr};
+    Thread* left = thread_.release();
+    left->abandonedBefore = abandoned.exchange(left);
     return;
   }
   {

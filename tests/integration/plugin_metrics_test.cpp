@@ -21,13 +21,12 @@ namespace {
 const std::string kOkSeries = "hcs_score_calls_total{type_id=\"3\",type=\"NAME\",outcome=\"ok\"} ";
 
 // A host with the metrics file set: the plugin loaded (it must not be loaded yet: run in a fresh
-// process), type 3 configured against a loopback service. Exits the process on a failed set-up.
+// process), type 3 configured against `uri`. Exits the process on a failed set-up.
 struct MetricsHost {
-  MetricsHost(const std::string& setting, const std::string& iniDir) {
+  MetricsHost(const std::string& setting, const std::string& uri, const std::string& iniDir) {
     ::setenv("HTTPCALLOUT_METRICS", setting.c_str(), 1);
-    server.setDefault(test::HttpTestAnswer::ok("<SCORE_RESULT><SCORE>1</SCORE></SCORE_RESULT>"));
     const std::string ini = iniDir + "/metrics.ini";
-    std::ofstream(ini) << "[ATTR_URI]\nNAME=" << server.uri("/score") << "\n";
+    std::ofstream(ini) << "[ATTR_URI]\nNAME=" << uri << "\n";
     std::string error;
     plugin = host::PluginLibrary::open(HCS_PLUGIN_PATH, error);
     const std::string init = host::initDocument(ini, "M", "NAME", 3);
@@ -42,13 +41,12 @@ struct MetricsHost {
                          static_cast<int32_t>(record.size()), text, 1000);
   }
 
-  test::HttpTestServer server;
   std::unique_ptr<host::PluginLibrary> plugin;
 };
 
 // Score once, see the interval's write, close the plugin and exit. Exits 0 when all went as it should.
-void scoreOnceAndExit(const std::string& file, const std::string& iniDir) {
-  MetricsHost host("file://" + file + "?interval=1", iniDir);
+void scoreOnceAndExit(const std::string& uri, const std::string& file, const std::string& iniDir) {
+  MetricsHost host("file://" + file + "?interval=1", uri, iniDir);
   const int32_t status = host.score();
   const auto written = [&] { return test::TempDir::read(file).find(kOkSeries + "1") != std::string::npos; };
   for (int i = 0; i < 300 && !written(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -73,8 +71,8 @@ bool exitedWithZero(pid_t child) {
 // Score once, then fork a child that scores nothing and one that scores twice, each ending with
 // exit() as a host's child does. Neither may hang or write the file: it is written once, with this
 // process's one call, when this process exits (the interval is never reached).
-void scoreForkAndExit(const std::string& file, const std::string& iniDir) {
-  MetricsHost host("file://" + file + "?interval=86400", iniDir);
+void scoreForkAndExit(const std::string& uri, const std::string& file, const std::string& iniDir) {
+  MetricsHost host("file://" + file + "?interval=86400", uri, iniDir);
   if (host.score() != 0) std::exit(5);
   for (const int calls : {0, 2}) {
     const pid_t child = ::fork();
@@ -88,18 +86,25 @@ void scoreForkAndExit(const std::string& file, const std::string& iniDir) {
   std::exit(std::filesystem::exists(file) ? 9 : 0);
 }
 
-// Runs `host` in a fresh process (a death test) with a file path and a folder for its .ini, and
-// returns the metrics file it left.
-std::string metricsFileLeftBy(void (*host)(const std::string& file, const std::string& iniDir)) {
+// Runs `host` in a fresh process (a death test) with the service's URI, a file path and a folder for
+// its .ini, and returns the metrics file it left. The service runs in this process, so a host that
+// forks holds no memory of service threads its children lose (a leak checker would report it there).
+std::string metricsFileLeftBy(void (*host)(const std::string& uri, const std::string& file,
+                                           const std::string& iniDir)) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // The death-test child runs the test body again; the directory travels to it through the environment
-  // (a folder of its own would be left behind: it ends with exit()).
+  // The death-test child runs the test body again; the folder and the service's URI travel to it
+  // through the environment (a folder of its own would be left behind: it ends with exit()).
   std::optional<test::TempDir> dir;
-  if (::getenv("HCS_METRICS_TEST_DIR") == nullptr)
+  std::optional<test::HttpTestServer> server;
+  if (::getenv("HCS_METRICS_TEST_DIR") == nullptr) {
     ::setenv("HCS_METRICS_TEST_DIR", dir.emplace().file("").c_str(), 1);
-  const std::string shared = ::getenv("HCS_METRICS_TEST_DIR");
-  EXPECT_EXIT(host(shared + "/hcs.prom", shared), ::testing::ExitedWithCode(0), "");
+    server.emplace().setDefault(test::HttpTestAnswer::ok("<SCORE_RESULT><SCORE>1</SCORE></SCORE_RESULT>"));
+    ::setenv("HCS_METRICS_TEST_URI", server->uri("/score").c_str(), 1);
+  }
+  const std::string shared = ::getenv("HCS_METRICS_TEST_DIR"), uri = ::getenv("HCS_METRICS_TEST_URI");
+  EXPECT_EXIT(host(uri, shared + "/hcs.prom", shared), ::testing::ExitedWithCode(0), "");
   ::unsetenv("HCS_METRICS_TEST_DIR");
+  ::unsetenv("HCS_METRICS_TEST_URI");
   return test::TempDir::read(shared + "/hcs.prom");
 }
 
