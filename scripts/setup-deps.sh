@@ -15,8 +15,9 @@ packages=(
   postgresql postgresql-client odbc-postgresql libsqliteodbc sqlite3
   # proof tools
   valgrind procps
-  # promtool, which the metrics tests check the metrics file with
-  prometheus
+  # promtool, which the metrics tests check the metrics file with, and the locale sources they build a
+  # decimal-comma locale from (localedef)
+  prometheus locales
   # the package and its checks: dpkg-shlibdeps and file (cpack), lintian, the one clang-format
   dpkg-dev file lintian clang-format-14
 )

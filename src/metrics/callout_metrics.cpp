@@ -1,8 +1,8 @@
 #include "metrics/callout_metrics.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
+#include <system_error>
 
 namespace hcs {
 
@@ -32,13 +32,19 @@ void appendLabelValue(std::string& out, std::string_view value) {
   }
 }
 
-void appendNumber(std::string& out, uint64_t value) { out += std::to_string(value); }
-
-void appendNumber(std::string& out, double value) {
+// std::to_chars, not printf: a host that set a decimal-comma locale must still get "0.0025", the only
+// form Prometheus reads.
+template <class Number, class... Format>
+void appendChars(std::string& out, Number value, Format... format) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.9g", value);
-  out += text;
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value, format...);
+  if (error == std::errc()) out.append(text, end);
 }
+
+void appendNumber(std::string& out, uint64_t value) { appendChars(out, value); }
+void appendNumber(std::string& out, int64_t value) { appendChars(out, value); }
+// As "%.9g" in the C locale.
+void appendNumber(std::string& out, double value) { appendChars(out, value, std::chars_format::general, 9); }
 
 }  // namespace
 
@@ -66,7 +72,9 @@ void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds dur
 }
 
 std::string CalloutMetrics::labels() const {
-  std::string out = "type_id=\"" + std::to_string(typeId_) + "\",type=\"";
+  std::string out = "type_id=\"";
+  appendNumber(out, static_cast<int64_t>(typeId_));
+  out += "\",type=\"";
   appendLabelValue(out, typeName_);
   return out + "\"";
 }
@@ -118,7 +126,8 @@ void CalloutMetrics::appendConnectionSeries(std::string& out) const {
   const std::string common = labels();
   const auto gauge = [&](const char* state, int64_t value) {
     out.append("hcs_connections{").append(common).append(",state=\"").append(state).append("\"} ");
-    out.append(std::to_string(std::max<int64_t>(value, 0))).append("\n");
+    appendNumber(out, std::max<int64_t>(value, 0));
+    out += '\n';
   };
   gauge("idle", idleConnections_.load(std::memory_order_relaxed));
   gauge("busy", busyConnections_.load(std::memory_order_relaxed));
@@ -131,17 +140,31 @@ void CalloutMetrics::appendCircuitSeries(std::string& out) const {
 
 CalloutMetrics* MetricsRegistry::forType(int32_t typeId, std::string_view typeName) {
   std::lock_guard lock(mutex_);
-  auto it = types_.find(typeId);
-  if (it != types_.end()) return it->second.get();
-  if (types_.size() >= kMaxTypes) {
-    typeId = -1;
-    typeName = "other";
-    it = types_.find(typeId);
-    if (it != types_.end()) return it->second.get();
+  Entry& entry = types_[typeId];
+  if (!entry.block) {
+    entry.block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
+  } else {
+    // The block may already be kept and counted into: only the name changes, under the lock the
+    // writer reads it with.
+    entry.block->typeName_ = typeName;
+    if (!entry.configured) --unconfigured_;
   }
-  auto& block = types_[typeId];
-  block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
-  return block.get();
+  entry.configured = true;
+  return entry.block.get();
+}
+
+CalloutMetrics* MetricsRegistry::forUnconfiguredType(int32_t typeId) {
+  std::lock_guard lock(mutex_);
+  const auto it = types_.find(typeId);
+  if (it != types_.end()) return it->second.block.get();
+  if (unconfigured_ >= kMaxTypes) {
+    if (!other_) other_ = std::make_unique<CalloutMetrics>(-1, "other");
+    return other_.get();
+  }
+  ++unconfigured_;
+  Entry& entry = types_[typeId];
+  entry.block = std::make_unique<CalloutMetrics>(typeId, "");
+  return entry.block.get();
 }
 
 std::string MetricsRegistry::exposition() const {
@@ -169,7 +192,8 @@ std::string MetricsRegistry::exposition() const {
   for (const Family& family : kFamilies) {
     out.append("# HELP ").append(family.name).append(" ").append(family.help).append("\n");
     out.append("# TYPE ").append(family.name).append(" ").append(family.type).append("\n");
-    for (const auto& [id, block] : types_) (block.get()->*family.append)(out);
+    for (const auto& [id, entry] : types_) (entry.block.get()->*family.append)(out);
+    if (other_) (other_.get()->*family.append)(out);
   }
   return out;
 }

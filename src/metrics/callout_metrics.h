@@ -69,7 +69,6 @@ class CalloutMetrics {
   }
 
   int32_t typeId() const { return typeId_; }
-  const std::string& typeName() const { return typeName_; }
   uint64_t calls(CallOutcome outcome) const {
     return calls_[static_cast<size_t>(outcome)].load(std::memory_order_relaxed);
   }
@@ -77,7 +76,8 @@ class CalloutMetrics {
     return attempts_[static_cast<size_t>(result)].load(std::memory_order_relaxed);
   }
 
-  // Appends this type's series to the five metric families of the text exposition format.
+  // Appends this type's series to the five metric families of the text exposition format. They read
+  // the name, which a registry holding the block changes under its lock: only the registry calls them.
   void appendCallSeries(std::string& out) const;
   void appendAttemptSeries(std::string& out) const;
   void appendDurationSeries(std::string& out) const;
@@ -85,10 +85,11 @@ class CalloutMetrics {
   void appendCircuitSeries(std::string& out) const;
 
  private:
+  friend class MetricsRegistry;
   std::string labels() const;
 
   const int32_t typeId_;
-  const std::string typeName_;
+  std::string typeName_;  // guarded by the lock of the registry that holds the block
   std::array<std::atomic<uint64_t>, static_cast<size_t>(CallOutcome::kCount)> calls_{};
   std::array<std::atomic<uint64_t>, static_cast<size_t>(AttemptResult::kCount)> attempts_{};
   std::array<std::atomic<uint64_t>, kBuckets.size() + 1> buckets_{};  // not cumulative; last is +Inf
@@ -100,22 +101,36 @@ class CalloutMetrics {
 
 // The counters of every attribute type, by type identifier. Blocks are made on first request and live
 // as long as the registry, so the pointers it hands out may be kept and counted into without a lock.
-// `forType` and `exposition` lock; call them from initialisation, rare paths and the writer only.
+// `forType`, `forUnconfiguredType` and `exposition` lock; call them from initialisation, rare paths and
+// the writer only.
 class MetricsRegistry {
  public:
-  // At most this many types get blocks of their own; further identifiers count into the block of
-  // type id -1 (type "other"), so hosts sending arbitrary identifiers cannot grow the file unbounded.
+  // At most this many identifiers that calls bring without a callout get blocks of their own; further
+  // ones count into one block of type id -1 (type "other"), so hosts sending arbitrary identifiers
+  // cannot grow the file unbounded. Configured types are not capped: there are as many as initPlugin
+  // calls.
   static constexpr size_t kMaxTypes = 256;
 
-  // The block of `typeId`; `typeName` names it when it is made (later names are ignored).
+  // The block of a configured type (initPlugin), named `typeName` from now on: the same block whatever
+  // name it had before and whether calls made it first.
   CalloutMetrics* forType(int32_t typeId, std::string_view typeName);
-  // Every series, in the Prometheus text exposition format (version 0.0.4), types in identifier order.
+  // The block of an identifier a call brought without a callout: the type's block when it has one, else
+  // a new one with an empty name, or the "other" block past the cap.
+  CalloutMetrics* forUnconfiguredType(int32_t typeId);
+  // Every series, in the Prometheus text exposition format (version 0.0.4): types in identifier order,
+  // then the "other" block. Numbers are written the same whatever the process's locale.
   std::string exposition() const;
 
  private:
   mutable std::mutex mutex_;
   ForkLock forkLock_{mutex_, ForkLockRank::kMetricsRegistry};
-  std::map<int32_t, std::unique_ptr<CalloutMetrics>> types_;
+  struct Entry {
+    std::unique_ptr<CalloutMetrics> block;
+    bool configured = false;
+  };
+  std::map<int32_t, Entry> types_;
+  size_t unconfigured_ = 0;  // entries of types_ no initPlugin has named
+  std::unique_ptr<CalloutMetrics> other_;
 };
 
 // The process-wide registry when metrics are on, else nullptr (the default: nothing counts). Installing

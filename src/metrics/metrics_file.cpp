@@ -1,16 +1,19 @@
 #include "metrics/metrics_file.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <atomic>
+#include <cinttypes>
+#include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
-#include "util/file_platform.h"
+#include "metrics/metrics_platform.h"
+#include "util/fork_safety.h"
+#include "util/random_source.h"
 
 namespace hcs {
 
@@ -91,25 +94,47 @@ MetricsFileSetting parseMetricsSetting(std::string_view value) {
   return setting;
 }
 
+struct MetricsFileWriter::Thread {
+  std::mutex mutex;  // serialises writes, guards stop and failing
+  std::condition_variable wake;
+  bool stop = false;
+  bool failing = false;
+  std::thread thread;
+  Thread* abandonedBefore = nullptr;  // see ~MetricsFileWriter
+};
+
 MetricsFileWriter::MetricsFileWriter(const MetricsRegistry& registry, MetricsFileSetting setting,
                                      std::FILE* errors)
-    : registry_(registry), setting_(std::move(setting)), errors_(errors) {
-  thread_ = std::thread([this] { run(); });
+    : registry_(registry),
+      setting_(std::move(setting)),
+      errors_(errors),
+      generation_(forkGeneration()),
+      thread_(std::make_unique<Thread>()) {
+  thread_->thread = std::thread([this] { run(); });
 }
 
 MetricsFileWriter::~MetricsFileWriter() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
+  if (forkGeneration() != generation_) {
+    // A forked child: the thread is the parent's, so joining it would wait forever, and its mutex and
+    // condition variable may be held or waited on by it. Left as they are until the child ends, and
+    // kept reachable, so that a leak checker does not report what is left on purpose.
+    static std::atomic<Thread*> abandoned{nullptr};
+    Thread* left = thread_.release();
+    left->abandonedBefore = abandoned.exchange(left);
+    return;
   }
-  wake_.notify_all();
-  thread_.join();
+  {
+    std::lock_guard lock(thread_->mutex);
+    thread_->stop = true;
+  }
+  thread_->wake.notify_all();
+  thread_->thread.join();
   writeNow();  // the counts up to the very end
 }
 
 void MetricsFileWriter::run() {
-  std::unique_lock lock(mutex_);
-  while (!wake_.wait_for(lock, setting_.interval, [this] { return stop_; })) {
+  std::unique_lock lock(thread_->mutex);
+  while (!thread_->wake.wait_for(lock, setting_.interval, [this] { return thread_->stop; })) {
     lock.unlock();
     writeNow();
     lock.lock();
@@ -117,32 +142,42 @@ void MetricsFileWriter::run() {
 }
 
 bool MetricsFileWriter::writeNow() {
+  // The file is the parent's: a child's counts (the parent's up to the fork, then its own) would
+  // overwrite it with numbers that go back and forth.
+  if (forkGeneration() != generation_) return false;
   const std::string text = registry_.exposition();
-  std::lock_guard lock(mutex_);
-  const std::string temporary = setting_.path + "." + std::to_string(::getpid()) + ".tmp";
+  std::lock_guard lock(thread_->mutex);
   std::string failure;
-  if (std::FILE* file = openPrivateFile(temporary, "wb")) {
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int savedErrno = errno;
-    if (std::fclose(file) != 0 || !written) failure = std::strerror(written ? errno : savedErrno);
+  std::string temporary;
+  NewFileResult created = NewFileResult::kExists;
+  // A name taken already is someone else's (64 random bits do not collide by chance): try another.
+  for (int tries = 0; tries < 4 && created == NewFileResult::kExists; ++tries) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016" PRIx64 ".tmp", randomNumber());
+    temporary = setting_.path + suffix;
+    created = writeNewFile(temporary, text, failure);
+  }
+  if (created == NewFileResult::kWritten) {
     std::error_code renamed;
-    if (failure.empty()) std::filesystem::rename(temporary, setting_.path, renamed);
-    if (renamed) failure = renamed.message();
-    if (!failure.empty()) std::remove(temporary.c_str());
-  } else {
-    failure = std::strerror(errno);
+    std::filesystem::rename(temporary, setting_.path, renamed);
+    if (renamed) {
+      failure = renamed.message();
+      std::remove(temporary.c_str());
+    }
+  } else if (created == NewFileResult::kExists) {
+    failure = "every temporary name tried was taken";
   }
   if (failure.empty()) {
-    failing_ = false;
+    thread_->failing = false;
     return true;
   }
   // Said once per run of failures, so a missing folder does not fill the host's stderr.
-  if (!failing_ && errors_ != nullptr) {
+  if (!thread_->failing && errors_ != nullptr) {
     std::fprintf(errors_, "httpCalloutScoring: metrics file \"%s\" cannot be written: %s\n",
                  setting_.path.c_str(), failure.c_str());
     std::fflush(errors_);
   }
-  failing_ = true;
+  thread_->failing = true;
   return false;
 }
 
@@ -153,7 +188,9 @@ struct InstalledMetrics {
   std::unique_ptr<MetricsFileWriter> writer;
 
   ~InstalledMetrics() {
-    writer.reset();  // the last write, while every block is still there
+    // The last write, while every block is still there; in a forked child the writer does nothing and
+    // the registry's lock is free (the forking thread held it across the fork).
+    writer.reset();
     if (activeMetrics() == &registry) setActiveMetrics(nullptr);
   }
 };

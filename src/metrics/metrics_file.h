@@ -1,12 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "metrics/callout_metrics.h"
 
@@ -27,11 +26,16 @@ struct MetricsFileSetting {
 MetricsFileSetting parseMetricsSetting(std::string_view value);
 
 // Writes a registry's exposition to a file every interval on a thread of its own, and once more when it
-// is destroyed. Each write is atomic for readers: the text goes to "<path>.<pid>.tmp" in the same folder
-// (a name node_exporter's textfile collector skips), which is then renamed over the file. A failed write
-// is reported once on `errors` until a write succeeds again; the thread carries on.
+// is destroyed. Each write is atomic for readers: the text goes to a new file of an unpredictable name,
+// "<path>.<16 hex digits>.tmp" in the same folder (a name node_exporter's textfile collector skips),
+// which is then renamed over the file. A failed write is reported once on `errors` until a write
+// succeeds again; the thread carries on.
 //
 // The registry must outlive the writer. The thread touches nothing but the registry and the file.
+//
+// The writer belongs to the process that made it. In a forked child, where its thread does not exist,
+// it writes nothing (writeNow returns false) and its destructor neither waits for the thread nor
+// releases what the thread may have held at the fork: that is left to the child's end.
 class MetricsFileWriter {
  public:
   MetricsFileWriter(const MetricsRegistry& registry, MetricsFileSetting setting, std::FILE* errors = stderr);
@@ -43,16 +47,14 @@ class MetricsFileWriter {
   bool writeNow();
 
  private:
+  struct Thread;
   void run();
 
   const MetricsRegistry& registry_;
   const MetricsFileSetting setting_;
   std::FILE* errors_;
-  std::mutex mutex_;  // serialises writes, guards stop_
-  std::condition_variable wake_;
-  bool stop_ = false;
-  bool failing_ = false;
-  std::thread thread_;
+  const uint64_t generation_;  // the fork generation of the process that made the writer
+  std::unique_ptr<Thread> thread_;
 };
 
 // Reads HTTPCALLOUT_METRICS and, when it names a file, installs a process-wide registry (activeMetrics)

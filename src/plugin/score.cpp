@@ -197,7 +197,7 @@ void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, C
   if (metrics == nullptr) {
     MetricsRegistry* registry = activeMetrics();
     if (registry == nullptr) return;
-    metrics = registry->forType(parseInt(inboundType), "");
+    metrics = registry->forUnconfiguredType(parseInt(inboundType));
   }
   metrics->countCall(outcome, std::chrono::steady_clock::now() - started);
 }

@@ -15,6 +15,7 @@ struct Entry {
   void* mutex;
   void (*lock)(void*);
   void (*unlock)(void*);
+  void (*renew)(void*);
   ForkLockRank rank;
 };
 
@@ -30,9 +31,10 @@ Locks& locks() {
   return *all;
 }
 
-void releaseAll() {
+void releaseAll(bool child) {
   Locks& all = locks();
-  for (auto it = all.entries.rbegin(); it != all.entries.rend(); ++it) it->unlock(it->mutex);
+  for (auto it = all.entries.rbegin(); it != all.entries.rend(); ++it)
+    (child ? it->renew : it->unlock)(it->mutex);
   all.mutex.unlock();
 }
 
@@ -42,11 +44,11 @@ void beforeFork() {
   for (const Entry& entry : all.entries) entry.lock(entry.mutex);
 }
 
-void afterForkInParent() { releaseAll(); }
+void afterForkInParent() { releaseAll(false); }
 
 void afterForkInChild() {
   generation.fetch_add(1, std::memory_order_relaxed);
-  releaseAll();
+  releaseAll(true);
 }
 
 void installOnce() {
@@ -58,14 +60,15 @@ void installOnce() {
 
 uint64_t forkGeneration() { return generation.load(std::memory_order_relaxed); }
 
-ForkLock::ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), ForkLockRank rank)
+ForkLock::ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), void (*renew)(void*),
+                   ForkLockRank rank)
     : mutex_(mutex) {
   installOnce();
   Locks& all = locks();
   std::lock_guard guard(all.mutex);
   const auto after = std::upper_bound(all.entries.begin(), all.entries.end(), rank,
                                       [](ForkLockRank r, const Entry& e) { return r < e.rank; });
-  all.entries.insert(after, Entry{mutex, lock, unlock, rank});
+  all.entries.insert(after, Entry{mutex, lock, unlock, renew, rank});
 }
 
 ForkLock::~ForkLock() {

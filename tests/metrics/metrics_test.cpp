@@ -1,15 +1,22 @@
-// Metrics: how the HTTPCALLOUT_METRICS value is read, and what score calls count, checked in the file
-// the writer leaves (with promtool when it is installed) and read back number by number.
+// Metrics: how the HTTPCALLOUT_METRICS value is read, which block and name a type counts under, how the
+// file is put in place, and what score calls count, checked in the file the writer leaves (with promtool
+// when it is installed) and read back number by number.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <regex>
 #include <stdexcept>
 #include <string>
 
 #include "../config/ini_fixture.h"
 #include "metrics/callout_metrics.h"
 #include "metrics/metrics_file.h"
+#include "metrics/metrics_platform.h"
 #include "plugin/init_plugin.h"
 #include "plugin/score.h"
 #include "support/http_test_server.h"
@@ -48,10 +55,77 @@ INSTANTIATE_TEST_SUITE_P(
                                   "interval must be a whole number of seconds from 1 to 86400, not \"0\""},
                       SettingCase{"file:///x.prom?every=5", "unknown parameter \"every\""}));
 
+// A score before the type's initPlugin, initPlugin naming and renaming it, and the cap on identifiers
+// calls bring, which a configured type never falls under.
+TEST(MetricsRegistry, ATypeHasTheNameOfItsLatestInitPluginAndABlockOfItsOwn) {
+  MetricsRegistry registry;
+  CalloutMetrics* early = registry.forUnconfiguredType(7);
+  early->countCall(CallOutcome::kUnconfigured, {});
+  for (const char* name : {"NAME", "RENAMED"}) EXPECT_EQ(registry.forType(7, name), early);
+  int32_t id = 1000;
+  while (registry.forUnconfiguredType(id)->typeId() == id) ++id;
+  EXPECT_EQ(id, 1000 + static_cast<int32_t>(MetricsRegistry::kMaxTypes));
+  EXPECT_EQ(registry.forType(id, "LATE")->typeId(), id);
+  EXPECT_EQ(registry.forUnconfiguredType(7), early);
+  const std::string text = registry.exposition();
+  EXPECT_NE(text.find("calls_total{type_id=\"7\",type=\"RENAMED\",outcome=\"unconfigured\"} 1\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("open{type_id=\"" + std::to_string(id) + "\",type=\"LATE\"} 0\n"), std::string::npos);
+  EXPECT_NE(text.find("open{type_id=\"-1\",type=\"other\"} 0\n"), std::string::npos);
+}
+
+// initPlugin renaming a type while the writer reads the names: ThreadSanitizer watches this one.
+TEST(MetricsRegistryThreads, ATypeIsRenamedWhileTheFileIsWritten) {
+  MetricsRegistry registry;
+  CalloutMetrics* block = registry.forUnconfiguredType(1);
+  std::thread writer([&] {
+    for (int i = 0; i < 200; ++i) registry.exposition();
+  });
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(registry.forType(1, i % 2 == 0 ? "EVEN" : "ODD"), block);
+  writer.join();
+  EXPECT_NE(registry.exposition().find("type=\"ODD\""), std::string::npos);
+}
+
+// A link planted at the temporary name the writer once used (<path>.<pid>.tmp) and one on a name it
+// creates: neither is followed nor replaced, and the file is a plain file readable by all.
+TEST(MetricsFile, APlantedLinkIsNeitherFollowedNorReplaced) {
+  test::TempDir dir;
+  const std::string file = dir.file("hcs.prom"), victim = dir.write("victim", "kept");
+  const std::string planted = file + "." + std::to_string(::getpid()) + ".tmp";
+  std::filesystem::create_symlink(victim, planted);
+  std::string failure;
+  EXPECT_EQ(writeNewFile(planted, "written", failure), NewFileResult::kExists);
+  MetricsRegistry registry;
+  const mode_t umask = ::umask(022);
+  {
+    MetricsFileWriter writer(registry, {file, std::chrono::seconds(3600)});
+    EXPECT_TRUE(writer.writeNow());
+  }
+  ::umask(umask);
+  EXPECT_EQ(test::TempDir::read(victim), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(planted));
+  EXPECT_EQ(std::filesystem::symlink_status(file).permissions(), std::filesystem::perms(0644));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("")), {}), 3);  // no .tmp left
+}
+
 // The number of one series in an exposition text; -1 when it is missing.
 double sample(const std::string& text, const std::string& series) {
   const size_t at = text.find("\n" + series + " ");
   return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + series.size() + 2, nullptr);
+}
+
+// Switches the process to de_DE.UTF-8, which writes numbers with a decimal comma, as a host calling
+// setlocale(LC_ALL, "") under it does; the locale is built in `dir` when the system has not got it
+// (localedef, from the package locales). Whether the decimal point is now a comma.
+bool switchToDecimalComma(const test::TempDir& dir) {
+  const std::string made = dir.file("de_DE.UTF-8");
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+      std::system(("localedef -i de_DE -f UTF-8 " + made + " > /dev/null 2>&1").c_str()) != -1) {
+    ::setenv("LOCPATH", dir.file("").c_str(), 1);
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    ::unsetenv("LOCPATH");
+  }
+  return std::string(std::localeconv()->decimal_point) == ",";
 }
 
 // One call of each kind against one attribute type, and two that find no callout.
@@ -102,11 +176,15 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
   setActiveMetrics(previous);
 
   const std::string file = dir.file("hcs.prom");
+  const bool comma = switchToDecimalComma(dir);
   { MetricsFileWriter writer(registry, {file, std::chrono::seconds(3600)}); }  // writes once as it ends
+  std::setlocale(LC_ALL, "C");
+  ASSERT_TRUE(comma) << "de_DE.UTF-8 cannot be made: is the package locales installed?";
   const std::string text = "\n" + test::TempDir::read(file);
   if (std::system("command -v promtool > /dev/null") == 0) {
     EXPECT_EQ(std::system(("promtool check metrics < " + file).c_str()), 0) << text;
   }
+  EXPECT_FALSE(std::regex_search(text, std::regex("[0-9],[0-9]"))) << text;
   const std::string type = "type_id=\"" + key + "\",type=\"M\\\"x\"";
   const std::map<std::string, double> outcomes = {{"ok", 2},        {"service_error", 1}, {"transport", 1},
                                                   {"exhausted", 1}, {"empty", 1},         {"too_large", 1},
