@@ -15,7 +15,6 @@ struct Entry {
   void* mutex;
   void (*lock)(void*);
   void (*unlock)(void*);
-  void (*renew)(void*);
   ForkLockRank rank;
 };
 
@@ -31,10 +30,9 @@ Locks& locks() {
   return *all;
 }
 
-void releaseAll(bool child) {
+void releaseAll() {
   Locks& all = locks();
-  for (auto it = all.entries.rbegin(); it != all.entries.rend(); ++it)
-    (child ? it->renew : it->unlock)(it->mutex);
+  for (auto it = all.entries.rbegin(); it != all.entries.rend(); ++it) it->unlock(it->mutex);
   all.mutex.unlock();
 }
 
@@ -44,11 +42,11 @@ void beforeFork() {
   for (const Entry& entry : all.entries) entry.lock(entry.mutex);
 }
 
-void afterForkInParent() { releaseAll(false); }
+void afterForkInParent() { releaseAll(); }
 
 void afterForkInChild() {
   generation.fetch_add(1, std::memory_order_relaxed);
-  releaseAll(true);
+  releaseAll();
 }
 
 void installOnce() {
@@ -60,15 +58,14 @@ void installOnce() {
 
 uint64_t forkGeneration() { return generation.load(std::memory_order_relaxed); }
 
-ForkLock::ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), void (*renew)(void*),
-                   ForkLockRank rank)
+ForkLock::ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), ForkLockRank rank)
     : mutex_(mutex) {
   installOnce();
   Locks& all = locks();
   std::lock_guard guard(all.mutex);
   const auto after = std::upper_bound(all.entries.begin(), all.entries.end(), rank,
                                       [](ForkLockRank r, const Entry& e) { return r < e.rank; });
-  all.entries.insert(after, Entry{mutex, lock, unlock, renew, rank});
+  all.entries.insert(after, Entry{mutex, lock, unlock, rank});
 }
 
 ForkLock::~ForkLock() {

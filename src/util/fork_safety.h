@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <new>
 
 namespace hcs {
 
@@ -10,9 +9,7 @@ namespace hcs {
 // - A lock another thread held at that moment would stay locked in the child for good, and the data it
 //   guards might be half-changed. Every lock the child may need is registered here (ForkLock): the
 //   forking thread takes all of them just before fork() and lets them go on both sides after it, so
-//   the child finds each free and its data whole. (The child makes each lock anew rather than
-//   unlocking it: its thread has a new id, and a reader-writer lock tells a writer's unlock from a
-//   reader's by the id that locked it.)
+//   the child finds each free and its data whole.
 // - Connections, random states and threads made before the fork belong to the parent. forkGeneration()
 //   tells them apart: 0 in the process that loaded the library, one more in each child (and in its
 //   children), so state can remember the generation it was made in and a child can drop what it
@@ -34,13 +31,13 @@ class ForkLock {
   ForkLock(Mutex& mutex, ForkLockRank rank)
       : ForkLock(
             &mutex, [](void* m) { static_cast<Mutex*>(m)->lock(); },
-            [](void* m) { static_cast<Mutex*>(m)->unlock(); }, [](void* m) { new (m) Mutex(); }, rank) {}
+            [](void* m) { static_cast<Mutex*>(m)->unlock(); }, rank) {}
   ~ForkLock();
   ForkLock(const ForkLock&) = delete;
   ForkLock& operator=(const ForkLock&) = delete;
 
  private:
-  ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), void (*renew)(void*), ForkLockRank rank);
+  ForkLock(void* mutex, void (*lock)(void*), void (*unlock)(void*), ForkLockRank rank);
   void* mutex_;
 };
 
