@@ -167,40 +167,22 @@ struct HttpClient::Callbacks {
 
 HttpClient::HttpClient(const HttpEndpoint& endpoint) : endpoint_(endpoint), generation_(forkGeneration()) {
   initCurlOnce();
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) throw CHttpConnectException("Cannot create an HTTP client");
+  curl_.reset(curl_easy_init());
   // Our own multi handle, so the wait for a reply can be bounded from the moment the request went out;
   // it keeps the one connection between posts as curl_easy_perform's hidden one would.
-  CURLM* multi = curl_multi_init();
-  if (multi == nullptr) {
-    curl_easy_cleanup(curl);
-    throw CHttpConnectException("Cannot create an HTTP client");
-  }
-  curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L);
-  curl_ = curl;
-  multi_ = multi;
-  errorBuffer_[0] = '\0';
+  multi_.reset(curl_multi_init());
   // No "Expect: 100-continue" round trip, and no Accept header the service has no use for.
-  curl_slist* headers = curl_slist_append(nullptr, "Expect:");
-  curl_slist* withAccept = headers == nullptr ? nullptr : curl_slist_append(headers, "Accept:");
-  if (withAccept == nullptr) {
-    curl_slist_free_all(headers);
-    curl_multi_cleanup(multi);
-    curl_easy_cleanup(curl);
+  if (curl_ == nullptr || multi_ == nullptr || !appendHeader(headers_, "Expect:") ||
+      !appendHeader(headers_, "Accept:")) {
     throw CHttpConnectException("Cannot create an HTTP client");
   }
-  headers_ = withAccept;
-
-  if (!configure()) {
-    curl_multi_cleanup(multi);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(withAccept);
-    throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
-  }
+  curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
+  errorBuffer_[0] = '\0';
+  if (!configure()) throw CHttpConnectException("The HTTP client needs libcurl 7.85 or later");
 }
 
 bool HttpClient::configure() {
-  CURL* curl = static_cast<CURL*>(curl_);
+  CURL* curl = curl_.get();
   targetSet_ = false;
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
@@ -229,19 +211,16 @@ bool HttpClient::configure() {
 
 HttpClient::~HttpClient() {
   // In a forked child the kept connection is the parent's: closing it here must not touch its state.
+  // The multi handle that holds it goes first (member order), calling onCloseSocket.
   if (generation_ != forkGeneration()) detachInheritedSocket(keptSocket_);
-  // The multi handle holds the kept connection; closing it calls onCloseSocket, so this goes first.
-  curl_multi_cleanup(static_cast<CURLM*>(multi_));
-  curl_easy_cleanup(static_cast<CURL*>(curl_));
-  curl_slist_free_all(static_cast<curl_slist*>(headers_));
 }
 
 bool HttpClient::isConnected() const { return keptSocket_ != -1; }
 
 int HttpClient::perform(std::chrono::steady_clock::time_point started,
                         std::chrono::steady_clock::time_point deadline) {
-  CURLM* multi = static_cast<CURLM*>(multi_);
-  CURL* curl = static_cast<CURL*>(curl_);
+  CURLM* multi = multi_.get();
+  CURL* curl = curl_.get();
   if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
   const auto timeout = std::chrono::milliseconds(endpoint_.replyTimeoutMs());
   const bool bounded = deadline != std::chrono::steady_clock::time_point::max();
@@ -309,7 +288,7 @@ HttpReply HttpClient::post(std::string_view target, std::string_view contentType
 void HttpClient::post(std::string_view target, std::string_view contentType, std::string_view body,
                       const HttpPostLimits& limits, HttpReply& reply) {
   if (!endpoint_.invalid().empty()) throw CHttpConnectException(endpoint_.invalid());
-  CURL* curl = static_cast<CURL*>(curl_);
+  CURL* curl = curl_.get();
 
   if (!targetSet_ || target != target_) {
     target_.assign(target);
@@ -321,7 +300,7 @@ void HttpClient::post(std::string_view target, std::string_view contentType, std
     contentType_.assign(contentType);
     contentTypeHeader_ = "Content-Type: " + contentType_;
   }
-  curl_slist contentTypeItem{contentTypeHeader_.data(), static_cast<curl_slist*>(headers_)};
+  curl_slist contentTypeItem{contentTypeHeader_.data(), headers_.get()};
   const std::string extraHeader(limits.extraHeader);
   curl_slist extraItem{const_cast<char*>(extraHeader.c_str()), &contentTypeItem};
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, extraHeader.empty() ? &contentTypeItem : &extraItem);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "transport/curl_handles.h"
+
 namespace hcs {
 
 // What kind of transport failure ended an exchange, as retry policies tell them apart.
@@ -143,10 +145,7 @@ class HttpClient {
 
   const HttpEndpoint& endpoint_;
   const uint64_t generation_;
-  void* curl_ = nullptr;     // CURL*; kept opaque so no one else needs curl.h
-  void* multi_ = nullptr;    // CURLM*
-  void* headers_ = nullptr;  // curl_slist*
-  int keptSocket_ = -1;      // the socket of the connection kept for the next post, -1 when none
+  int keptSocket_ = -1;  // the socket of the connection kept for the next post, -1 when none
   std::chrono::steady_clock::time_point requestSentAt_;
   std::string timeoutText_;
   // Made once and kept while the target and content type stay the same (libcurl copies a target on
@@ -161,6 +160,11 @@ class HttpClient {
   bool bodyTooLarge_ = false;
   bool deadlineCut_ = false;
   HttpReply* reply_ = nullptr;
+  // Last, so they go first, while everything libcurl may call back into still exists; the multi handle
+  // before the easy handle it served.
+  CurlList headers_;
+  CurlEasy curl_;
+  CurlMulti multi_;
 };
 
 }  // namespace hcs
