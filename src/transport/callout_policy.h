@@ -55,13 +55,18 @@ struct CalloutPolicyReading {
   CalloutPolicy policy;
   // Whether the URI uses any of the settings above: then every parameter must be one we know.
   bool optedIn = false;
-  // Parameters that are neither "retries" nor one of the settings (accepted when not opted in).
+  // Parameters that are neither "retries" nor one of the settings, nor close to one (accepted when not
+  // opted in).
   std::vector<std::string> unknown;
+  // Parameters whose value is passed over: "retries=x" when x is not a number (3 is kept; refused when
+  // opted in).
+  std::vector<std::string> ignored;
 };
 
 // Reads the settings from the query of `uri` over the defaults of `timeoutMs`. Throws the "0000E"
-// QRM_Exception whose text names the parameter and its value when a setting's value is bad, or when
-// the URI opts in and also holds a parameter we do not know ("retries" keeps its own lenient reading).
+// QRM_Exception whose text names the parameter and its value when a setting's value is bad, when a
+// parameter is a setting's name in another letter case or within two edits of one (opted in or not),
+// or when the URI opts in and also holds a parameter we do not know or a "retries" that is not a number.
 CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs);
 
 }  // namespace hcs
