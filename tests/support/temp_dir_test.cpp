@@ -9,13 +9,15 @@
 namespace hcs::test {
 namespace {
 
-// A death-test child ends with exit(), which runs no destructor of the body it ran: its directory goes
-// all the same, and the parent's, which it inherited, stays.
-TEST(TempDir, ADirectoryOfAProcessThatEndsWithExitIsRemovedAndNotTheParents) {
-  const std::string style = GTEST_FLAG_GET(death_test_style);
-  GTEST_FLAG_SET(death_test_style, "fast");  // a fork, so the child shares this body's variables
-  TempDir parent;
-  const std::string record = parent.file("child");
+// A death-test child ends with exit(), which runs no destructor of the body it ran: its directories go
+// all the same.
+TEST(TempDir, ADirectoryOfAProcessThatEndsWithExitIsRemoved) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  // The child runs this body again from the start; where to say which directory it made travels to it
+  // through the environment (it keeps the value it inherited).
+  ::setenv("HCS_TEMP_DIR_TEST_RECORD", dir.file("child").c_str(), 0);
+  const std::string record = ::getenv("HCS_TEMP_DIR_TEST_RECORD");
   EXPECT_EXIT(
       {
         TempDir child;
@@ -23,7 +25,7 @@ TEST(TempDir, ADirectoryOfAProcessThatEndsWithExitIsRemovedAndNotTheParents) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  GTEST_FLAG_SET(death_test_style, style);
+  ::unsetenv("HCS_TEMP_DIR_TEST_RECORD");
   const std::string left = TempDir::read(record);
   ASSERT_FALSE(left.empty());
   EXPECT_FALSE(std::filesystem::exists(left)) << left;
