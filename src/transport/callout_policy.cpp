@@ -98,27 +98,6 @@ std::string headerName(const std::string& value) {
 
 char lowered(char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); }
 
-// Edits between `a` and `b` ignoring ASCII letter case: insertions, deletions, substitutions and swaps
-// of two neighbours (the optimal string alignment distance), so "deadlien" is one edit from "deadline".
-size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const bool same = lowered(a[i - 1]) == lowered(b[j - 1]);
-      row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
-      if (i > 1 && j > 1 && lowered(a[i - 1]) == lowered(b[j - 2]) &&
-          lowered(a[i - 2]) == lowered(b[j - 1])) {
-        row[j] = std::min(row[j], before[j - 2] + 1);
-      }
-    }
-    std::swap(before, previous);
-    std::swap(previous, row);
-  }
-  return previous[b.size()];
-}
-
 // The setting `name` is most likely a misspelling of: the same name in another letter case or one within
 // two edits; "" when there is none. Such a parameter is never meant as anything else, so it is refused
 // even on a URI that uses no setting.
@@ -128,7 +107,7 @@ std::string_view nearSetting(const std::string& name) {
   for (const std::string_view known : kKnownNames) {
     // Names three or more letters apart in length are three or more edits apart.
     if (name.size() + 2 < known.size() || known.size() + 2 < name.size()) continue;
-    const size_t d = editDistance(name, known);
+    const size_t d = parameterNameDistance(name, known);
     if (d < distance) {
       nearest = known;
       distance = d;
@@ -146,6 +125,26 @@ bool isRetriesNumber(const icu::UnicodeString& value) {
 }
 
 }  // namespace
+
+size_t parameterNameDistance(std::string_view a, std::string_view b) {
+  // Three rows of the table: the one before the previous is what a swap goes back to.
+  std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const bool same = lowered(a[i - 1]) == lowered(b[j - 1]);
+      row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && lowered(a[i - 1]) == lowered(b[j - 2]) &&
+          lowered(a[i - 2]) == lowered(b[j - 1])) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+    }
+    std::swap(before, previous);
+    std::swap(previous, row);
+  }
+  return previous[b.size()];
+}
 
 CalloutPolicy CalloutPolicy::defaults(uint32_t timeoutMs) {
   CalloutPolicy policy;

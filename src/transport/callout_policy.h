@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hcs {
@@ -68,5 +70,10 @@ struct CalloutPolicyReading {
 // parameter is a setting's name in another letter case or within two edits of one (opted in or not),
 // or when the URI opts in and also holds a parameter we do not know or a "retries" that is not a number.
 CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs);
+
+// The edits between two parameter names, ASCII letter case ignored: insertions, deletions,
+// substitutions and swaps of two neighbours (the optimal string alignment distance), so "deadlien" is
+// one edit from "deadline". A name within two edits of a setting's is taken for that setting misspelt.
+size_t parameterNameDistance(std::string_view a, std::string_view b);
 
 }  // namespace hcs

@@ -68,20 +68,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "breaker=5 breakerWait=2000 requestIdHeader=X-Request-Id"},
         // Without a new setting a parameter far from every known name passes, as it always did, and so
         // does a "retries" that is not a number (initPlugin warns about both).
-        PolicyCase{"colour=red&deadline_ms=300&retries=x",
-                   kDefaults,
-                   {"colour=red", "deadline_ms=300"},
-                   {"retries=x"}},
+        PolicyCase{"colour=red&retries=x&timer=5", kDefaults, {"colour=red", "timer=5"}, {"retries=x"}},
         PolicyCase{"timeout=300&dead=300",
                    kUnknown + "[dead=300]; the known ones are retries, connectTimeout, "
                               "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
-        // A setting's name in another letter case, or within two edits (a swap of neighbours is one), is
-        // refused with or without other settings.
+        // A setting's name in another letter case, or within two edits, is refused with or without other
+        // settings.
         PolicyCase{"deadlne=300", kUnknown + "[deadlne=300]; did you mean deadline?"},
         PolicyCase{"retries=1&deadlinems=300", kUnknown + "[deadlinems=300]; did you mean deadline?"},
         PolicyCase{"Timeout=5&timeout=300", kUnknown + "[Timeout=5]; did you mean timeout?"},
-        PolicyCase{"reqeustIdHeadre=X", kUnknown + "[reqeustIdHeadre=X]; did you mean requestIdHeader?"},
-        PolicyCase{"retires=1", kUnknown + "[retires=1]; did you mean retries?"},
+        PolicyCase{"retryes=1", kUnknown + "[retryes=1]; did you mean retries?"},  // the nearer of two
         // Beside a setting, "retries" must be a number.
         PolicyCase{"deadline=300&retries=x", kBad + "[retries=x]: a whole number of retries is expected"},
         PolicyCase{"backoff=5&retries=", kBad + "[retries=]: a whole number of retries is expected"},
@@ -99,6 +95,17 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"requestIdHeader=X%20Id", kBad +
                                                  "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
                                                  "digits and !#$%&'*+-.^_`|~ is expected"}));
+
+TEST(ParameterNameDistance, CountsInsertionsDeletionsSubstitutionsAndSwapsOfNeighboursInAnyCase) {
+  const std::tuple<const char*, const char*, size_t> cases[] = {
+      {"DEADLINE", "deadline", 0}, {"deadlne", "deadline", 1},
+      {"xtimeout", "timeout", 1},  {"deadlime", "deadline", 1},
+      {"edadline", "deadline", 1}, {"deadlien", "deadline", 1},
+      {"timer", "timeout", 3},     {"", "retries", 7},
+      {"retries", "", 7},          {"reqeustIdHeadre", "requestIdHeader", 2}};
+  for (const auto& [a, b, distance] : cases)
+    EXPECT_EQ(parameterNameDistance(a, b), distance) << a << " " << b;
+}
 
 using Admission = CircuitBreaker::Admission;
 using Clock = CircuitBreaker::Clock;

@@ -72,6 +72,10 @@ TEST(MaskedUri, HidesOnlyThePasswordAndFlagsUserInformationCUriReadsOtherwise) {
         {"pg://user:s3cr:x?y#z@host/db", "pg://user:****@host/db", true},  // CUri: user s3cr
         {"mssql://se/cret@server/", "mssql://****@server/", true},
         {"db2://p@w@alias/", "db2://****@alias/", true},
+        {"u:p@h", "u:p@h", false},  // no authority
+        {"//u:p@h", "//u:****@h", false},
+        {"pg://u::p@h/db", "pg://u:****@h/db", true},
+        {"pg://u:p:@h/db", "pg://u:****@h/db", true},
         {"pg:/x//u:p@h/db", "pg:/x//u:****@h/db", true},        // CUri sees no authority
         {"pg://a@host/db?mail=b:c@d", "pg://****@d", true}}) {  // no user; an '@' after the host
     EXPECT_EQ(toStdString(maskedUri(UCString(text))), masked) << text;
