@@ -57,6 +57,20 @@ bool isDb2Identifier(const icu::UnicodeString& name) {
   return true;
 }
 
+// Read where the mask does not read it, a password would reach the host, port or database name, and
+// from there the connection string and the driver's messages: refuse the URI before anything is sent.
+void refuseAmbiguousUserInfo(const icu::UnicodeString& uriText) {
+  if (!userInfoIsAmbiguous(uriText)) return;
+  icu::UnicodeString text;
+  formatUnicode(text,
+                u"Database URI [%S] is refused: the URI parser would cut its password apart; percent-encode "
+                u"the password (%%2F for '/', %%3A for ':', %%40 for '@', %%25 for '%%') and any '@' after "
+                u"the host",
+                maskedUri(uriText));
+  logLine("sql", kLogCritical, u"%S", text);
+  throw connectionFailure(text);
+}
+
 }  // namespace
 
 icu::UnicodeString db2Schema(const icu::UnicodeString& uriText, bool orUser) {
@@ -126,6 +140,7 @@ int32_t QRMDB::open() {
       setUpSession();
       return 0;
     }
+    refuseAmbiguousUserInfo(uriText_);
     CUri uri(uriText_);
     if (!opened_) {
       opened_ = true;

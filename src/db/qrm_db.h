@@ -25,7 +25,9 @@ class CUri;
 // shared object; each scheme has a default).
 //
 // Every write happens inside the transaction `open` begins; nothing here commits, and `close` rolls
-// back. Passwords never appear in a message: the URI is shown as user:****@host.
+// back. Passwords never appear in a message: the URI is shown as user:****@host. A URI whose user
+// information the URI parser would read otherwise than that mask (a '/', ':' or '@' in the password, an
+// '@' after the host) is refused by `open` before anything is sent.
 //
 // Not synchronised: share one QRMDB between threads only under `mutex()`.
 class QRMDB : public QRMDBUtil {

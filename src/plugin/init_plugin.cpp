@@ -95,6 +95,10 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
     logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not known and is ignored", uriText,
             parameter);
   }
+  for (const std::string& parameter : settings.ignored) {
+    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not a number and is ignored", uriText,
+            parameter);
+  }
   const int32_t key = parseInt(attrTypeId);
   MetricsRegistry* metrics = activeMetrics();
   auto interface =

@@ -1,7 +1,10 @@
 #include "transport/callout_policy.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "error/qrm_exception.h"
 #include "util/ucstring.h"
@@ -11,8 +14,9 @@ namespace hcs {
 
 namespace {
 
-constexpr std::string_view kKnown =
-    "retries, connectTimeout, timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader";
+constexpr std::string_view kKnownNames[] = {"retries",  "connectTimeout", "timeout",
+                                            "deadline", "retryOn",        "backoff",
+                                            "breaker",  "breakerWait",    "requestIdHeader"};
 
 struct RetryName {
   std::string_view name;
@@ -92,7 +96,55 @@ std::string headerName(const std::string& value) {
   return value;
 }
 
+char lowered(char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); }
+
+// The setting `name` is most likely a misspelling of: the same name in another letter case or one within
+// two edits; "" when there is none. Such a parameter is never meant as anything else, so it is refused
+// even on a URI that uses no setting.
+std::string_view nearSetting(const std::string& name) {
+  std::string_view nearest;
+  size_t distance = 3;
+  for (const std::string_view known : kKnownNames) {
+    // Names three or more letters apart in length are three or more edits apart.
+    if (name.size() + 2 < known.size() || known.size() + 2 < name.size()) continue;
+    const size_t d = parameterNameDistance(name, known);
+    if (d < distance) {
+      nearest = known;
+      distance = d;
+    }
+  }
+  return nearest;
+}
+
+// The defined reading of "retries": every character a decimal digit, or none at all.
+bool isRetriesNumber(const icu::UnicodeString& value) {
+  for (int32_t i = 0; i < value.length(); ++i) {
+    if (!u_isdigit(value.charAt(i))) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+size_t parameterNameDistance(std::string_view a, std::string_view b) {
+  // Three rows of the table: the one before the previous is what a swap goes back to.
+  std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const bool same = lowered(a[i - 1]) == lowered(b[j - 1]);
+      row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && lowered(a[i - 1]) == lowered(b[j - 2]) &&
+          lowered(a[i - 2]) == lowered(b[j - 1])) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+    }
+    std::swap(before, previous);
+    std::swap(previous, row);
+  }
+  return previous[b.size()];
+}
 
 CalloutPolicy CalloutPolicy::defaults(uint32_t timeoutMs) {
   CalloutPolicy policy;
@@ -125,6 +177,8 @@ CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs) {
   CalloutPolicyReading reading;
   CalloutPolicy& p = reading.policy;
   p = CalloutPolicy::defaults(timeoutMs);
+  std::string nearMiss;  // the first parameter close to a setting's name, as "name=value"
+  std::string_view meant;
   for (const auto& [nameText, valueText] : uri.params) {
     const std::string name = toUtf8(nameText);
     const std::string value = toUtf8(valueText);
@@ -146,16 +200,36 @@ CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs) {
       p.breakerWaitMs = milliseconds(name, value, 1);
     } else if (name == "requestIdHeader") {
       p.requestIdHeader = headerName(value);
+    } else if (name == "retries") {
+      setting = false;
+      if (!isRetriesNumber(valueText)) reading.ignored.push_back(name + "=" + value);
     } else {
       setting = false;
-      if (name != "retries") reading.unknown.push_back(name + "=" + value);
+      const std::string_view near = nearSetting(name);
+      if (near.empty()) {
+        reading.unknown.push_back(name + "=" + value);
+      } else if (nearMiss.empty()) {
+        nearMiss = name + "=" + value;
+        meant = near;
+      }
     }
     reading.optedIn = reading.optedIn || setting;
   }
-  // Opting in turns on strict checking: a misspelt setting next to real ones must not pass unnoticed.
+  if (!nearMiss.empty()) {
+    refuse("Unknown HTTP Callout URI parameter [" + nearMiss + "]; did you mean " + std::string(meant) + "?");
+  }
+  // Opting in turns on strict checking: nothing the URI says may pass unnoticed.
   if (reading.optedIn && !reading.unknown.empty()) {
+    std::string known;
+    for (const std::string_view name : kKnownNames) known.append(known.empty() ? "" : ", ").append(name);
     refuse("Unknown HTTP Callout URI parameter [" + reading.unknown.front() + "]; the known ones are " +
-           std::string(kKnown));
+           known);
+  }
+  // The defined reading passes over a "retries" that is not a number, and takes an empty one as 0.
+  icu::UnicodeString retries;
+  if (reading.optedIn && uri.findParam(u"retries", retries) &&
+      (retries.isEmpty() || !isRetriesNumber(retries))) {
+    badValue("retries", toUtf8(retries), "a whole number of retries is expected");
   }
   p.optedIn = reading.optedIn;
   return reading;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hcs {
@@ -58,13 +60,23 @@ struct CalloutPolicyReading {
   CalloutPolicy policy;
   // Whether the URI uses any of the settings above: then every parameter must be one we know.
   bool optedIn = false;
-  // Parameters that are neither "retries" nor one of the settings (accepted when not opted in).
+  // Parameters that are neither "retries" nor one of the settings, nor close to one (accepted when not
+  // opted in).
   std::vector<std::string> unknown;
+  // Parameters whose value is passed over: "retries=x" when x is not a number (3 is kept; refused when
+  // opted in).
+  std::vector<std::string> ignored;
 };
 
 // Reads the settings from the query of `uri` over the defaults of `timeoutMs`. Throws the "0000E"
-// QRM_Exception whose text names the parameter and its value when a setting's value is bad, or when
-// the URI opts in and also holds a parameter we do not know ("retries" keeps its own lenient reading).
+// QRM_Exception whose text names the parameter and its value when a setting's value is bad, when a
+// parameter is a setting's name in another letter case or within two edits of one (opted in or not),
+// or when the URI opts in and also holds a parameter we do not know or a "retries" that is not a number.
 CalloutPolicyReading readCalloutPolicy(const CUri& uri, uint32_t timeoutMs);
+
+// The edits between two parameter names, ASCII letter case ignored: insertions, deletions,
+// substitutions and swaps of two neighbours (the optimal string alignment distance), so "deadlien" is
+// one edit from "deadline". A name within two edits of a setting's is taken for that setting misspelt.
+size_t parameterNameDistance(std::string_view a, std::string_view b);
 
 }  // namespace hcs

@@ -28,6 +28,17 @@ void stripLeadingSlashes(icu::UnicodeString& path) {
   path.remove(0, n);
 }
 
+// The user information as maskedUri reads it: from after the first "//" up to the last '@' of the text.
+// False when the text has none.
+bool userInfoSpan(const icu::UnicodeString& text, int32_t& start, int32_t& at) {
+  const int32_t authority = text.indexOf(u"//");
+  if (authority < 0) return false;
+  start = authority + 2;
+  if (start >= text.length() || text.charAt(start) == u'/') return false;  // no authority: nothing secret
+  at = text.lastIndexOf(u'@');
+  return at >= start;
+}
+
 }  // namespace
 
 CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), target(u"/"), text(uri) {
@@ -203,12 +214,9 @@ int32_t httpPort(const CUri& uri) {
 icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
   // Read from the text, not from a CUri: a password holding '/' or '@' splits differently there, and
   // must be hidden all the same.
-  const int32_t authority = text.indexOf(u"//");
-  if (authority < 0) return text;
-  const int32_t start = authority + 2;
-  if (start >= text.length() || text.charAt(start) == u'/') return text;  // no authority: nothing secret
-  const int32_t at = text.lastIndexOf(u'@');
-  if (at < start) return text;
+  int32_t start = 0;
+  int32_t at = 0;
+  if (!userInfoSpan(text, start, at)) return text;
   // A user name holds neither ':' nor '@': without a ':' before the first '@' there is no user, and
   // all up to the last '@' may be the password (a ':' or '@' in the query must not shorten it).
   const int32_t colon = text.indexOf(u':', start, at - start);
@@ -218,6 +226,20 @@ icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
   icu::UnicodeString masked(text);
   masked.replace(secret, at - secret, u"****");
   return masked;
+}
+
+bool userInfoIsAmbiguous(const icu::UnicodeString& text) {
+  int32_t start = 0;
+  int32_t at = 0;
+  if (!userInfoSpan(text, start, at)) return false;
+  // CUri starts the authority only at the text's first '/', when a second one follows it.
+  if (text.indexOf(u'/') != start - 2) return true;
+  // Inside the authority CUri ends it at a '/', ends the password at every '@' and takes the text
+  // before every ':' that an '@' follows as the user name. Escaped, each of them is data.
+  const int32_t length = at - start;
+  if (text.indexOf(u'/', start, length) >= 0 || text.indexOf(u'@', start, length) >= 0) return true;
+  const int32_t colon = text.indexOf(u':', start, length);
+  return colon >= 0 && text.indexOf(u':', colon + 1, at - colon - 1) >= 0;
 }
 
 }  // namespace hcs

@@ -56,4 +56,10 @@ int32_t httpPort(const CUri& uri);
 // it holds ('/', '@', ':', '%', '?', '#'); without a ':' in it, all of it counts as the password.
 icu::UnicodeString maskedUri(const icu::UnicodeString& text);
 
+// Whether CUri reads the user information of `text` otherwise than maskedUri does (everything between
+// "//" and the last '@'): a '/', a second ':' or an '@' in it, or a "//" that CUri does not take as the
+// start of the authority. CUri would then put pieces of the password into the host, port, path or user
+// name, so such a URI must not be used; percent-encoded, those characters are read as data.
+bool userInfoIsAmbiguous(const icu::UnicodeString& text);
+
 }  // namespace hcs

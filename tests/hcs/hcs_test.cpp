@@ -76,27 +76,36 @@ TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
   }
 }
 
-// The section (SYSTEM_PARAM's parameter count), a line per callout ("type uri source problem") and conflict.
+// The section (SYSTEM_PARAM's parameter count), a line per callout ("type uri source problem") and its
+// warnings, and a line per conflict.
 std::string summary(const ConfigReport& report) {
   std::string out =
       report.section + (report.withDatabase ? " " + std::to_string(report.databaseParameters) : "") + "\n";
-  for (const CalloutEntry& e : report.entries)
+  for (const CalloutEntry& e : report.entries) {
     out +=
         e.attrType + " " + e.uri + (e.source == ValueSource::kDatabase ? " db " : " ini ") + e.problem + "\n";
+    for (const std::string& warning : e.warnings) out += "  " + warning + "\n";
+  }
   for (const ConfigConflict& c : report.conflicts)
     out += c.key + " " + c.databaseValue + " " + c.iniValue + "\n";
   return out;
 }
 
-TEST(CheckConfig, ListsEveryCalloutWithItsVerdict) {
+// A misspelt setting is refused; every parameter initPlugin passes over is shown.
+TEST(CheckConfig, ListsEveryCalloutWithItsVerdictAndEveryIgnoredParameter) {
   test::TempDir dir;
-  const std::string path =
-      dir.write("c.ini",
-                "[NODE1]\nx=1\n[attr_uri]\nPhone = http://h:8080/score\nname=https://h/\n"
-                "[OTHER]\nkey=http://ignored/\n");
-  EXPECT_EQ(summary(checkConfig(path, "NODE1")),
-            "NODE1\nname https://h/ ini https is not supported: the callout speaks plain http\n"
-            "Phone http://h:8080/score ini \n");
+  const std::string path = dir.write(
+      "c.ini",
+      "[NODE1]\nx=1\n[attr_uri]\nPhone = http://h:8080/score?retries=x&colour=red\nname=https://h/\n"
+      "EMAIL=http://h/?deadlne=300\n[OTHER]\nkey=http://ignored/\n");
+  EXPECT_EQ(
+      summary(checkConfig(path, "NODE1")),
+      "NODE1\nEMAIL http://h/?deadlne=300 ini Unknown HTTP Callout URI parameter [deadlne=300]; did you "
+      "mean deadline?\n"
+      "name https://h/ ini https is not supported: the callout speaks plain http\n"
+      "Phone http://h:8080/score?retries=x&colour=red ini \n"
+      "  parameter [colour=red] is not known and is ignored\n"
+      "  parameter [retries=x] is not a number and is ignored\n");
   EXPECT_THROW(checkConfig(dir.file("missing.ini"), ""), QRM_Exception);
 }
 

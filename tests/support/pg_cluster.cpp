@@ -72,7 +72,10 @@ PgCluster& PgCluster::shared() {
       return created;
     }
     created->start();
-    std::atexit([] { shared().stop(); });
+    // A forked child that ends with exit() must not stop its parent's cluster.
+    std::atexit([] {
+      if (shared().owner_ == ::getpid()) shared().stop();
+    });
     return created;
   }();
   return *cluster;
@@ -111,6 +114,7 @@ void PgCluster::attach(const std::string& stateDir) {
   }
   std::atexit([] {
     const PgCluster& cluster = shared();
+    if (cluster.owner_ != ::getpid()) return;  // a forked child: the database is its parent's
     (void)cluster.adminCommand("DROP DATABASE IF EXISTS " + cluster.database_ + " WITH (FORCE)");
   });
 }

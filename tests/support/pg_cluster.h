@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 
 namespace hcs::test {
@@ -54,7 +56,8 @@ class PgCluster {
   std::string user_ = "postgres";
   std::string database_ = "hcs";
   int port_ = 0;
-  bool started_ = false;  // by this object: it stops it
+  bool started_ = false;    // by this object: it stops it
+  int owner_ = ::getpid();  // the process that made this object; only it stops or drops anything
 };
 
 // A temporary directory holding one SQLite database file; both removed on destruction.

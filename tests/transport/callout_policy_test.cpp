@@ -31,6 +31,7 @@ struct PolicyCase {
   std::string query;
   std::string expected;  // the settings in force, or the refusal's text
   std::vector<std::string> unknown = {};
+  std::vector<std::string> ignored = {};
 };
 
 void PrintTo(const PolicyCase& c, std::ostream* out) { *out << "?" << c.query; }
@@ -45,6 +46,7 @@ TEST_P(CalloutPolicyQuery, IsReadOrRefusedNamingTheParameter) {
     bool capped = false;
     EXPECT_EQ(reading.policy.describe(OHTTP::retriesOf(uri, capped)), c.expected);
     EXPECT_EQ(reading.unknown, c.unknown);
+    EXPECT_EQ(reading.ignored, c.ignored);
   } catch (const QRM_Exception& e) {
     EXPECT_EQ(e.what(), c.expected);
   }
@@ -54,6 +56,7 @@ const std::string kDefaults =
     "connectTimeout=10000 timeout=10000 deadline=none retries=3 retryOn=all backoff=0 breaker=off "
     "breakerWait=5000 requestIdHeader=off";
 const std::string kBad = "Bad HTTP Callout URI parameter ";
+const std::string kUnknown = "Unknown HTTP Callout URI parameter ";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CalloutPolicyQuery,
@@ -63,12 +66,21 @@ INSTANTIATE_TEST_SUITE_P(
                    "breakerWait=2000&requestIdHeader=X-Request-Id&retries=1",
                    "connectTimeout=500 timeout=2000 deadline=3000 retries=1 retryOn=connect,5xx backoff=50 "
                    "breaker=5 breakerWait=2000 requestIdHeader=X-Request-Id"},
-        // Without a new setting an unknown parameter passes, as it always did (initPlugin warns).
-        PolicyCase{"retires=1&Timeout=5", kDefaults, {"Timeout=5", "retires=1"}},
-        PolicyCase{
-            "timeout=300&deadlne=300",
-            "Unknown HTTP Callout URI parameter [deadlne=300]; the known ones are retries, connectTimeout, "
-            "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
+        // Without a new setting a parameter far from every known name passes, as it always did, and so
+        // does a "retries" that is not a number (initPlugin warns about both).
+        PolicyCase{"colour=red&retries=x&timer=5", kDefaults, {"colour=red", "timer=5"}, {"retries=x"}},
+        PolicyCase{"timeout=300&dead=300",
+                   kUnknown + "[dead=300]; the known ones are retries, connectTimeout, "
+                              "timeout, deadline, retryOn, backoff, breaker, breakerWait, requestIdHeader"},
+        // A setting's name in another letter case, or within two edits, is refused with or without other
+        // settings.
+        PolicyCase{"deadlne=300", kUnknown + "[deadlne=300]; did you mean deadline?"},
+        PolicyCase{"retries=1&deadlinems=300", kUnknown + "[deadlinems=300]; did you mean deadline?"},
+        PolicyCase{"Timeout=5&timeout=300", kUnknown + "[Timeout=5]; did you mean timeout?"},
+        PolicyCase{"retryes=1", kUnknown + "[retryes=1]; did you mean retries?"},  // the nearer of two
+        // Beside a setting, "retries" must be a number.
+        PolicyCase{"deadline=300&retries=x", kBad + "[retries=x]: a whole number of retries is expected"},
+        PolicyCase{"backoff=5&retries=", kBad + "[retries=]: a whole number of retries is expected"},
         PolicyCase{"deadline=3600001",
                    kBad + "[deadline=3600001]: a whole number of milliseconds from 1 to 3600000 is expected"},
         PolicyCase{"backoff=",
@@ -83,6 +95,17 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"requestIdHeader=X%20Id", kBad +
                                                  "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
                                                  "digits and !#$%&'*+-.^_`|~ is expected"}));
+
+TEST(ParameterNameDistance, CountsInsertionsDeletionsSubstitutionsAndSwapsOfNeighboursInAnyCase) {
+  const std::tuple<const char*, const char*, size_t> cases[] = {
+      {"DEADLINE", "deadline", 0}, {"deadlne", "deadline", 1},
+      {"xtimeout", "timeout", 1},  {"deadlime", "deadline", 1},
+      {"edadline", "deadline", 1}, {"deadlien", "deadline", 1},
+      {"timer", "timeout", 3},     {"", "retries", 7},
+      {"retries", "", 7},          {"reqeustIdHeadre", "requestIdHeader", 2}};
+  for (const auto& [a, b, distance] : cases)
+    EXPECT_EQ(parameterNameDistance(a, b), distance) << a << " " << b;
+}
 
 using Admission = CircuitBreaker::Admission;
 using Clock = CircuitBreaker::Clock;
@@ -304,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"HTTP Callout attempt failed \\(other\\): .+"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CalloutSettingInit, ABadValueIsRefusedAndAnUnknownParameterWithoutSettingsIsWarnedAbout) {
+TEST(CalloutSettingInit, ABadValueOrAMisspeltSettingIsRefusedAParameterFarFromAllIsWarnedAbout) {
   test::TempDir dir;
   const auto init = [&](const std::string& uri, const std::string& id) {
     const std::string doc = "<I><CONFIG_FILE>" + dir.write("c.ini", "[ATTR_URI]\nN=" + uri + "\n") +
@@ -318,10 +341,18 @@ TEST(CalloutSettingInit, ABadValueIsRefusedAndAnUnknownParameterWithoutSettingsI
             std::pair(-1, "<ERROR>" + kBad +
                               "[breaker=x]: a whole number of calls from 0 to 1000000 is expected</ERROR>"));
   EXPECT_EQ(calloutRegistry().find(15190), nullptr);
+  EXPECT_EQ(init("http://h/s?deadlne=300", "15192"),
+            std::pair(-1, "<ERROR>" + kUnknown + "[deadlne=300]; did you mean deadline?</ERROR>"));
+  EXPECT_EQ(calloutRegistry().find(15192), nullptr);
   test::CapturingDispatcher log;
-  EXPECT_EQ(init("http://h/s?retires=1", "15191").first, 0);
-  EXPECT_EQ(log.allLines(), std::vector<std::string>{"HTTP Callout URI [http://h/s?retires=1]: parameter "
-                                                     "[retires=1] is not known and is ignored"});
+  EXPECT_EQ(init("http://h/s?colour=red&retries=x", "15191").first, 0);
+  EXPECT_EQ(
+      log.allLines(),
+      (std::vector<std::string>{
+          "HTTP Callout URI [http://h/s?colour=red&retries=x]: parameter [colour=red] is not known and is "
+          "ignored",
+          "HTTP Callout URI [http://h/s?colour=red&retries=x]: parameter [retries=x] is not a number and "
+          "is ignored"}));
 }
 
 }  // namespace

@@ -70,11 +70,11 @@ class DBIConnection {
   virtual DBIErrorHandler errorHandler() const = 0;
 };
 
-// Everything needed to reach one database. Passwords live only here: error texts built from these
-// parameters show the user and host, never the password.
 // PostgreSQL sessions end any statement, lock waits included, after this long.
 inline constexpr int kPgStatementTimeoutMs = 30000;
 
+// Everything needed to reach one database. Passwords live only here: error texts built from these
+// parameters show the host, never the user name or the password.
 struct DBIConnectParams {
   std::string driver;  // ODBC driver name as registered in odbcinst.ini, or the full path of its .so
   std::string server;  // host name, TNS name or database alias, by vendor
@@ -87,7 +87,8 @@ struct DBIConnectParams {
   DBIErrorHandler errorHandler = nullptr;
 };
 
-// The connection string for `params`; `maskPassword` replaces the password by "****" (for messages).
+// The connection string for `params`; `masked` replaces the user name and the password by "****" (for
+// messages).
 // Keys by vendor (values holding ; { } = or edge blanks are braced):
 //   pg      DRIVER, Server, Port, Database, Uid, Pwd, Protocol=7.4-2 (roll back only the failing
 //           statement), pqopt={application_name='...' options='-c statement_timeout=30000'}
@@ -95,7 +96,7 @@ struct DBIConnectParams {
 //   mssql   DRIVER, Server (host[,port]), Database, UID, PWD, APP (application name)
 //   oci     DRIVER, DBQ (TNS name), UID, PWD
 //   db2     DRIVER, DATABASE (alias), UID, PWD
-std::string odbcConnectionString(const DBIConnectParams& params, bool maskPassword);
+std::string odbcConnectionString(const DBIConnectParams& params, bool masked);
 
 class DBIDatabase {
  public:

@@ -430,10 +430,13 @@ DBIDatabaseFactory& factory() {
 
 }  // namespace
 
-std::string odbcConnectionString(const DBIConnectParams& p, bool maskPassword) {
+std::string odbcConnectionString(const DBIConnectParams& p, bool masked) {
   std::string out;
   appendKey(out, "DRIVER", p.driver);
-  const std::string password = maskPassword && !p.password.empty() ? "****" : p.password;
+  // The user name goes too: the URI's masked form names it already, and nothing from the user
+  // information belongs in a message.
+  const std::string user = masked && !p.user.empty() ? "****" : p.user;
+  const std::string password = masked && !p.password.empty() ? "****" : p.password;
   if (p.vendor == "sqlite") {
     appendKey(out, "Database", p.database);
     // Wait at most 10 s for another writer's lock instead of the driver's 100 s.
@@ -442,23 +445,23 @@ std::string odbcConnectionString(const DBIConnectParams& p, bool maskPassword) {
     appendKey(out, "Server", p.server);
     appendKey(out, "Port", p.port);
     appendKey(out, "Database", p.database);
-    appendKey(out, "Uid", p.user);
+    appendKey(out, "Uid", user);
     appendKey(out, "Pwd", password);
     // Roll back only the failing statement, so an absorbed error does not poison the transaction.
     appendKey(out, "Protocol", "7.4-2");
     appendKey(out, "pqopt", libpqOptions(p.applicationName));
   } else if (p.vendor == "oci") {
     appendKey(out, "DBQ", p.server);
-    appendKey(out, "UID", p.user);
+    appendKey(out, "UID", user);
     appendKey(out, "PWD", password);
   } else if (p.vendor == "db2") {
     appendKey(out, "DATABASE", p.server);
-    appendKey(out, "UID", p.user);
+    appendKey(out, "UID", user);
     appendKey(out, "PWD", password);
   } else {
     appendKey(out, "Server", p.port.empty() ? p.server : p.server + "," + p.port);
     appendKey(out, "Database", p.database);
-    appendKey(out, "UID", p.user);
+    appendKey(out, "UID", user);
     appendKey(out, "PWD", password);
     appendKey(out, "APP", p.applicationName);
   }

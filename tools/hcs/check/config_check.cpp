@@ -96,6 +96,9 @@ void describeSettings(const icu::UnicodeString& uriText, CalloutEntry& entry) {
     for (const std::string& parameter : reading.unknown) {
       entry.warnings.push_back("parameter [" + parameter + "] is not known and is ignored");
     }
+    for (const std::string& parameter : reading.ignored) {
+      entry.warnings.push_back("parameter [" + parameter + "] is not a number and is ignored");
+    }
   } catch (const QRM_Exception& e) {
     entry.problem = e.what();
   }
