@@ -7,24 +7,21 @@
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
-#include "transport/output_interface.h"
+#include "transport/callout.h"
 
 namespace hcs {
 namespace {
 
 // Answers every message at once with a fixed reply, so only the plugin's own work is measured.
-class EchoInterface : public OInterface {
+class EchoTransport : public CalloutTransport {
  public:
-  int32_t send(void*, const icu::UnicodeString& message, icu::UnicodeString& status,
-               icu::UnicodeString* reply) override {
-    benchmark::DoNotOptimize(message.length());
+  long post(std::string_view message, icu::UnicodeString& status, std::string& reply,
+            const HttpPostLimits&) override {
+    benchmark::DoNotOptimize(message.size());
     status = u"200 OK";
-    if (reply != nullptr) *reply = u"<SCORE_RESULT><SCORE>0.93</SCORE></SCORE_RESULT>";
-    return 0;
+    reply = "<SCORE_RESULT><SCORE>0.93</SCORE></SCORE_RESULT>";
+    return 200;
   }
-  void open() override {}
-  void close() override {}
-  void flush() override {}
 };
 
 constexpr int32_t kKey = 77;
@@ -34,7 +31,8 @@ std::string record(const std::string& value) {
 }
 
 void registerEcho() {
-  static const bool done = calloutRegistry().insert(kKey, std::make_unique<EchoInterface>());
+  static const bool done = calloutRegistry().insert(
+      kKey, std::make_unique<Callout>(std::make_unique<EchoTransport>(), CalloutSettings::defaults(10000)));
   (void)done;
 }
 

@@ -19,8 +19,7 @@
 #include "error/qrm_exception.h"
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"
-#include "transport/http_client.h"
-#include "transport/output_interface.h"
+#include "transport/callout.h"
 #include "util/ucstring.h"
 
 namespace {
@@ -48,44 +47,46 @@ void requireStandalone(const icu::UnicodeString& message) {
 
 // Answers in process: the echo hands the posted document back as the reply, so the reply is as
 // fuzzed as the input; the others fail the ways a real transport does.
-class InProcessInterface : public hcs::OInterface {
+class InProcessTransport : public hcs::CalloutTransport {
  public:
-  explicit InProcessInterface(Behaviour behaviour) : behaviour_(behaviour) {}
-  int32_t send(void*, const icu::UnicodeString& message, icu::UnicodeString& status,
-               icu::UnicodeString* reply) override {
-    requireStandalone(message);
+  explicit InProcessTransport(Behaviour behaviour) : behaviour_(behaviour) {}
+  long post(std::string_view message, icu::UnicodeString& status, std::string& reply,
+            const hcs::HttpPostLimits&) override {
+    requireStandalone(hcs::UCString(message));
+    reply.clear();
     switch (behaviour_) {
       case Behaviour::Echo:
         status = u"200 OK";
-        if (reply != nullptr) *reply = message;
-        return 0;
+        reply.assign(message);
+        return 200;
       case Behaviour::Refuse:
         status = u"503 Service Unavailable";
-        return -1;
+        return 503;
       case Behaviour::Throw:
-        throw hcs::CHttpException("connection reset by peer");
+        throw hcs::CHttpException("connection reset by peer", hcs::AttemptResult::kReset);
       case Behaviour::Empty:
         status = u"200 OK";
-        if (reply != nullptr) reply->remove();
-        return 0;
+        return 200;
     }
-    return -1;
+    return 0;
   }
-  void open() override {}
-  void close() override {}
-  void flush() override {}
 
  private:
   Behaviour behaviour_;
 };
 
+std::unique_ptr<hcs::Callout> inProcess(Behaviour behaviour) {
+  return std::make_unique<hcs::Callout>(std::make_unique<InProcessTransport>(behaviour),
+                                        hcs::CalloutSettings::defaults(10000));
+}
+
 // ATTR_TYPE_ID 77 echoes, 78 refuses, 79 throws, 80 answers empty; any other type has no interface.
 void registerInterfaces() {
   static const bool done = [] {
-    hcs::calloutRegistry().insert(77, std::make_unique<InProcessInterface>(Behaviour::Echo));
-    hcs::calloutRegistry().insert(78, std::make_unique<InProcessInterface>(Behaviour::Refuse));
-    hcs::calloutRegistry().insert(79, std::make_unique<InProcessInterface>(Behaviour::Throw));
-    hcs::calloutRegistry().insert(80, std::make_unique<InProcessInterface>(Behaviour::Empty));
+    hcs::calloutRegistry().insert(77, inProcess(Behaviour::Echo));
+    hcs::calloutRegistry().insert(78, inProcess(Behaviour::Refuse));
+    hcs::calloutRegistry().insert(79, inProcess(Behaviour::Throw));
+    hcs::calloutRegistry().insert(80, inProcess(Behaviour::Empty));
     return true;
   }();
   (void)done;

@@ -13,9 +13,6 @@ constexpr std::string_view kOutcomeNames[] = {"ok",        "service_error", "tra
                                               "bad_input", "deadline",      "circuit_open"};
 static_assert(std::size(kOutcomeNames) == static_cast<size_t>(CallOutcome::kCount));
 
-constexpr std::string_view kAttemptNames[] = {"ok", "connect", "reset", "timeout", "5xx", "4xx", "other"};
-static_assert(std::size(kAttemptNames) == static_cast<size_t>(AttemptResult::kCount));
-
 std::atomic<MetricsRegistry*> active{nullptr};
 
 // A label value: backslash, double quote and line feed escaped, as the text format wants.
@@ -49,9 +46,6 @@ void appendNumber(std::string& out, double value) { appendChars(out, value, std:
 }  // namespace
 
 std::string_view outcomeName(CallOutcome outcome) { return kOutcomeNames[static_cast<size_t>(outcome)]; }
-std::string_view attemptResultName(AttemptResult result) {
-  return kAttemptNames[static_cast<size_t>(result)];
-}
 
 CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName)
     : typeId_(typeId), typeName_(std::move(typeName)) {}
@@ -92,7 +86,10 @@ void CalloutMetrics::appendCallSeries(std::string& out) const {
 void CalloutMetrics::appendAttemptSeries(std::string& out) const {
   const std::string common = labels();
   for (size_t i = 0; i < attempts_.size(); ++i) {
-    out.append("hcs_attempts_total{").append(common).append(",result=\"").append(kAttemptNames[i]);
+    out.append("hcs_attempts_total{")
+        .append(common)
+        .append(",result=\"")
+        .append(attemptResultName(static_cast<AttemptResult>(i)));
     out += "\"} ";
     appendNumber(out, attempts_[i].load(std::memory_order_relaxed));
     out += '\n';

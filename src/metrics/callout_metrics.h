@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "metrics/attempt_result.h"
 #include "util/fork_safety.h"
 
 namespace hcs {
@@ -35,12 +36,8 @@ enum class CallOutcome : uint8_t {
   kCount
 };
 
-// How one attempt ended: the classes the callout's retryOn setting names, and kOk.
-enum class AttemptResult : uint8_t { kOk, kConnect, kReset, kTimeout, k5xx, k4xx, kOther, kCount };
-
-// The label values as written in the metrics file ("ok", "service_error", …; "ok", "connect", …).
+// The label value as written in the metrics file ("ok", "service_error", …).
 std::string_view outcomeName(CallOutcome outcome);
-std::string_view attemptResultName(AttemptResult result);
 
 // The counters of one attribute type. Every count is a relaxed atomic: counting takes no lock and never
 // waits, from any number of threads; a reader sees each counter exact, the set of them a moment apart.

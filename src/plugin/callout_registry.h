@@ -11,9 +11,9 @@
 
 namespace hcs {
 
-class OInterface;
+class Callout;
 
-// The callout interfaces by attribute type identifier. Owns its interfaces; an entry, once in, is never
+// The callouts by attribute type identifier, one per type. Owns its callouts; an entry, once in, is never
 // replaced or removed while the library is loaded, so a pointer handed out by find stays valid until
 // unload.
 //
@@ -28,27 +28,27 @@ class CalloutRegistry {
   CalloutRegistry(const CalloutRegistry&) = delete;
   CalloutRegistry& operator=(const CalloutRegistry&) = delete;
 
-  // Files `interface` under `key` unless the key is taken; the first registration wins. Returns whether
-  // it was filed (when not, the interface is destroyed, after the registry's lock is let go).
-  bool insert(int32_t key, std::unique_ptr<OInterface> interface);
-  // The interface filed under `key`, or nullptr.
-  OInterface* find(int32_t key) const;
+  // Files `callout` under `key` unless the key is taken; the first registration wins. Returns whether
+  // it was filed (when not, the callout is destroyed, after the registry's lock is let go).
+  bool insert(int32_t key, std::unique_ptr<Callout> callout);
+  // The callout filed under `key`, or nullptr.
+  Callout* find(int32_t key) const;
 
  private:
   struct Entry {
     int32_t key;
-    OInterface* interface;
+    Callout* callout;
   };
   using Table = std::vector<Entry>;  // sorted by key
 
   std::mutex mutex_;  // inserts
   ForkLock forkLock_{mutex_, ForkLockRank::kCalloutRegistry};
-  std::map<int32_t, std::unique_ptr<OInterface>> interfaces_;
+  std::map<int32_t, std::unique_ptr<Callout>> callouts_;
   std::vector<std::unique_ptr<const Table>> tables_;  // every table published
   std::atomic<const Table*> current_{nullptr};
 };
 
-// The process-wide registry: empty at load, destroyed (with its interfaces) at unload.
+// The process-wide registry: empty at load, destroyed (with its callouts) at unload.
 CalloutRegistry& calloutRegistry();
 
 }  // namespace hcs

@@ -11,8 +11,8 @@
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
 #include "plugin/init_database.h"
-#include "transport/callout_policy.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
+#include "transport/callout_settings.h"
 #include "util/format.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
@@ -77,38 +77,25 @@ int32_t initializePlugin(const char* initDocument, int32_t initDocumentLength, c
     formatString(text, "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [%S]</ERROR>", attrType);
     return reportError(errorText, text);
   }
-  if (!isCalloutUri(uriText)) {
+  const CalloutUriReading reading = readCalloutUri(uriText);
+  if (reading.verdict == CalloutUriReading::Verdict::kMalformed) {
     std::string text;
     formatString(text, "<ERROR>Malformed HTTP Callout URI: [%s]</ERROR>", toUtf8(uriText));
     return reportError(errorText, text);
   }
-
-  const CUri uri(uriText);
-  CalloutPolicyReading settings;
-  try {
-    settings = readCalloutPolicy(uri, kCalloutTimeoutMs);
-  } catch (const QRM_Exception& e) {
-    return reportError(errorText, std::string("<ERROR>") + e.what() + "</ERROR>");
+  if (reading.verdict == CalloutUriReading::Verdict::kBadSettings) {
+    return reportError(errorText, "<ERROR>" + reading.why + "</ERROR>");
   }
-  // Without production settings an unknown parameter is accepted, as it always was, but said once.
-  for (const std::string& parameter : settings.unknown) {
-    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not known and is ignored", uriText,
-            parameter);
-  }
-  for (const std::string& parameter : settings.ignored) {
-    logLine(kLogWarning, u"HTTP Callout URI [%S]: parameter [%s] is not a number and is ignored", uriText,
-            parameter);
+  for (const std::string& warning : reading.warnings) {
+    logLine(kLogWarning, u"HTTP Callout URI [%S]: %s", uriText, warning);
   }
   const int32_t key = parseInt(attrTypeId);
   MetricsRegistry* metrics = activeMetrics();
-  auto interface =
-      std::make_unique<OHTTP>(uri, settings.policy, 1, toUtf8(attrType),
-                              metrics != nullptr ? metrics->forType(key, toUtf8(attrType)) : nullptr);
-  if (interface->retriesCapped()) {
-    logLine(kLogWarning, u"HTTP Callout URI [%S]: retries is capped at %d", uriText, OHTTP::kMaxRetries);
-  }
-  // A key that is already present keeps its interface; this one is then dropped.
-  calloutRegistry().insert(key, std::move(interface));
+  auto callout =
+      std::make_unique<Callout>(reading.uri, reading.settings, toUtf8(attrType),
+                                metrics != nullptr ? metrics->forType(key, toUtf8(attrType)) : nullptr);
+  // A key that is already present keeps its callout; this one is then dropped.
+  calloutRegistry().insert(key, std::move(callout));
   return 0;
 }
 

@@ -11,9 +11,8 @@
 #include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
+#include "transport/call_loop.h"
 #include "transport/callout.h"
-#include "transport/http_interface.h"
-#include "transport/output_interface.h"
 #include "util/format.h"
 #include "util/kept_buffer.h"
 #include "util/numbers.h"
@@ -184,14 +183,12 @@ bool callout(CalloutCall& attempts, const char* request, int32_t requestLength, 
     keepSmall(outgoing);
   } else {
     // Text that is no valid UTF-16 fails each attempt in the transport's conversion, as it always has.
-    icu::UnicodeString unicodeReply;
-    recordEnd(attempts, attempts.run(outgoingText, unicodeReply), call);
-    reply = toStdString(unicodeReply);
+    recordEnd(attempts, attempts.run(outgoingText, reply), call);
   }
   return true;
 }
 
-// Counts the call into its type's block: the interface's, or the registry's for calls that found none.
+// Counts the call into its type's block: the callout's, or the registry's for calls that found none.
 void countCall(CalloutMetrics* metrics, const icu::UnicodeString& inboundType, CallOutcome outcome,
                std::chrono::steady_clock::time_point started) {
   if (metrics == nullptr) {
@@ -237,14 +234,14 @@ int32_t scoreRequest(const char* request, int32_t requestLength, const char* inb
   // The reply as the host gets it (8-bit text); kept from call to call on this thread.
   thread_local std::string reply;
   reply.clear();
-  OInterface* interface = nullptr;
+  const Callout* found = nullptr;
   CalloutMetrics* metrics = nullptr;
   if (!fast && (!readable("inbound", *inboundDoc, call) || !readable("matched", *matchedDoc, call))) {
     call.outcome = CallOutcome::kBadInput;  // nothing to send
-  } else if ((interface = calloutRegistry().find(parseInt(inboundType))) == nullptr) {
+  } else if ((found = calloutRegistry().find(parseInt(inboundType))) == nullptr) {
     call.fail(CallOutcome::kUnconfigured, "ATTR_TYPE_ID [%S] does not have a URI configured.", inboundType);
   } else {
-    CalloutCall attempts(*interface, started);
+    CalloutCall attempts(*found, started);
     metrics = attempts.metrics();
     if (!attempts.admitted()) {
       // An open circuit: fails at once, before any document is built.

@@ -64,17 +64,17 @@ std::string deadlineText(CURL* curl, std::chrono::steady_clock::duration elapsed
 }
 
 // The failure class of a transfer libcurl ended with `code` after the request went out.
-HttpFailure exchangeFailure(CURLcode code) {
+AttemptResult exchangeFailure(CURLcode code) {
   switch (code) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
-      return HttpFailure::kReset;
+      return AttemptResult::kReset;
     case CURLE_OPERATION_TIMEDOUT:
-      return HttpFailure::kTimeout;
+      return AttemptResult::kTimeout;
     default:
-      return HttpFailure::kOther;
+      return AttemptResult::kOther;
   }
 }
 
@@ -332,13 +332,12 @@ void HttpClient::post(std::string_view target, std::string_view contentType, std
       why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
     }
     if (!exchangeStarted_) {
-      throw CHttpConnectException(std::move(why),
-                                  deadlineCut_ ? HttpFailure::kDeadline : HttpFailure::kConnect);
+      throw CHttpConnectException(
+          std::move(why), deadlineCut_ ? AttemptResult::kTimeout : AttemptResult::kConnect, deadlineCut_);
     }
-    HttpFailure kind = exchangeFailure(code);
-    if (deadlineCut_) kind = HttpFailure::kDeadline;
-    if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) kind = HttpFailure::kOther;
-    throw CHttpException(std::move(why), kind);
+    AttemptResult failure = deadlineCut_ ? AttemptResult::kTimeout : exchangeFailure(code);
+    if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) failure = AttemptResult::kOther;
+    throw CHttpException(std::move(why), failure, deadlineCut_);
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.code);
 

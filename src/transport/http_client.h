@@ -8,40 +8,38 @@
 #include <string_view>
 #include <utility>
 
+#include "metrics/attempt_result.h"
 #include "transport/curl_handles.h"
 
 namespace hcs {
 
-// What kind of transport failure ended an exchange, as retry policies tell them apart.
-enum class HttpFailure {
-  kConnect,   // no connection could be made; nothing was sent
-  kReset,     // the connection broke: reset, closed without an answer or in the middle of one
-  kTimeout,   // no whole reply within the reply wait
-  kDeadline,  // cut at the deadline the caller gave
-  kOther,     // a malformed reply, a body over the cap, anything else
-};
-
 // A failure of the HTTP transport, carrying the transport's own message text (libcurl's, or ours for
-// the reply size cap). This is what leaves OHTTP::send when the exchange with the service fails.
+// the reply size cap) and the failure's class. This is what leaves a post when the exchange with the
+// service fails.
 class CHttpException : public std::exception {
  public:
-  explicit CHttpException(std::string why, HttpFailure kind = HttpFailure::kOther)
-      : why_(std::move(why)), kind_(kind) {}
+  explicit CHttpException(std::string why, AttemptResult failure = AttemptResult::kOther,
+                          bool deadlineCut = false)
+      : why_(std::move(why)), failure_(failure), deadlineCut_(deadlineCut) {}
   const std::string& why() const { return why_; }
-  HttpFailure kind() const { return kind_; }
+  AttemptResult failure() const { return failure_; }
+  // Cut at the deadline the caller gave (class kTimeout).
+  bool deadlineCut() const { return deadlineCut_; }
   const char* what() const noexcept override { return why_.c_str(); }
 
  private:
   std::string why_;
-  HttpFailure kind_;
+  AttemptResult failure_;
+  bool deadlineCut_;
 };
 
 // A failure before any connection to the service existed: the host did not resolve, the connection
 // was refused or timed out, the address is unusable, or no client could be made. Nothing was sent.
 class CHttpConnectException : public CHttpException {
  public:
-  explicit CHttpConnectException(std::string why, HttpFailure kind = HttpFailure::kConnect)
-      : CHttpException(std::move(why), kind) {}
+  explicit CHttpConnectException(std::string why, AttemptResult failure = AttemptResult::kConnect,
+                                 bool deadlineCut = false)
+      : CHttpException(std::move(why), failure, deadlineCut) {}
 };
 
 // Where and how to post: built once per interface, then read-only and shared by all its clients.
@@ -125,7 +123,7 @@ class HttpClient {
   // Throws CHttpConnectException when no connection could be made (nothing was sent); the client stays
   // usable. Throws CHttpException for any later failure (send, receive, timeout waiting for the reply,
   // a malformed reply, a body over kMaxBodyBytes); the client should then be dropped. Either carries
-  // the kind of failure; one cut at `limits.deadline` is kDeadline.
+  // the failure's class; one cut at `limits.deadline` is kTimeout and says so.
   // A non-2xx status is no failure: it comes back in the reply.
   HttpReply post(std::string_view target, std::string_view contentType, std::string_view body,
                  const HttpPostLimits& limits = {});

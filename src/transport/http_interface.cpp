@@ -1,15 +1,13 @@
 #include "transport/http_interface.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "error/qrm_exception.h"
 #include "metrics/callout_metrics.h"
+#include "transport/callout_settings.h"
 #include "util/kept_buffer.h"
-#include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -17,25 +15,6 @@ namespace hcs {
 namespace {
 
 constexpr std::string_view kContentType = "text/xml; charset=UTF-8";
-
-int32_t retriesFrom(const CUri& uri, bool& capped) {
-  icu::UnicodeString value;
-  if (!uri.findParam(icu::UnicodeString(u"retries"), value)) return OHTTP::kDefaultRetries;
-  int32_t significant = 0;  // digits after the leading zeros: more than three is past the cap
-  for (int32_t i = 0; i < value.length(); ++i) {
-    const UChar c = value.charAt(i);
-    if (!u_isdigit(c)) return OHTTP::kDefaultRetries;
-    if (significant > 0 || u_charDigitValue(c) != 0) ++significant;
-  }
-  capped = significant > 3 || parseInt(value) > OHTTP::kMaxRetries;
-  return capped ? OHTTP::kMaxRetries : parseInt(value);
-}
-
-}  // namespace
-
-int32_t OHTTP::retriesOf(const CUri& uri, bool& capped) { return retriesFrom(uri, capped); }
-
-namespace {
 
 int32_t minorVersionFor(int32_t selector) { return selector == 0 ? 0 : 1; }
 
@@ -56,13 +35,7 @@ QRM_Exception connectionFailure(const CHttpException& e) {
 // first half of the connection step.
 class OHTTP::Lease {
  public:
-  explicit Lease(OHTTP& owner) : owner_(owner) {
-    try {
-      client_ = owner.takeClient();
-    } catch (const CHttpConnectException& e) {
-      throw connectionFailure(e);
-    }
-  }
+  explicit Lease(OHTTP& owner) : owner_(owner), client_(owner.takeClient()) {}
   ~Lease() {
     if (client_) owner_.giveBack(std::move(client_));
   }
@@ -78,26 +51,21 @@ class OHTTP::Lease {
 };
 
 OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
-    : OHTTP(uri, CalloutPolicy::defaults(timeoutMs), versionSelector) {}
+    : OHTTP(uri, timeoutMs, timeoutMs, versionSelector, nullptr) {}
 
-OHTTP::OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
-             const std::string& typeName, CalloutMetrics* metrics, CallTime* time)
-    : policy_(policy),
-      metrics_(metrics),
-      time_(time),
+OHTTP::OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
+             CalloutMetrics* metrics)
+    : metrics_(metrics),
       path_(isHttpScheme(uri) ? uri.target : uri.path),
       pathUtf8Valid_(toUtf8(path_, pathUtf8_)),
-      timeout_(policy.replyTimeoutMs),
-      retries_(retriesFrom(uri, retriesCapped_)),
+      timeout_(replyTimeoutMs),
+      retries_([&] {
+        bool capped = false;
+        return readRetries(uri, capped);
+      }()),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, policy.connectTimeoutMs,
-                policy.replyTimeoutMs),
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, connectTimeoutMs, replyTimeoutMs),
       poolGeneration_(forkGeneration()) {
-  if (policy.breakerCalls > 0) {
-    breaker_ =
-        std::make_unique<CircuitBreaker>(policy.breakerCalls, std::chrono::milliseconds(policy.breakerWaitMs),
-                                         "ATTR_TYPE [" + typeName + "] " + toUtf8(uri.text), metrics);
-  }
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));
 }
@@ -188,26 +156,36 @@ size_t OHTTP::idleConnections() const {
 
 int32_t OHTTP::send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
                     icu::UnicodeString* reply) {
-  return send(message, status, reply, HttpPostLimits{});
-}
-
-int32_t OHTTP::send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
-                    const HttpPostLimits& limits) {
   if (reply != nullptr) reply->remove();
-  Lease lease(*this);
-  if (!pathUtf8Valid_) toUtf8(path_);  // throws the conversion's record, as every send does
-  std::string body = toUtf8(message);
-  body += '\n';
-  HttpReply& answer = exchange(lease, body, limits);
-  status = fromTransport(answer.statusText);
-  if (reply != nullptr) *reply = fromTransport(answer.body);
-  keepSmall(answer.body);
-  return answer.is2xx() ? 0 : -1;
+  try {
+    Lease lease(*this);
+    if (!pathUtf8Valid_) toUtf8(path_);  // throws the conversion's record, as every send does
+    std::string body = toUtf8(message);
+    body += '\n';
+    HttpReply& answer = exchange(lease, body, HttpPostLimits{});
+    status = fromTransport(answer.statusText);
+    if (reply != nullptr) *reply = fromTransport(answer.body);
+    keepSmall(answer.body);
+    return answer.is2xx() ? 0 : -1;
+  } catch (const CHttpConnectException& e) {
+    throw connectionFailure(e);
+  }
 }
 
 int32_t OHTTP::sendUtf8(std::string_view message, icu::UnicodeString& status, std::string* reply,
                         const HttpPostLimits& limits) {
-  if (reply != nullptr) reply->clear();
+  std::string ignored;
+  try {
+    const long code = post(message, status, reply != nullptr ? *reply : ignored, limits);
+    return code >= 200 && code < 300 ? 0 : -1;
+  } catch (const CHttpConnectException& e) {
+    throw connectionFailure(e);
+  }
+}
+
+long OHTTP::post(std::string_view message, icu::UnicodeString& status, std::string& reply,
+                 const HttpPostLimits& limits) {
+  reply.clear();
   Lease lease(*this);
   if (!pathUtf8Valid_) toUtf8(path_);
   thread_local std::string body;
@@ -215,9 +193,9 @@ int32_t OHTTP::sendUtf8(std::string_view message, icu::UnicodeString& status, st
   body += '\n';
   HttpReply& answer = exchangeAndShrink(lease, body, limits);
   status = fromTransport(answer.statusText);
-  if (reply != nullptr) localRoundTrip(upToNul(answer.body), *reply);
+  localRoundTrip(upToNul(answer.body), reply);
   keepSmall(answer.body);
-  return answer.is2xx() ? 0 : -1;
+  return answer.code;
 }
 
 HttpReply& OHTTP::exchangeAndShrink(Lease& lease, std::string& body, const HttpPostLimits& limits) {
@@ -236,8 +214,8 @@ HttpReply& OHTTP::exchange(Lease& lease, std::string_view body, const HttpPostLi
   thread_local HttpReply answer;
   try {
     lease.client().post(pathUtf8_, kContentType, body, limits, answer);
-  } catch (const CHttpConnectException& e) {
-    throw connectionFailure(e);
+  } catch (const CHttpConnectException&) {
+    throw;  // nothing was sent: the client goes back to the pool
   } catch (const CHttpException&) {
     // Whatever state the connection is in now cannot be trusted; the next send starts afresh. What a
     // huge reply grew before it failed goes back as after a good one.

@@ -10,9 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "transport/call_time.h"
-#include "transport/callout_policy.h"
-#include "transport/circuit_breaker.h"
 #include "transport/http_client.h"
 #include "transport/output_interface.h"
 #include "util/fork_safety.h"
@@ -22,8 +19,23 @@ namespace hcs {
 class CUri;
 class CalloutMetrics;
 
+// What a callout posts through: one attempt, bytes in, the answer or a failure with its class out. The
+// HTTP interface is the one the system builds; a test or a fuzzer may put another in its place.
+class CalloutTransport {
+ public:
+  virtual ~CalloutTransport() = default;
+  // Posts `message` (UTF-8; a line feed is added) and waits for the answer: returns its status code,
+  // with `status` "<code> <reason phrase>" and `reply` the body as 8-bit text (as toStdString of the
+  // UTF-16 reply would be, each cut at a NUL byte). A transport failure leaves as CHttpException
+  // carrying its class, CHttpConnectException when nothing was sent; a cut at `limits.deadline` is one
+  // of kTimeout. The "0000E" record of a path that is not valid UTF-16 leaves too.
+  virtual long post(std::string_view message, icu::UnicodeString& status, std::string& reply,
+                    const HttpPostLimits& limits) = 0;
+};
+
 // Delivers message texts to an HTTP service: each send POSTs the message (UTF-8, plus a final line
-// feed, Content-Type "text/xml; charset=UTF-8") to the URI's path and returns the reply.
+// feed, Content-Type "text/xml; charset=UTF-8") to the URI's path and returns the reply. It pools
+// connections and posts bytes; what a call does with them (attempts, deadline, circuit) is the callout's.
 //
 // Connections: the interface keeps a small pool of idle client connections and takes one per send, so
 // concurrent senders never share one; used from one thread it holds exactly one connection, kept open
@@ -31,12 +43,10 @@ class CalloutMetrics;
 // made them, the connections are the parent's: the child never sends on one, it drops them without
 // touching their state and connects anew.
 //
-// Thread-safety: `send` may run on many threads at once. Everything else is fixed at construction.
-class OHTTP : public OInterface {
+// Thread-safety: `send` and `post` may run on many threads at once. Everything else is fixed at
+// construction.
+class OHTTP : public OInterface, public CalloutTransport {
  public:
-  static constexpr int32_t kDefaultRetries = 3;
-  // A larger "retries" value counts as this many, so attempts never overflow.
-  static constexpr int32_t kMaxRetries = 100;
   // Idle connections kept beyond this number are closed when their send ends.
   static constexpr size_t kMaxIdleClients = 16;
 
@@ -45,18 +55,14 @@ class OHTTP : public OInterface {
   // `target` for an http URI (any letter case), its `path` otherwise. `timeoutMs` bounds connecting,
   // and separately the wait for a reply once the request has been sent (0: no limit).
   // `versionSelector` 0 sends HTTP/1.0, 1 (and anything else) HTTP/1.1. "retries" in the query sets
-  // retries() when every character of its value is a decimal digit (empty gives 0; above kMaxRetries,
-  // however long, gives kMaxRetries and sets retriesCapped()); otherwise 3.
+  // retries() by readRetries (callout_settings.h).
   // Throws the "0000E" QRM_Exception when the host is not valid UTF-16, CHttpConnectException when no
   // client can be made.
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
-  // The same with the production settings of `policy` (its two waits replace `timeoutMs`). With a
-  // breaker in the policy the interface has a circuit, logged under `typeName` and the URI. `metrics`
-  // (may be null; must outlive the interface) counts the pool's connections and the circuit state.
-  // `time` (may be null: the real one; must outlive the interface) is what calls through it count
-  // their deadlines, pauses and draws by.
-  OHTTP(const CUri& uri, const CalloutPolicy& policy, int32_t versionSelector,
-        const std::string& typeName = "", CalloutMetrics* metrics = nullptr, CallTime* time = nullptr);
+  // The same with the two waits apart. `metrics` (may be null; must outlive the interface) counts the
+  // pool's connections.
+  OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
+        CalloutMetrics* metrics);
   ~OHTTP() override;
 
   // One attempt, in two steps:
@@ -66,45 +72,31 @@ class OHTTP : public OInterface {
   //    transport's text; nothing was sent, and the client goes back to the pool.
   // 2. The exchange: any transport failure after the connection exists (reset, closed without an
   //    answer, no reply within the timeout of the request being sent, malformed reply, reply body over
-  //    64 MiB) drops that client and throws
-  //    CHttpException; its why() is the transport's text.
+  //    64 MiB) drops that client and throws CHttpException; its why() is the transport's text.
   // `reply` is emptied first. On an answer, `status` gets "<code> <reason phrase>" and `reply` the
   // body, each cut at a NUL byte; the result is 0 for a 2xx status and -1 otherwise.
   // The "0000E" record of toUtf8 leaves when `message` or the path is not valid UTF-16.
   int32_t send(void* context, const icu::UnicodeString& message, icu::UnicodeString& status,
                icu::UnicodeString* reply) override;
-  // The same, cut at `limits.deadline` (CHttpConnectException or CHttpException of kind kDeadline) and
-  // with its extra header.
-  int32_t send(const icu::UnicodeString& message, icu::UnicodeString& status, icu::UnicodeString* reply,
-               const HttpPostLimits& limits);
   // The same with the message given as UTF-8 (posted as it is, plus the line feed) and the reply
   // handed back as 8-bit text: exactly toStdString of what send would have put in `reply`, without
-  // the trip through UTF-16 when the body is well-formed UTF-8.
+  // the trip through UTF-16 when the body is well-formed UTF-8; cut at `limits.deadline`.
   int32_t sendUtf8(std::string_view message, icu::UnicodeString& status, std::string* reply,
                    const HttpPostLimits& limits);
-
-  OHTTP* asHttp() override { return this; }
+  // sendUtf8 with every transport failure left as CHttpException (CalloutTransport).
+  long post(std::string_view message, icu::UnicodeString& status, std::string& reply,
+            const HttpPostLimits& limits) override;
 
   void open() override {}
   void close() override {}
   void flush() override {}
 
-  // What the constructor makes of the URI's "retries" (above).
-  static int32_t retriesOf(const CUri& uri, bool& capped);
-
   int32_t retries() const { return retries_; }
-  // Whether the URI asked for more than kMaxRetries retries.
-  bool retriesCapped() const { return retriesCapped_; }
   uint32_t timeout() const { return timeout_; }
   int32_t versionMajor() const { return versionMajor_; }
   int32_t versionMinor() const { return versionMinor_; }
   const icu::UnicodeString& path() const { return path_; }
   const HttpEndpoint& endpoint() const { return endpoint_; }
-  const CalloutPolicy& policy() const { return policy_; }
-  // The interface's circuit; nullptr without a breaker setting.
-  CircuitBreaker* breaker() const { return breaker_.get(); }
-  CalloutMetrics* metrics() const { return metrics_; }
-  CallTime& callTime() const { return time_ != nullptr ? *time_ : CallTime::real(); }
 
   // Idle clients in the pool, and how many of them hold an open connection.
   size_t idleClients() const;
@@ -125,19 +117,15 @@ class OHTTP : public OInterface {
   // The same for this thread's kept `body`, which gives back what a huge message grew however it ends.
   HttpReply& exchangeAndShrink(Lease& lease, std::string& body, const HttpPostLimits& limits);
 
-  const CalloutPolicy policy_;
   CalloutMetrics* const metrics_;
-  CallTime* const time_;
   icu::UnicodeString path_;
   std::string pathUtf8_;  // path_ as UTF-8, made once
   bool pathUtf8Valid_;    // false: each send fails converting the path, as it always would
   uint32_t timeout_;
-  bool retriesCapped_ = false;  // before retries_, which sets it
-  int32_t retries_ = kDefaultRetries;
+  int32_t retries_;
   int32_t versionMajor_ = 1;
   int32_t versionMinor_;
   HttpEndpoint endpoint_;
-  std::unique_ptr<CircuitBreaker> breaker_;
 
   mutable std::mutex poolMutex_;
   ForkLock poolForkLock_{poolMutex_, ForkLockRank::kConnectionPool};

@@ -9,8 +9,6 @@
 
 namespace hcs {
 
-class OHTTP;
-
 // One destination the system delivers message texts to and gets a reply from. Interfaces are owned by
 // whoever created them and deleted through this class.
 class OInterface {
@@ -28,10 +26,6 @@ class OInterface {
   virtual void open() = 0;
   virtual void close() = 0;
   virtual void flush() = 0;
-
-  // The HTTP interface behind this one, if it is one: a virtual call where a dynamic_cast per score call
-  // would compare type names across libraries.
-  virtual OHTTP* asHttp() { return nullptr; }
 };
 
 // Sends `message` through `target` with a fresh status text. A result other than 0 becomes the "7302E"

@@ -163,40 +163,59 @@ bool CUri::findParam(const icu::UnicodeString& name, icu::UnicodeString& value) 
   return true;
 }
 
-bool isHttpUri(const icu::UnicodeString& text) {
-  // ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ — a hand-rolled matcher: it
-  // runs on every initPlugin and the pattern is simple enough that a regex engine buys nothing.
-  const std::string s = toUtf8(text);
-  auto isAlnum = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-  };
-  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  if (s.size() < 8) return false;
-  static constexpr char kScheme[] = "http://";
-  for (size_t k = 0; k < 7; ++k) {
-    const char c = s[k];
-    const char want = kScheme[k];
-    if (c != want && !(k < 4 && c == want - 32)) return false;
+namespace {
+
+bool isAsciiAlnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+std::string quoted(char c) { return std::string("\"") + c + "\""; }
+
+// Walks ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ and names the first rule
+// the text breaks ("" when none), with the callout's own rule on top when `portRange`: a port from 0 to
+// 65535. Hand-rolled: it runs on every initPlugin, and the names of the rules are what users read.
+std::string grammarProblem(const std::string& s, bool portRange) {
+  if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
+    return "blanks before or after the URI";
   }
-  size_t i = 7;
-  if (!(isAlnum(s[i]) || s[i] == '.')) return false;
-  ++i;
-  while (i < s.size() && (isAlnum(s[i]) || s[i] == '.' || s[i] == '-')) ++i;
+  const size_t schemeEnd = s.find("://");
+  if (schemeEnd == std::string::npos) return "not of the form http://host[:port][/path]";
+  std::string scheme = s.substr(0, schemeEnd);
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (scheme == "https") return "https is not supported: the callout speaks plain http";
+  if (scheme != "http") return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http";
+  size_t i = schemeEnd + 3;
+  if (s.find('@', i) < s.find('/', i)) return "user information is not allowed";
+  if (i >= s.size() || s[i] == '/' || s[i] == ':') return "no host";
+  if (s[i] == '-') return "the host starts with a hyphen";
+  if (s[i] == '[') return "IPv6 literal hosts are not accepted";
+  if (!isAsciiAlnum(s[i]) && s[i] != '.') return "the host holds " + quoted(s[i]);
+  while (i < s.size() && (isAsciiAlnum(s[i]) || s[i] == '.' || s[i] == '-')) ++i;
   if (i < s.size() && s[i] == ':') {
     ++i;
-    if (i >= s.size() || !isDigit(s[i])) return false;
-    while (i < s.size() && isDigit(s[i])) ++i;
+    if (i >= s.size() || !isAsciiDigit(s[i])) return "the port is not a number";
+    const size_t digits = i;
+    while (i < s.size() && isAsciiDigit(s[i])) ++i;
+    // A port past 65535 would otherwise wrap to some other port, or fail every call.
+    const size_t first = s.find_first_not_of('0', digits);
+    if (portRange && first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
+      return "the port is above 65535";
+    }
   }
-  if (i == s.size()) return true;
-  if (s[i] != '/') return false;
+  if (i < s.size() && s[i] == '?') return "a query needs a path before it (/?…)";
+  if (i < s.size() && s[i] != '/') return "the host or port holds " + quoted(s[i]);
   // "(/.*)$": '.' does not match a line break, so none may follow the '/'.
-  return s.find_first_of("\n\r", i) == std::string::npos;
+  if (s.find_first_of("\r\n", i) != std::string::npos) return "a line break in the path";
+  return "";
 }
 
-bool isCalloutUri(const icu::UnicodeString& text) {
-  // A port past 65535 would otherwise wrap to some other port, or fail every call.
-  return isHttpUri(text) && httpPort(CUri(text)) <= 65535;
-}
+}  // namespace
+
+bool isHttpUri(const icu::UnicodeString& text) { return grammarProblem(toUtf8(text), false).empty(); }
+
+std::string calloutUriProblem(const icu::UnicodeString& text) { return grammarProblem(toUtf8(text), true); }
+
+bool isCalloutUri(const icu::UnicodeString& text) { return calloutUriProblem(text).empty(); }
 
 bool isHttpScheme(const CUri& uri) { return uri.scheme.caseCompare(u"http", U_FOLD_CASE_DEFAULT) == 0; }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 
 namespace hcs {
 
@@ -43,6 +44,9 @@ bool isHttpUri(const icu::UnicodeString& text);
 
 // What initPlugin accepts as a callout URI: isHttpUri, and a port (if any) from 0 to 65535.
 bool isCalloutUri(const icu::UnicodeString& text);
+// The first rule of the callout URI grammar `text` breaks, in a few words for the user ("user
+// information is not allowed", "the port is above 65535"); "" when isCalloutUri accepts it.
+std::string calloutUriProblem(const icu::UnicodeString& text);
 
 // Whether the URI's scheme is "http", in any letter case.
 bool isHttpScheme(const CUri& uri);

@@ -8,7 +8,7 @@
 #include "plugin/callout_registry.h"
 #include "plugin/score.h"
 #include "support/http_test_server.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -43,7 +43,8 @@ TEST_P(OutgoingDocument, StandsOnItsOwnOrIsNotSent) {
   const OutgoingCase& c = GetParam();
   test::HttpTestServer server;
   server.setDefault(test::HttpTestAnswer::ok("<SCORE>1</SCORE>"));
-  calloutRegistry().insert(c.key, std::make_unique<OHTTP>(CUri(UCString(server.uri("/s"))), 5000, 1));
+  calloutRegistry().insert(
+      c.key, std::make_unique<Callout>(CUri(UCString(server.uri("/s"))), CalloutSettings::defaults(5000)));
   const std::string type = "<ATTR_TYPE_ID>" + std::to_string(c.key) + "</ATTR_TYPE_ID>";
   const std::string inbound = c.dtd + "<ATTRIBUTE>" + type + "<V>" + c.value + "</V></ATTRIBUTE>";
   const std::string matched = "<ATTRIBUTE>" + type + "</ATTRIBUTE>";

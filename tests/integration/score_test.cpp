@@ -23,8 +23,8 @@
 #include "plugin/plugin.h"
 #include "support/capturing_dispatcher.h"
 #include "support/http_test_server.h"
-#include "transport/callout_policy.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
+#include "transport/callout_settings.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -43,7 +43,10 @@ constexpr char kReply[] = "<SCORE_RESULT><SCORE>0.93</SCORE></SCORE_RESULT>";
 std::string registerInterface(const std::string& uri, uint32_t timeoutMs = 10000) {
   static std::atomic<int32_t> nextKey{7000};
   const int32_t key = nextKey++;
-  EXPECT_TRUE(calloutRegistry().insert(key, std::make_unique<OHTTP>(CUri(UCString(uri)), timeoutMs, 1)));
+  const CUri parsed{UCString(uri)};
+  CalloutSettings settings = CalloutSettings::defaults(timeoutMs);
+  settings.retries = readRetries(parsed, settings.retriesCapped);
+  EXPECT_TRUE(calloutRegistry().insert(key, std::make_unique<Callout>(parsed, settings)));
   return std::to_string(key);
 }
 
@@ -291,7 +294,9 @@ milliseconds timePerFault() {
 }
 
 // An attempt on a new connection may spend one timeout connecting and one waiting for the reply.
-milliseconds callBound() { return milliseconds((OHTTP::kDefaultRetries + 1) * 2 * kTimeoutMs + 1000); }
+milliseconds callBound() {
+  return milliseconds((CalloutSettings::kDefaultRetries + 1) * 2 * kTimeoutMs + 1000);
+}
 
 void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
 
@@ -364,8 +369,8 @@ std::string registerWithSettings(const std::string& uri, const std::string& type
   const int32_t key = nextKey++;
   const CUri parsed{UCString(uri)};
   EXPECT_TRUE(calloutRegistry().insert(
-      key, std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, kCalloutTimeoutMs).policy, 1, typeName,
-                                   metrics)));
+      key, std::make_unique<Callout>(parsed, readCalloutSettings(parsed, kCalloutTimeoutMs).settings,
+                                     typeName, metrics)));
   return std::to_string(key);
 }
 
@@ -472,7 +477,8 @@ TEST(BreakerFaultMatrix, OpensAfterFiveFailedCallsProbesEveryWaitAndClosesWhenTh
   std::fflush(stdout);
   ASSERT_GE(withTraffic.size(), 5u + static_cast<size_t>(run / wait) - 1);
   EXPECT_LE(withTraffic.size(), 5u + static_cast<size_t>(run / wait));
-  EXPECT_EQ(connects, withTraffic.size() * (OHTTP::kDefaultRetries + 1)) << "a refused call connected";
+  EXPECT_EQ(connects, withTraffic.size() * (CalloutSettings::kDefaultRetries + 1))
+      << "a refused call connected";
   ASSERT_GT(refused, 0u);
   EXPECT_LT(at(0.5), 5000.0);  // generous, and the median (sanitizers, busy cores): the print is the figure
 

@@ -9,7 +9,7 @@
 #include "plugin/score.h"
 #include "support/capturing_dispatcher.h"
 #include "support/http_test_server.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
 #include "util/uri.h"
 
 namespace hcs {
@@ -46,7 +46,7 @@ TEST_P(CalloutUri, IsRefusedOrReachesTheServiceOnce) {
     return;
   }
   ASSERT_EQ(init, 0) << text.c_str();
-  EXPECT_EQ(dynamic_cast<const OHTTP&>(*calloutRegistry().find(c.id)).retries(), c.retries);
+  EXPECT_EQ(calloutRegistry().find(c.id)->settings().retries, c.retries);
   const auto size = static_cast<int32_t>(record.size());
   scoreRequest("<R/>", 4, record.data(), size, record.data(), size, text.data(), 4096);
   ASSERT_EQ(server.requestCount(), 1u);

@@ -11,7 +11,7 @@
 #include "plugin/host_buffer.h"
 #include "plugin/init_plugin.h"
 #include "support/database_fixture.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
 
 namespace hcs {
 namespace {
@@ -119,7 +119,8 @@ TEST(InitPlugin, FilesTheCalloutUnderTheParsedIdAndTheFirstRegistrationWins) {
   ASSERT_EQ(init(lower).first, 0);
   const std::string b = dir.write("b.ini", "[ATTR_URI]\nNAME=http://127.0.0.1:9/b\n");
   ASSERT_EQ(init(initDoc(b, "NAME", "821")).first, 0);
-  const auto* http = dynamic_cast<const OHTTP*>(calloutRegistry().find(821));
+  ASSERT_NE(calloutRegistry().find(821), nullptr);
+  const auto* http = dynamic_cast<const OHTTP*>(&calloutRegistry().find(821)->transport());
   ASSERT_NE(http, nullptr);
   EXPECT_EQ(http->path(), icu::UnicodeString(u"/a"));
   EXPECT_EQ(http->retries(), 1);

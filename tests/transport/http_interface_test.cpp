@@ -304,7 +304,7 @@ TEST(HttpClient, ARefusedReSendIsAConnectionFailure) {
     client.post("/", "text/xml", "x");
     ADD_FAILURE() << "the post went through";
   } catch (const CHttpException& e) {
-    EXPECT_EQ(e.kind(), HttpFailure::kConnect) << e.why();
+    EXPECT_EQ(e.failure(), AttemptResult::kConnect) << e.why();
     EXPECT_NE(dynamic_cast<const CHttpConnectException*>(&e), nullptr) << e.why();
   }
 }

@@ -1,6 +1,6 @@
 // The call loop on time that moves only when it pauses: exact attempt counts, pauses and deadlines, and
 // how the circuit counts calls that end early.
-#include "transport/callout.h"
+#include "transport/call_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 
 #include "support/fake_call_time.h"
 #include "support/http_test_server.h"
-#include "transport/callout_policy.h"
-#include "transport/http_interface.h"
+#include "transport/callout.h"
+#include "transport/callout_settings.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -24,13 +24,13 @@ using test::FakeCallTime;
 using test::HttpTestAnswer;
 using test::HttpTestServer;
 
-std::unique_ptr<OHTTP> callout(const std::string& uri, FakeCallTime& time) {
+std::unique_ptr<Callout> callout(const std::string& uri, FakeCallTime& time) {
   const CUri parsed{UCString(uri)};
-  return std::make_unique<OHTTP>(parsed, readCalloutPolicy(parsed, 10000).policy, 1, "T", nullptr, &time);
+  return std::make_unique<Callout>(parsed, readCalloutSettings(parsed, 10000).settings, "T", nullptr, &time);
 }
 
 // One call begun `late` before the fake now, as "delivered", "exhausted" or "stopped: <text>".
-std::string call(OHTTP& http, FakeCallTime& time, milliseconds late = milliseconds(0)) {
+std::string call(const Callout& http, FakeCallTime& time, milliseconds late = milliseconds(0)) {
   CalloutCall attempts(http, time.now() - late);
   if (!attempts.admitted()) return "refused: " + attempts.stopText();
   std::string reply;

@@ -1,6 +1,6 @@
 // The production settings of a callout: how the URI's query is read, the circuit breaker's states,
 // and what the settings do to real calls against the loopback server.
-#include "transport/callout_policy.h"
+#include "transport/callout_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -36,15 +36,14 @@ struct PolicyCase {
 
 void PrintTo(const PolicyCase& c, std::ostream* out) { *out << "?" << c.query; }
 
-class CalloutPolicyQuery : public ::testing::TestWithParam<PolicyCase> {};
+class CalloutSettingsQuery : public ::testing::TestWithParam<PolicyCase> {};
 
-TEST_P(CalloutPolicyQuery, IsReadOrRefusedNamingTheParameter) {
+TEST_P(CalloutSettingsQuery, IsReadOrRefusedNamingTheParameter) {
   const PolicyCase& c = GetParam();
   const CUri uri(UCString("http://h/p?" + c.query));
   try {
-    const CalloutPolicyReading reading = readCalloutPolicy(uri, 10000);
-    bool capped = false;
-    EXPECT_EQ(reading.policy.describe(OHTTP::retriesOf(uri, capped)), c.expected);
+    const CalloutSettingsReading reading = readCalloutSettings(uri, 10000);
+    EXPECT_EQ(reading.settings.describe(), c.expected);
     EXPECT_EQ(reading.unknown, c.unknown);
     EXPECT_EQ(reading.ignored, c.ignored);
   } catch (const QRM_Exception& e) {
@@ -59,7 +58,7 @@ const std::string kBad = "Bad HTTP Callout URI parameter ";
 const std::string kUnknown = "Unknown HTTP Callout URI parameter ";
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, CalloutPolicyQuery,
+    Table, CalloutSettingsQuery,
     ::testing::Values(
         PolicyCase{"", kDefaults},
         PolicyCase{"connectTimeout=500&timeout=2000&deadline=3000&retryOn=5xx,connect&backoff=50&breaker=5&"

@@ -1,0 +1,197 @@
+#include "transport/call_loop.h"
+
+#include <algorithm>
+
+#include "error/qrm_exception.h"
+#include "log/log_message.h"
+#include "transport/callout.h"
+#include "transport/output_interface.h"
+#include "util/ucstring.h"
+
+namespace hcs {
+
+namespace {
+
+// The record a refused connection was in the defined interface, logged as such.
+QRM_Exception connectionRecord(const CHttpException& e) {
+  return QRM_Exception("", UCString(std::string_view(e.why())), 0, kSeverityCritical);
+}
+
+}  // namespace
+
+std::string newRequestId(CallTime& time) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id;
+  id.reserve(32);
+  for (int half = 0; half < 2; ++half) {
+    uint64_t bits = time.draw();
+    for (int i = 0; i < 16; ++i, bits >>= 4) id += kHex[bits & 0xF];
+  }
+  return id;
+}
+
+CalloutCall::CalloutCall(const Callout& callout, Clock::time_point started)
+    : callout_(callout),
+      settings_(callout.settings()),
+      metrics_(callout.metrics()),
+      breaker_(callout.breaker()),
+      time_(callout.time()),
+      started_(started) {
+  if (breaker_ == nullptr) return;
+  admission_ = breaker_->admit(started_, stopText_);
+  if (admission_ == CircuitBreaker::Admission::kRefused) stop_ = Stop::kCircuitOpen;
+}
+
+CalloutCall::~CalloutCall() {
+  if (breaker_ != nullptr && !finished_) {
+    breaker_->finish(admission_, CircuitBreaker::Result::kNothingSent, time_.now());
+  }
+}
+
+void CalloutCall::logRecord(const QRM_Exception& failure) const {
+  if (requestId_.empty()) {
+    failure.log(kSeverityWarning, false, false);
+  } else if (failure.entryCount() > 0) {
+    failure.logText(kSeverityWarning, failure.entryTag(0),
+                    failure.entry(0).narrowText() + " [request id " + requestId_ + "]");
+  }
+}
+
+// Statuses and refused connections are logged as their records; every other failed attempt here, once.
+void CalloutCall::logExchangeFailure(AttemptResult result, const std::string& why) const {
+  if (requestId_.empty()) {
+    logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s", attemptResultName(result), why);
+  } else {
+    logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s [request id %s]", attemptResultName(result),
+            why, requestId_);
+  }
+}
+
+// Full jitter: a random pause up to base × 2^(attempts made − 1), the doubling stopping at 1024 × base,
+// and never past the deadline.
+void CalloutCall::pause(int32_t attemptsMade) {
+  const uint64_t window = uint64_t{settings_.backoffMs} << std::min(attemptsMade - 1, 10);
+  // The draw scaled onto [0, window]: all bits set give the whole window.
+  const auto pauseFor = std::chrono::milliseconds(time_.draw() / (UINT64_MAX / (window + 1) + 1));
+  const Clock::time_point now = time_.now();
+  time_.sleepUntil(deadline_ - now > pauseFor ? now + pauseFor : deadline_);
+}
+
+CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
+  stop_ = stop;
+  stopText_ = std::move(text);
+  return End::kStopped;
+}
+
+template <class Post>
+AttemptResult CalloutCall::attempt(const Post& post, std::string& reply) {
+  lastAnswered_ = false;
+  try {
+    icu::UnicodeString status;
+    HttpPostLimits limits;
+    // The transport counts on the real clock: what is left of the deadline on the callout's time.
+    limits.deadline = deadline_ == Clock::time_point::max() || &time_ == &CallTime::real()
+                          ? deadline_
+                          : deadline_ + (Clock::now() - time_.now());
+    limits.extraHeader = idHeader_;
+    const long code = post(status, reply, limits);
+    if (code >= 200 && code < 300) return AttemptResult::kOk;
+    lastFailure_ = toStdString(status);
+    lastAnswered_ = true;
+    logRecord(sendFailure(status));
+    return statusClass(code);
+  } catch (const CHttpConnectException& e) {
+    // Nothing was sent: logged as the defined interface's record of a failed connection.
+    lastFailure_ = e.why();
+    logRecord(connectionRecord(e));
+    return e.failure();
+  } catch (const CHttpException& e) {
+    lastExchangeFailure_ = e.why();
+    lastFailure_ = e.why();
+    logExchangeFailure(e.failure(), e.why());
+    return e.failure();
+  } catch (const QRM_Exception& e) {
+    // A text that cannot be sent (not valid UTF-16): nothing went out.
+    lastFailure_ = e.what();
+    logRecord(e);
+    return AttemptResult::kOther;
+  }
+}
+
+CalloutCall::End CalloutCall::run(std::string_view message, std::string& reply) {
+  return runAttempts(
+      [&](icu::UnicodeString& status, std::string& answer, const HttpPostLimits& limits) {
+        return callout_.transport().post(message, status, answer, limits);
+      },
+      reply);
+}
+
+CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, std::string& reply) {
+  return runAttempts(
+      [&](icu::UnicodeString& status, std::string& answer, const HttpPostLimits& limits) {
+        answer.clear();
+        return callout_.transport().post(toUtf8(message), status, answer, limits);
+      },
+      reply);
+}
+
+template <class Post>
+CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) {
+  const int32_t attempts = settings_.retries + 1;
+  if (settings_.deadlineMs > 0) deadline_ = started_ + std::chrono::milliseconds(settings_.deadlineMs);
+  if (!settings_.requestIdHeader.empty()) {
+    requestId_ = newRequestId(time_);
+    idHeader_ = settings_.requestIdHeader + ": " + requestId_;
+  }
+  const auto deadlineText = [&](int32_t made) {
+    return "deadline of " + std::to_string(settings_.deadlineMs) + " ms reached after " +
+           std::to_string(made) + (made == 1 ? " attempt" : " attempts");
+  };
+
+  // Without a deadline the clock is not read: the defined loop costs nothing extra.
+  const bool bounded = deadline_ != Clock::time_point::max();
+  const auto pastDeadline = [&] { return bounded && time_.now() >= deadline_; };
+
+  End end = End::kExhausted;
+  AttemptResult last = AttemptResult::kOk;
+  int32_t made = 0;
+  while (made < attempts) {
+    if (made > 0 && settings_.backoffMs > 0) pause(made);
+    if (pastDeadline()) {
+      end = stopWith(Stop::kDeadline, deadlineText(made));
+      break;
+    }
+    ++made;
+    last = attempt(post, reply);
+    if (metrics_ != nullptr) metrics_->countAttempt(last);
+    if (last == AttemptResult::kOk) {
+      end = End::kDelivered;
+      break;
+    }
+    if (pastDeadline()) {
+      end = stopWith(Stop::kDeadline, deadlineText(made));
+      break;
+    }
+    if (settings_.retryOnGiven && (settings_.retryOn & failureBit(last)) == 0) {
+      end = lastAnswered_
+                ? stopWith(Stop::kNotRetriedAnswer, lastFailure_ + " is not retried")
+                : stopWith(Stop::kNotRetriedFailure,
+                           std::string(attemptResultName(last)) + " failure is not retried: " + lastFailure_);
+      break;
+    }
+  }
+  if (end == End::kDelivered && settings_.optedIn) lastExchangeFailure_.clear();
+  // A service that answers, even with a 4xx, is up: only calls that got no answer count against it, and
+  // a call that sent nothing tells nothing about the service.
+  if (breaker_ != nullptr) {
+    using Result = CircuitBreaker::Result;
+    const Result result = made == 0                                               ? Result::kNothingSent
+                          : end == End::kDelivered || last == AttemptResult::k4xx ? Result::kSucceeded
+                                                                                  : Result::kFailed;
+    breaker_->finish(admission_, result, time_.now());
+    finished_ = true;
+  }
+  return end;
+}
+
+}  // namespace hcs
