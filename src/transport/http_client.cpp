@@ -1,14 +1,13 @@
 #include "transport/http_client.h"
 
 #include <curl/curl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <limits>
 #include <mutex>
 
+#include "transport/socket_platform.h"
 #include "util/fork_safety.h"
 
 namespace hcs {
@@ -152,16 +151,16 @@ struct HttpClient::Callbacks {
   // after a kept one died, a failure to connect is a connection failure like any other.
   static curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
     static_cast<HttpClient*>(user)->exchangeStarted_ = false;
-    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    return fd >= 0 ? fd : CURL_SOCKET_BAD;
+    const int fd = openPrivateSocket(address->family, address->socktype, address->protocol);
+    return fd >= 0 ? static_cast<curl_socket_t>(fd) : CURL_SOCKET_BAD;
   }
 
   // Not called for every socket (libcurl 7.88 closes one that failed to connect by itself), but for
   // every connection it kept: enough to know when the kept one is gone.
   static int onCloseSocket(void* user, curl_socket_t fd) {
     auto* self = static_cast<HttpClient*>(user);
-    if (fd == self->keptSocket_) self->keptSocket_ = -1;
-    return ::close(fd);
+    if (static_cast<int>(fd) == self->keptSocket_) self->keptSocket_ = -1;
+    return closePrivateSocket(static_cast<int>(fd));
   }
 };
 
