@@ -549,6 +549,11 @@ TEST(HostFork, ParentAndChildNeverShareAConnectionOrARequestId) {
 
 // Four threads score while the host forks children that score too, as long as the other rows run.
 TEST(ForkFaultMatrix, ChildrenForkedUnderLoadGetTheirOwnRepliesAndEnd) {
+#if defined(__SANITIZE_ADDRESS__)
+  // gcc 12's AddressSanitizer does not take its allocator's locks across fork(): a child forked while
+  // another thread allocates can wait on one for good, before it ever reaches the library.
+  GTEST_SKIP() << "the sanitizer's allocator is not fork-safe under load";
+#endif
   HttpTestServer server;
   server.setHandler(echo);
   const std::string key = registerInterface(server.uri("/score"), 5000);
