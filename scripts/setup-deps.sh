@@ -8,13 +8,15 @@ packages=(
   build-essential g++ clang cmake ninja-build pkg-config git
   libclang-rt-14-dev llvm
   # libraries the plugin links
-  libicu-dev libxerces-c-dev libxalan-c-dev libcurl4-openssl-dev unixodbc-dev
+  libicu-dev libxerces-c-dev libxalan-c-dev libcurl4-openssl-dev libssl-dev unixodbc-dev ca-certificates
   # the hcs tool and tests
   libcli11-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
   # real databases and their ODBC drivers for the database tests
   postgresql postgresql-client odbc-postgresql libsqliteodbc sqlite3
   # proof tools
   valgrind procps
+  # the TLS tests make their own throwaway CA and certificates
+  openssl
   # promtool, which the metrics tests check the metrics file with, and the locale sources they build a
   # decimal-comma locale from (localedef)
   prometheus locales

@@ -6,7 +6,7 @@ namespace hcs {
 
 namespace {
 
-constexpr std::string_view kNames[] = {"ok", "connect", "reset", "timeout", "5xx", "4xx", "other"};
+constexpr std::string_view kNames[] = {"ok", "connect", "tls", "reset", "timeout", "5xx", "4xx", "other"};
 static_assert(std::size(kNames) == static_cast<size_t>(AttemptResult::kCount));
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace hcs {
 enum class AttemptResult : uint8_t {
   kOk,
   kConnect,  // no connection could be made (resolve, refuse, connect wait); nothing was sent
+  kTls,      // the TLS handshake failed: verification, a pin that does not match, no common version
   kReset,    // the connection broke before a whole answer: reset, closed without one, cut short
   kTimeout,  // no whole reply within the reply wait, or the call's deadline came first
   k5xx,
@@ -20,7 +21,7 @@ enum class AttemptResult : uint8_t {
   kCount
 };
 
-// "ok", "connect", "reset", "timeout", "5xx", "4xx", "other".
+// "ok", "connect", "tls", "reset", "timeout", "5xx", "4xx", "other".
 std::string_view attemptResultName(AttemptResult result);
 // The failure class of that name; kOk is no failure class.
 std::optional<AttemptResult> failureClassNamed(std::string_view name);

@@ -172,7 +172,7 @@ CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) 
       end = stopWith(Stop::kDeadline, deadlineText(made));
       break;
     }
-    if (settings_.retryOnGiven && (settings_.retryOn & failureBit(last)) == 0) {
+    if ((settings_.retryOn & failureBit(last)) == 0) {
       end = lastAnswered_
                 ? stopWith(Stop::kNotRetriedAnswer, lastFailure_ + " is not retried")
                 : stopWith(Stop::kNotRetriedFailure,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "error/qrm_exception.h"
+#include "transport/tls_files.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
 
@@ -109,51 +110,82 @@ bool isRetriesNumber(const icu::UnicodeString& value) {
 
 std::string orOff(uint32_t value, const char* off) { return value == 0 ? off : std::to_string(value); }
 
+// A TLS setting's value when its check found nothing wrong.
+const std::string& tlsValue(std::string_view name, const std::string& value, const std::string& problem) {
+  if (!problem.empty()) badValue(name, value, problem);
+  return value;
+}
+
 // Every parameter a callout URI may carry: its name, how its value is read into the settings, and how
 // the setting in force is shown. Only `retries` is part of the defined behaviour; any other one opts in.
 struct Setting {
   std::string_view name;
   bool optIn;
+  bool tlsOnly;  // means something on an https URI alone
   void (*read)(CalloutSettings& s, std::string_view name, const std::string& value);
   std::string (*show)(const CalloutSettings& s);
 };
 
 // clang-format off
 constexpr Setting kSettings[] = {
-    {"connectTimeout", true,
+    {"connectTimeout", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.connectTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.connectTimeoutMs); }},
-    {"timeout", true,
+    {"timeout", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.replyTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.replyTimeoutMs); }},
-    {"deadline", true,
+    {"deadline", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.deadlineMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return orOff(s.deadlineMs, "none"); }},
     // Read by its own defined rule (readRetries), lenient unless the URI opts in.
-    {"retries", false, nullptr,
+    {"retries", false, false, nullptr,
      [](const CalloutSettings& s) { return std::to_string(s.retries); }},
-    {"retryOn", true,
+    {"retryOn", true, false,
      [](CalloutSettings& s, std::string_view, const std::string& v) {
        s.retryOn = retryClasses(v);
        s.retryOnGiven = true;
      },
      [](const CalloutSettings& s) {
-       return s.retryOn == kAllFailures ? std::string("all") : failureClassList(s.retryOn, ",");
+       if (s.retryOnGiven) return failureClassList(s.retryOn, ",");
+       return std::string(s.tls ? "all but tls" : "all");
      }},
-    {"backoff", true,
+    {"backoff", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.backoffMs = milliseconds(n, v, 0); },
      [](const CalloutSettings& s) { return std::to_string(s.backoffMs); }},
-    {"breaker", true,
+    {"breaker", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.breakerCalls = number(n, v, 0, CalloutSettings::kMaxBreakerCalls, "of calls");
      },
      [](const CalloutSettings& s) { return orOff(s.breakerCalls, "off"); }},
-    {"breakerWait", true,
+    {"breakerWait", true, false,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.breakerWaitMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.breakerWaitMs); }},
-    {"requestIdHeader", true,
+    {"requestIdHeader", true, false,
      [](CalloutSettings& s, std::string_view, const std::string& v) { s.requestIdHeader = headerName(v); },
      [](const CalloutSettings& s) { return s.requestIdHeader.empty() ? std::string("off") : s.requestIdHeader; }},
+    {"caFile", true, true,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) { s.caFile = tlsValue(n, v, caFileProblem(v)); },
+     [](const CalloutSettings& s) { return s.caFile.empty() ? std::string("system") : s.caFile; }},
+    {"certFile", true, true,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) {
+       s.certFile = tlsValue(n, v, certificateFileProblem(v));
+     },
+     [](const CalloutSettings& s) { return s.certFile.empty() ? std::string("none") : s.certFile; }},
+    // Checked with its certificate, once the whole query is read.
+    {"keyFile", true, true,
+     [](CalloutSettings& s, std::string_view, const std::string& v) { s.keyFile = v; },
+     [](const CalloutSettings& s) { return s.keyFile.empty() ? std::string("none") : s.keyFile; }},
+    {"pinnedPublicKey", true, true,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) {
+       s.pinnedPublicKey = tlsValue(n, v, pinnedKeysProblem(v));
+     },
+     [](const CalloutSettings& s) { return s.pinnedPublicKey.empty() ? std::string("none") : s.pinnedPublicKey; }},
+    {"tlsMin", true, true,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) {
+       if (v != "1.2" && v != "1.3") badValue(n, v, "1.2 or 1.3 is expected");
+       s.tls13 = v == "1.3";
+     },
+     [](const CalloutSettings& s) { return std::string(s.tls13 ? "1.3" : "1.2"); }},
 };
 // clang-format on
 
@@ -163,12 +195,13 @@ const Setting* settingNamed(std::string_view name) {
   return it == std::end(kSettings) ? nullptr : it;
 }
 
-// "retries, connectTimeout, …": the defined parameter first, then the settings that opt in.
-std::string knownNames() {
+// "retries, connectTimeout, …": the defined parameter first, then the settings that opt in, those of
+// TLS only for an https URI.
+std::string knownNames(bool tls) {
   std::string known;
   for (const bool optIn : {false, true}) {
     for (const Setting& s : kSettings) {
-      if (s.optIn == optIn) known.append(known.empty() ? "" : ", ").append(s.name);
+      if (s.optIn == optIn && (tls || !s.tlsOnly)) known.append(known.empty() ? "" : ", ").append(s.name);
     }
   }
   return known;
@@ -191,6 +224,16 @@ std::string_view nearSetting(const std::string& name) {
     }
   }
   return nearest;
+}
+
+// A client certificate needs its key and the key its certificate; the key is checked against it.
+void checkClientCertificate(const CalloutSettings& s) {
+  if (s.certFile.empty() != s.keyFile.empty()) {
+    const bool cert = !s.certFile.empty();
+    badValue(cert ? "certFile" : "keyFile", cert ? s.certFile : s.keyFile,
+             cert ? "keyFile must name its key" : "certFile must name its certificate");
+  }
+  if (!s.keyFile.empty()) tlsValue("keyFile", s.keyFile, keyFileProblem(s.keyFile, s.certFile));
 }
 
 }  // namespace
@@ -237,8 +280,9 @@ CalloutSettings CalloutSettings::defaults(uint32_t timeoutMs) {
 
 std::string CalloutSettings::describe() const {
   std::string text;
-  for (const Setting& s : kSettings)
-    text.append(text.empty() ? "" : " ").append(s.name) += "=" + s.show(*this);
+  for (const Setting& s : kSettings) {
+    if (!s.tlsOnly || tls) text.append(text.empty() ? "" : " ").append(s.name) += "=" + s.show(*this);
+  }
   return text;
 }
 
@@ -247,13 +291,16 @@ CalloutSettingsReading readCalloutSettings(const CUri& uri, uint32_t timeoutMs) 
   CalloutSettings& s = reading.settings;
   s = CalloutSettings::defaults(timeoutMs);
   s.retries = readRetries(uri, s.retriesCapped);
+  s.tls = isHttpsScheme(uri);
   std::string nearMiss;  // the first parameter close to a setting's name, as "name=value"
   std::string_view meant;
   for (const auto& [nameText, valueText] : uri.params) {
     const std::string name = toUtf8(nameText);
     const std::string value = toUtf8(valueText);
     const Setting* setting = settingNamed(name);
-    if (setting != nullptr && setting->read != nullptr) {
+    if (setting != nullptr && setting->tlsOnly && !s.tls) {
+      badValue(name, value, "only an https URI uses it");
+    } else if (setting != nullptr && setting->read != nullptr) {
       setting->read(s, setting->name, value);
       s.optedIn = true;
     } else if (setting != nullptr) {
@@ -273,8 +320,9 @@ CalloutSettingsReading readCalloutSettings(const CUri& uri, uint32_t timeoutMs) 
   // Opting in turns on strict checking: nothing the URI says may pass unnoticed.
   if (s.optedIn && !reading.unknown.empty()) {
     refuse("Unknown HTTP Callout URI parameter [" + reading.unknown.front() + "]; the known ones are " +
-           knownNames());
+           knownNames(s.tls));
   }
+  checkClientCertificate(s);
   // The defined reading passes over a "retries" that is not a number, and takes an empty one as 0.
   icu::UnicodeString retries;
   if (s.optedIn && uri.findParam(u"retries", retries) && (retries.isEmpty() || !isRetriesNumber(retries))) {

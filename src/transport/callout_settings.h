@@ -35,12 +35,22 @@ struct CalloutSettings {
   uint32_t deadlineMs = 0;            // deadline: the whole call, all attempts together (0: none)
   int32_t retries = kDefaultRetries;  // retries: attempts after a failed one
   bool retriesCapped = false;         // the URI asked for more than kMaxRetries
-  uint32_t retryOn = kAllFailures;    // retryOn: the failure classes that are retried (failureBit)
-  bool retryOnGiven = false;          // a failure retryOn leaves out then ends the call with its own text
-  uint32_t backoffMs = 0;             // backoff: base of the exponential back-off with full jitter
-  uint32_t breakerCalls = 0;          // breaker: consecutive failed calls that open the circuit (0: off)
+  // retryOn: the failure classes that are retried (failureBit). Unless given, every class but tls: a
+  // retry cannot mend a certificate.
+  uint32_t retryOn = kAllFailures & ~failureBit(AttemptResult::kTls);
+  bool retryOnGiven = false;
+  uint32_t backoffMs = 0;     // backoff: base of the exponential back-off with full jitter
+  uint32_t breakerCalls = 0;  // breaker: consecutive failed calls that open the circuit (0: off)
   uint32_t breakerWaitMs = kDefaultBreakerWaitMs;  // breakerWait: open time before one probe call
   std::string requestIdHeader;                     // requestIdHeader: header name, "" for none
+  // An https URI: TLS with the certificate chain and the host name always verified, and these settings
+  // (refused on an http URI, where they would mean nothing).
+  bool tls = false;
+  std::string caFile;    // caFile: PEM CA certificates to trust instead of the system's ("": those)
+  std::string certFile;  // certFile, keyFile: the client certificate and its key, both or neither
+  std::string keyFile;
+  std::string pinnedPublicKey;  // pinnedPublicKey: "sha256//<base64>[;…]", "" for none
+  bool tls13 = false;           // tlsMin=1.3; otherwise TLS 1.2 at least
   // Any setting but `retries` given in the URI: a call then ends as its last attempt did, so a retry
   // that succeeds makes the call succeed, and every parameter must be one we know.
   bool optedIn = false;
@@ -49,7 +59,7 @@ struct CalloutSettings {
   static CalloutSettings defaults(uint32_t timeoutMs);
 
   // "connectTimeout=10000 timeout=10000 deadline=none retries=3 retryOn=all backoff=0 breaker=off
-  // breakerWait=5000 requestIdHeader=off": every setting as it is in force.
+  // breakerWait=5000 requestIdHeader=off": every setting as it is in force (the TLS ones for https).
   std::string describe() const;
 };
 

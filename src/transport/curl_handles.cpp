@@ -6,6 +6,7 @@ namespace hcs {
 
 void CurlEasyCleanup::operator()(void* easy) const noexcept { curl_easy_cleanup(easy); }
 void CurlMultiCleanup::operator()(void* multi) const noexcept { curl_multi_cleanup(multi); }
+void CurlShareCleanup::operator()(void* share) const noexcept { curl_share_cleanup(share); }
 void CurlListFree::operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 
 bool appendHeader(CurlList& list, const char* line) {

@@ -16,11 +16,16 @@ struct CurlEasyCleanup {
 struct CurlMultiCleanup {
   void operator()(void* multi) const noexcept;
 };
+struct CurlShareCleanup {
+  void operator()(void* share) const noexcept;
+};
 struct CurlListFree {
   void operator()(curl_slist* list) const noexcept;
 };
 using CurlEasy = std::unique_ptr<void, CurlEasyCleanup>;
 using CurlMulti = std::unique_ptr<void, CurlMultiCleanup>;
+// A share handle must outlive every easy handle that uses it.
+using CurlShare = std::unique_ptr<void, CurlShareCleanup>;
 using CurlList = std::unique_ptr<curl_slist, CurlListFree>;
 
 // Appends a copy of `line` to `list`; false, with the list as it was, when libcurl has no memory.

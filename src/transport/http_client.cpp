@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "transport/socket_platform.h"
+#include "transport/tls_files.h"
 #include "util/fork_safety.h"
 
 namespace hcs {
@@ -77,6 +78,25 @@ AttemptResult exchangeFailure(CURLcode code) {
   }
 }
 
+// The handshake or the certificate: nothing a retry on the same settings can mend.
+bool isTlsFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration elapsed) {
   curl_off_t received = 0;
   curl_off_t expected = -1;
@@ -91,20 +111,48 @@ std::string replyTimeoutText(CURL* curl, std::chrono::steady_clock::duration ela
 
 }  // namespace
 
+// libcurl shares TLS sessions between easy handles through a share handle, which asks us to lock.
+class HttpEndpoint::TlsSessions {
+ public:
+  TlsSessions() : share_(curl_share_init()) {
+    if (share_ == nullptr) return;
+    curl_share_setopt(share_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share_.get(), CURLSHOPT_LOCKFUNC, &lock);
+    curl_share_setopt(share_.get(), CURLSHOPT_UNLOCKFUNC, &unlock);
+    curl_share_setopt(share_.get(), CURLSHOPT_USERDATA, this);
+  }
+  void* share() const { return share_.get(); }
+
+ private:
+  static void lock(CURL*, curl_lock_data, curl_lock_access, void* self) {
+    static_cast<TlsSessions*>(self)->mutex_.lock();
+  }
+  static void unlock(CURL*, curl_lock_data, void* self) { static_cast<TlsSessions*>(self)->mutex_.unlock(); }
+
+  // Taken only while a connection is made, never for an exchange on a kept one.
+  std::mutex mutex_;
+  ForkLock forkLock_{mutex_, ForkLockRank::kTlsSessions};
+  CurlShare share_;
+};
+
 HttpEndpoint::HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t connectTimeoutMs,
-                           uint32_t replyTimeoutMs)
+                           uint32_t replyTimeoutMs, std::optional<TlsOptions> tls)
     : host_(std::move(host)),
       port_(port),
       minorVersion_(minorVersion),
       connectTimeoutMs_(connectTimeoutMs),
-      replyTimeoutMs_(replyTimeoutMs) {
+      replyTimeoutMs_(replyTimeoutMs),
+      tls_(std::move(tls)) {
+  if (tls_) sessions_ = std::make_unique<TlsSessions>();
   if (host_.empty() || !std::all_of(host_.begin(), host_.end(),
                                     [](char c) { return usableHostByte(static_cast<unsigned char>(c)); })) {
     invalid_ = "Bad host name [" + host_ + "]";
   }
   if (invalid_.empty() && (port_ < 0 || port_ > 65535)) invalid_ = "Bad port number " + std::to_string(port_);
-  url_ = "http://" + host_ + ":" + std::to_string(port_) + "/";
+  url_ = (tls_ ? "https://" : "http://") + host_ + ":" + std::to_string(port_) + "/";
 }
+
+HttpEndpoint::~HttpEndpoint() = default;
 
 struct HttpClient::Callbacks {
   static size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -184,7 +232,8 @@ bool HttpClient::configure() {
   CURL* curl = curl_.get();
   targetSet_ = false;
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, endpoint_.tls() != nullptr ? "https" : "http");
+  if (endpoint_.tls() != nullptr) configureTls();
   curl_easy_setopt(curl, CURLOPT_PROXY, "");  // never a proxy from the environment
   curl_easy_setopt(curl, CURLOPT_URL, endpoint_.url().c_str());
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION,
@@ -206,6 +255,38 @@ bool HttpClient::configure() {
   curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
   // Without the prerequest callback every failure would look like a connection failure.
   return curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &Callbacks::onPrerequest) == CURLE_OK;
+}
+
+void HttpClient::configureTls() {
+  CURL* curl = curl_.get();
+  const TlsOptions& tls = *endpoint_.tls();
+  // Verification is never switched off: a private CA goes in caFile.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(curl, CURLOPT_SSLVERSION, tls.tls13 ? CURL_SSLVERSION_TLSv1_3 : CURL_SSLVERSION_TLSv1_2);
+  if (!tls.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, tls.caFile.c_str());
+  if (!tls.certFile.empty()) {
+    curl_easy_setopt(curl, CURLOPT_SSLCERT, tls.certFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_SSLKEY, tls.keyFile.c_str());
+  }
+  if (!tls.pinnedPublicKey.empty())
+    curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, tls.pinnedPublicKey.c_str());
+  if (endpoint_.sessions_ != nullptr && endpoint_.sessions_->share() != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_SHARE, endpoint_.sessions_->share());
+  }
+}
+
+std::string HttpClient::tlsFailureText(int code) const {
+  if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH) return "public key does not match the pinned key";
+  // The chain's verdict in OpenSSL's words; libcurl's own text for what OpenSSL did not check itself
+  // (the host name), which leaves the result unspecified.
+  long verified = 0;
+  if (code == CURLE_PEER_FAILED_VERIFICATION &&
+      curl_easy_getinfo(curl_.get(), CURLINFO_SSL_VERIFYRESULT, &verified) == CURLE_OK && verified > 1) {
+    return "certificate verify failed: " + verifyResultText(verified);
+  }
+  return errorBuffer_[0] != '\0' ? std::string(errorBuffer_)
+                                 : std::string(curl_easy_strerror(static_cast<CURLcode>(code)));
 }
 
 HttpClient::~HttpClient() {
@@ -327,14 +408,28 @@ void HttpClient::post(std::string_view target, std::string_view contentType, std
       why = bodyTooLargeText();
     } else if (!timeoutText_.empty()) {
       why = std::move(timeoutText_);
+    } else if (isTlsFailure(code)) {
+      why = tlsFailureText(code);
     } else {
       why = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : std::string(curl_easy_strerror(code));
     }
     if (!exchangeStarted_) {
-      throw CHttpConnectException(
-          std::move(why), deadlineCut_ ? AttemptResult::kTimeout : AttemptResult::kConnect, deadlineCut_);
+      // A handshake the network broke (reset, closed) is a connection failure: a retry may well get
+      // through. Only what TLS itself refused is a TLS failure.
+      long osError = 0;
+      curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+      const AttemptResult failure = deadlineCut_                         ? AttemptResult::kTimeout
+                                    : isTlsFailure(code) && osError == 0 ? AttemptResult::kTls
+                                                                         : AttemptResult::kConnect;
+      throw CHttpConnectException(std::move(why), failure, deadlineCut_);
     }
     AttemptResult failure = deadlineCut_ ? AttemptResult::kTimeout : exchangeFailure(code);
+    // A TLS 1.3 service refuses a client certificate (or its lack) after the handshake, with an alert
+    // on the first read: a TLS failure all the same.
+    if (endpoint_.tls() != nullptr && (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR) &&
+        why.find(" alert ") != std::string::npos) {
+      failure = AttemptResult::kTls;
+    }
     if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED) failure = AttemptResult::kOther;
     throw CHttpException(std::move(why), failure, deadlineCut_);
   }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,7 +44,18 @@ class CHttpConnectException : public CHttpException {
       : CHttpException(std::move(why), failure, deadlineCut) {}
 };
 
-// Where and how to post: built once per interface, then read-only and shared by all its clients.
+// TLS to an https endpoint. The certificate chain and the host name are always verified; TLS 1.2 is
+// the least version spoken.
+struct TlsOptions {
+  std::string caFile;    // PEM CA certificates to trust; "": the system's store
+  std::string certFile;  // a PEM client certificate and its key, or both ""
+  std::string keyFile;
+  std::string pinnedPublicKey;  // "sha256//<base64>[;…]": the service's key must be one of these; "": any
+  bool tls13 = false;           // TLS 1.3 at least
+};
+
+// Where and how to post: built once per interface, then read-only and shared by all its clients (its
+// TLS session cache synchronises itself).
 class HttpEndpoint {
  public:
   // `host` is UTF-8; `port` as given (out-of-range ports and unusable host names fail at connection
@@ -51,9 +64,12 @@ class HttpEndpoint {
   // sent, on a new and on a kept connection alike; 0 means libcurl's connect default and no reply limit.
   HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t timeoutMs)
       : HttpEndpoint(std::move(host), port, minorVersion, timeoutMs, timeoutMs) {}
-  // The same with the two waits set apart.
+  // The same with the two waits set apart, over TLS when `tls` is given.
   HttpEndpoint(std::string host, int32_t port, int minorVersion, uint32_t connectTimeoutMs,
-               uint32_t replyTimeoutMs);
+               uint32_t replyTimeoutMs, std::optional<TlsOptions> tls = std::nullopt);
+  ~HttpEndpoint();
+  HttpEndpoint(const HttpEndpoint&) = delete;
+  HttpEndpoint& operator=(const HttpEndpoint&) = delete;
 
   const std::string& url() const { return url_; }
   // Non-empty when host or port cannot make a usable address.
@@ -63,8 +79,13 @@ class HttpEndpoint {
   uint32_t replyTimeoutMs() const { return replyTimeoutMs_; }
   const std::string& host() const { return host_; }
   int32_t port() const { return port_; }
+  // The TLS options of an https endpoint; nullptr for plain http.
+  const TlsOptions* tls() const { return tls_ ? &*tls_ : nullptr; }
 
  private:
+  friend class HttpClient;
+  class TlsSessions;  // libcurl's share of TLS sessions between this endpoint's clients
+
   std::string host_;
   int32_t port_;
   std::string url_;
@@ -72,6 +93,10 @@ class HttpEndpoint {
   int minorVersion_;
   uint32_t connectTimeoutMs_;
   uint32_t replyTimeoutMs_;
+  std::optional<TlsOptions> tls_;
+  // A connection a client makes resumes a TLS session one of them made before: a reconnect costs one
+  // round trip and no key exchange.
+  std::unique_ptr<TlsSessions> sessions_;
 };
 
 // What one post may take and carry beyond the endpoint's settings.
@@ -137,6 +162,10 @@ class HttpClient {
 
   // Sets every option that stays the same from post to post; false when libcurl lacks one we need.
   bool configure();
+  void configureTls();
+  // What a TLS failure with libcurl's `code` says: the verification result in OpenSSL's words, the
+  // pin, or libcurl's own text.
+  std::string tlsFailureText(int code) const;
   // Runs the transfer; gives up once the reply has not come within the timeout of the request going
   // out, or at `deadline` (CURLE_OPERATION_TIMEDOUT, with timeoutText_ set; deadlineCut_ for the latter).
   int perform(std::chrono::steady_clock::time_point started, std::chrono::steady_clock::time_point deadline);

@@ -54,9 +54,9 @@ OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
     : OHTTP(uri, timeoutMs, timeoutMs, versionSelector, nullptr) {}
 
 OHTTP::OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
-             CalloutMetrics* metrics)
+             CalloutMetrics* metrics, std::optional<TlsOptions> tls)
     : metrics_(metrics),
-      path_(isHttpScheme(uri) ? uri.target : uri.path),
+      path_(isHttpScheme(uri) || isHttpsScheme(uri) ? uri.target : uri.path),
       pathUtf8Valid_(toUtf8(path_, pathUtf8_)),
       timeout_(replyTimeoutMs),
       retries_([&] {
@@ -64,7 +64,8 @@ OHTTP::OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs
         return readRetries(uri, capped);
       }()),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, connectTimeoutMs, replyTimeoutMs),
+      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, connectTimeoutMs, replyTimeoutMs,
+                std::move(tls)),
       poolGeneration_(forkGeneration()) {
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));

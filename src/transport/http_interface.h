@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,10 +60,10 @@ class OHTTP : public OInterface, public CalloutTransport {
   // Throws the "0000E" QRM_Exception when the host is not valid UTF-16, CHttpConnectException when no
   // client can be made.
   OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector);
-  // The same with the two waits apart. `metrics` (may be null; must outlive the interface) counts the
-  // pool's connections.
+  // The same with the two waits apart, and over TLS when `tls` is given. `metrics` (may be null; must
+  // outlive the interface) counts the pool's connections.
   OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
-        CalloutMetrics* metrics);
+        CalloutMetrics* metrics, std::optional<TlsOptions> tls = std::nullopt);
   ~OHTTP() override;
 
   // One attempt, in two steps:

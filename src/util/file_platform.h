@@ -16,4 +16,8 @@ std::FILE* openPrivateFile(const std::string& path, const char* mode);
 // (a file that would make them wait reads as an error). Private as with openPrivateFile.
 std::FILE* openRegularFile(const std::string& path, uint64_t maxBytes);
 
+// Whether users other than the file's owner (its group, or everyone) may read `path`; false when it
+// cannot be told. Windows files are guarded by their access lists instead: always false there.
+bool readableByOthers(const std::string& path);
+
 }  // namespace hcs

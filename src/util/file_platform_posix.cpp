@@ -29,6 +29,11 @@ std::FILE* openRegularFile(const std::string& path, uint64_t maxBytes) {
   return file;
 }
 
+bool readableByOthers(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 }  // namespace hcs
 
 #endif  // !_WIN32

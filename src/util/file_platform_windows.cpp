@@ -21,6 +21,8 @@ std::FILE* openRegularFile(const std::string& path, uint64_t maxBytes) {
   return std::fopen(path.c_str(), "rN");
 }
 
+bool readableByOthers(const std::string&) { return false; }
+
 }  // namespace hcs
 
 #endif  // _WIN32

@@ -18,7 +18,12 @@ namespace hcs {
 // Lock ranks: a path that holds two registered locks takes the one of lower rank first, and the forking
 // thread takes them in rank order, so the two can never wait for each other. Nothing may register or
 // unregister a lock while holding a registered one.
-enum class ForkLockRank : int { kMetricsRegistry = 0, kCalloutRegistry = 1, kConnectionPool = 2 };
+enum class ForkLockRank : int {
+  kMetricsRegistry = 0,
+  kCalloutRegistry = 1,
+  kConnectionPool = 2,
+  kTlsSessions = 3,
+};
 
 // 0 in the process that loaded the library; incremented in the child by every fork().
 uint64_t forkGeneration();

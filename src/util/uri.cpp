@@ -172,9 +172,9 @@ bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 std::string quoted(char c) { return std::string("\"") + c + "\""; }
 
 // Walks ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ and names the first rule
-// the text breaks ("" when none), with the callout's own rule on top when `portRange`: a port from 0 to
-// 65535. Hand-rolled: it runs on every initPlugin, and the names of the rules are what users read.
-std::string grammarProblem(const std::string& s, bool portRange) {
+// the text breaks ("" when none), with the callout's own rules on top when `callout`: https as well, and
+// a port from 0 to 65535. Hand-rolled: it runs on every initPlugin, and the rules' names are for users.
+std::string grammarProblem(const std::string& s, bool callout) {
   if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
     return "blanks before or after the URI";
   }
@@ -182,8 +182,10 @@ std::string grammarProblem(const std::string& s, bool portRange) {
   if (schemeEnd == std::string::npos) return "not of the form http://host[:port][/path]";
   std::string scheme = s.substr(0, schemeEnd);
   for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (scheme == "https") return "https is not supported: the callout speaks plain http";
-  if (scheme != "http") return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http";
+  if (scheme == "https" && !callout) return "https is not the defined check's http";
+  if (scheme != "http" && scheme != "https") {
+    return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http or https";
+  }
   size_t i = schemeEnd + 3;
   if (s.find('@', i) < s.find('/', i)) return "user information is not allowed";
   if (i >= s.size() || s[i] == '/' || s[i] == ':') return "no host";
@@ -198,7 +200,7 @@ std::string grammarProblem(const std::string& s, bool portRange) {
     while (i < s.size() && isAsciiDigit(s[i])) ++i;
     // A port past 65535 would otherwise wrap to some other port, or fail every call.
     const size_t first = s.find_first_not_of('0', digits);
-    if (portRange && first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
+    if (callout && first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
       return "the port is above 65535";
     }
   }
@@ -219,8 +221,10 @@ bool isCalloutUri(const icu::UnicodeString& text) { return calloutUriProblem(tex
 
 bool isHttpScheme(const CUri& uri) { return uri.scheme.caseCompare(u"http", U_FOLD_CASE_DEFAULT) == 0; }
 
+bool isHttpsScheme(const CUri& uri) { return uri.scheme.caseCompare(u"https", U_FOLD_CASE_DEFAULT) == 0; }
+
 int32_t httpPort(const CUri& uri) {
-  if (uri.port.isEmpty()) return 80;
+  if (uri.port.isEmpty()) return isHttpsScheme(uri) ? 443 : 80;
   int64_t value = 0;
   for (int32_t i = 0; i < uri.port.length(); ++i) {
     const UChar c = uri.port.charAt(i);

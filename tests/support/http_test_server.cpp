@@ -193,6 +193,11 @@ void HttpTestServer::listen() {
   acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
+void HttpTestServer::setGreeting(std::string bytes) {
+  std::lock_guard lock(mutex_);
+  greeting_ = std::move(bytes);
+}
+
 void HttpTestServer::closeListener() {
   const char wake = 'x';
   (void)!::write(wakePipe_[1], &wake, 1);
@@ -302,6 +307,12 @@ HttpTestAnswer HttpTestServer::nextAnswer(const HttpTestRequest& request) {
 void HttpTestServer::serve(Connection* connection, uint64_t number) {
   const int fd = connection->fd;
   std::string buffer;
+  std::string greeting;
+  {
+    std::lock_guard lock(mutex_);
+    greeting = greeting_;
+  }
+  if (!greeting.empty()) sendAll(fd, greeting);
   const linger hard{1, 0};  // close() then sends RST instead of FIN
   for (;;) {
     std::function<bool()> resetBeforeRequest;

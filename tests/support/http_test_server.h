@@ -96,6 +96,9 @@ class HttpTestServer {
   // Asked as each request starts to arrive, before it is read: when it returns true the connection is
   // reset (RST) and the request is neither answered nor recorded. May run on many threads at once.
   void setResetBeforeRequest(std::function<bool()> decide);
+  // Sent on every new connection as soon as it is accepted, before anything is read: a plain service
+  // answering whatever a client says first (a TLS ClientHello included). Empty: nothing.
+  void setGreeting(std::string bytes);
 
   std::vector<HttpTestRequest> requests() const;
   size_t requestCount() const;
@@ -128,6 +131,7 @@ class HttpTestServer {
   HttpTestAnswer default_;
   std::function<HttpTestAnswer(const HttpTestRequest&)> handler_;
   std::function<bool()> resetBeforeRequest_;
+  std::string greeting_;
   std::vector<HttpTestRequest> requests_;
   uint64_t accepted_ = 0;
   std::vector<std::unique_ptr<Connection>> connections_;

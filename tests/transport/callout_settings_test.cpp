@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         PolicyCase{"breaker=-1",
                    kBad + "[breaker=-1]: a whole number of calls from 0 to 1000000 is expected"},
         PolicyCase{"retryOn=connect,,5xx",
-                   kBad + "[retryOn=connect,,5xx]: \"\" is none of connect, reset, timeout, "
+                   kBad + "[retryOn=connect,,5xx]: \"\" is none of connect, tls, reset, timeout, "
                           "5xx, 4xx, other"},
         PolicyCase{"requestIdHeader=content-type",
                    kBad + "[requestIdHeader=content-type]: the callout sets this header itself"},
