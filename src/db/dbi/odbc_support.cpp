@@ -44,17 +44,6 @@ DBIValue::Type typeOfSqlType(SQLSMALLINT sqlType) {
 
 }  // namespace
 
-SQLHENV odbcEnvironment() {
-  static SQLHENV env = [] {
-    SQLHENV handle = SQL_NULL_HENV;
-    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
-      SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    }
-    return handle;
-  }();
-  return env;
-}
-
 std::u16string utf8ToUtf16(const std::string& text) {
   icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
   return std::u16string(unicode.getBuffer(), static_cast<size_t>(unicode.length()));

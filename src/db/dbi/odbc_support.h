@@ -12,10 +12,6 @@
 
 namespace hcs {
 
-// The process's ODBC 3 environment, allocated on first use and never freed (drivers may still run
-// during static destruction).
-SQLHENV odbcEnvironment();
-
 std::u16string utf8ToUtf16(const std::string& text);
 std::string utf16ToUtf8(const char16_t* text, size_t length);
 
