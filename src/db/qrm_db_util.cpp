@@ -45,24 +45,6 @@ DBIReader QRMDBUtil::executeReader(QRMDBStatement& statement) {
   return statement.reader();
 }
 
-namespace {
-uint32_t levelForSeverity(int32_t severity) {
-  switch (severity) {
-    case 0:
-      return kLogInfo;
-    case 1:
-    case 2:
-      return kLogWarning;
-    case 3:
-      return kLogError;
-    case 4:
-      return kLogCritical;
-    default:
-      return kLogNote;
-  }
-}
-}  // namespace
-
 int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatement* statement) {
   SQLErrorClass cls;
   error.classify(cls);
@@ -76,7 +58,7 @@ int32_t QRMDBUtil::reportSqlError(const SQLException& error, const QRMDBStatemen
       QRMSQL_Exception("", UCString(error.what()), static_cast<uint32_t>(error.status().vendorError1()),
                        statementText, cls.category, static_cast<uint32_t>(cls.number), cls.severity);
   ++records_;
-  CLogMessage message("sql", levelForSeverity(cls.severity));
+  CLogMessage message("sql", sqlErrorLogLevel(cls.severity));
   message.addLine(u"Exception: %s", error.what());
   if (statement != nullptr) {
     const std::string described = toStdString(statement->describe());

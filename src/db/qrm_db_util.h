@@ -22,8 +22,8 @@ class QRMDBUtil {
   bool executeForResult(QRMDBStatement& statement);
   // executeForResult, then the statement's reader (an empty one when nothing came back).
   DBIReader executeReader(QRMDBStatement& statement);
-  // Classifies, logs and records `error`; throws the record for severity 3 and above, otherwise
-  // returns the category number.
+  // Classifies, logs (at sqlErrorLogLevel of its severity) and records `error`; throws the record for
+  // severity 3 and above, otherwise returns the category number.
   int32_t reportSqlError(const SQLException& error, const QRMDBStatement* statement);
 
   const QRMSQL_Exception& lastError() const { return lastError_; }
