@@ -111,16 +111,58 @@ icu::UnicodeString QRMDBStatementImp::describe() const {
 QRMDBStatement::QRMDBStatement() : body_(std::make_shared<QRMDBStatementImp>()) {}
 QRMDBStatement::QRMDBStatement(std::shared_ptr<QRMDBStatementImp> body) : body_(std::move(body)) {}
 
-bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool detectNumbers) {
-  icu::UnicodeString text(chars != nullptr ? chars : u"");
-  if (body_->asciiOnlyDatabase()) {
-    for (int32_t i = 0; i < text.length(); ++i) {
-      if (text.charAt(i) >= 128) {
-        logLine("sql", kLogError, u"Non-ASCII data is being executed against ASCII only database.");
-        break;
-      }
+namespace {
+
+void warnIfNotAscii(const icu::UnicodeString& text) {
+  for (int32_t i = 0; i < text.length(); ++i) {
+    if (text.charAt(i) >= 128) {
+      logLine("sql", kLogError, u"Non-ASCII data is being executed against ASCII only database.");
+      return;
     }
   }
+}
+
+// A cached statement's buffer may hold the other numeric type: one retry with it.
+void bindDetectedDouble(QRMDBStatement& statement, int32_t position, const icu::UnicodeString& text) {
+  try {
+    statement.bindDouble(position, readDouble(text));
+  } catch (const SQLException& e) {
+    CLogMessage message("sql", kLogError);
+    message.addLine(
+        u"Parameter Binding of parameter %d failed, retrying with Integer type. Might lose precision "
+        u"[%S]: %s",
+        position, text, e.what());
+    message.addLine(u"SQL was: [%S]", statement.sql());
+    sendToLog(message);
+    statement.bindInteger(position, readInteger64(text));
+  }
+}
+
+void bindDetectedInteger(QRMDBStatement& statement, int32_t position, const icu::UnicodeString& text) {
+  try {
+    bool overflow = false;
+    const int64_t value = readInteger64(text, &overflow);
+    if (overflow) {
+      // Beyond 64 bits: kept whole as a decimal rather than bound as a different number.
+      statement.body().setValue(position, DBIValue(DBIDecimal{integerDigits(text)}));
+    } else {
+      statement.bindInteger(position, value);
+    }
+  } catch (const SQLException& e) {
+    CLogMessage message("sql", kLogWarning);
+    message.addLine(u"Parameter Binding of parameter %d failed, retrying with Double type: %s", position,
+                    e.what());
+    message.addLine(u"SQL was: [%S]", statement.sql());
+    sendToLog(message);
+    statement.bindDouble(position, readDouble(text));
+  }
+}
+
+}  // namespace
+
+bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool detectNumbers) {
+  icu::UnicodeString text(chars != nullptr ? chars : u"");
+  if (body_->asciiOnlyDatabase()) warnIfNotAscii(text);
   auto bindAsText = [&](const icu::UnicodeString& value) {
     body_->setValue(position, DBIValue(toStdString(value)));
   };
@@ -140,37 +182,10 @@ bool QRMDBStatement::bindText(int32_t position, const char16_t* chars, bool dete
       bindAsText(text);
       break;
     case ParameterKind::kDouble:
-      try {
-        bindDouble(position, readDouble(text));
-      } catch (const SQLException& e) {
-        CLogMessage message("sql", kLogError);
-        message.addLine(
-            u"Parameter Binding of parameter %d failed, retrying with Integer type. Might lose precision "
-            u"[%S]: %s",
-            position, text, e.what());
-        message.addLine(u"SQL was: [%S]", sql());
-        sendToLog(message);
-        bindInteger(position, readInteger64(text));
-      }
+      bindDetectedDouble(*this, position, text);
       break;
     case ParameterKind::kInteger:
-      try {
-        bool overflow = false;
-        const int64_t value = readInteger64(text, &overflow);
-        if (overflow) {
-          // Beyond 64 bits: kept whole as a decimal rather than bound as a different number.
-          body_->setValue(position, DBIValue(DBIDecimal{integerDigits(text)}));
-        } else {
-          bindInteger(position, value);
-        }
-      } catch (const SQLException& e) {
-        CLogMessage message("sql", kLogWarning);
-        message.addLine(u"Parameter Binding of parameter %d failed, retrying with Double type: %s", position,
-                        e.what());
-        message.addLine(u"SQL was: [%S]", sql());
-        sendToLog(message);
-        bindDouble(position, readDouble(text));
-      }
+      bindDetectedInteger(*this, position, text);
       break;
   }
   return true;
