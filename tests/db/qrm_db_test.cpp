@@ -208,6 +208,19 @@ TEST_P(OdbcDatabaseTest, BulkFetchReturnsEveryRowWhateverTheBlockSizeAndClosedSt
   EXPECT_EQ(select->fetch(10, rows), 1u);
 }
 
+// A connect that failed keeps its handle for the next attempt, which gets the driver's answer again.
+TEST_P(OdbcDatabaseTest, AFailedConnectIsTriedAgainOnTheSameHandle) {
+  DBIConnectParams params = target_.params;
+  params.database = GetParam() == "pg" ? "hcs_no_such_database" : "/hcs-no-such-folder/x.db";
+  auto database = openDatabase(params);
+  ASSERT_FALSE(database->isValid());
+  const std::string first = database->status().message();
+  EXPECT_NE(first.find("SQLDriverConnect failed"), std::string::npos) << first;
+  auto connection = database->connection();
+  EXPECT_THROW(connection->open(), SQLException);
+  EXPECT_EQ(connection->status().message(), first);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, OdbcDatabaseTest, ::testing::Values("pg", "sqlite"));
 
 // What `call` throws, as "text number severity".

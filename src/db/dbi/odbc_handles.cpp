@@ -46,7 +46,6 @@ void OdbcConnectionHandle::close() {
   SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   dbc_ = SQL_NULL_HDBC;
   connected_ = false;
-  ++generation_;
 }
 
 OdbcStatementHandle::OdbcStatementHandle(std::shared_ptr<const OdbcConnectionHandle> connection)

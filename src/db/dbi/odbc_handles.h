@@ -30,8 +30,8 @@ class OdbcEnvironment {
 SQLHENV odbcEnvironment();
 
 // One connection handle and, once connected, its session. A disconnect frees every statement of the
-// session in the driver manager; the generation, which changes on every connect and disconnect, tells
-// a statement owner whether its handle is still the driver manager's to free.
+// session in the driver manager; the generation, which counts the sessions, tells a statement owner
+// whether its handle still belongs to the current one.
 class OdbcConnectionHandle {
  public:
   OdbcConnectionHandle() = default;
@@ -52,7 +52,7 @@ class OdbcConnectionHandle {
 
   // When connected: rolls back what is open (a manual-commit session refuses to disconnect inside a
   // transaction), disconnects and frees the handle, so the next connect starts from a fresh one (some
-  // drivers refuse to connect a handle twice). A new generation. Nothing when not connected.
+  // drivers refuse to connect a handle twice). Nothing when not connected.
   void close();
 
  private:
