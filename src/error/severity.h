@@ -20,7 +20,7 @@ enum Severity : int32_t {
 // "INFORMATION" … "CRITICAL ERROR"; "UNSPECIFIED" for any other value.
 const char* severityName(int32_t severity);
 
-// The two ways a severity becomes a log level. They differ on purpose, and only here:
+// The two ways a severity becomes a log level. They differ on purpose; both are kept here, together:
 //
 //   severity           0     1     2     3    4     other
 //   recordLogLevel     INFO  WARN  ERR   ERR  CRIT  DBUG
