@@ -155,45 +155,29 @@ bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer
 }
 
 OdbcResultReader::Plan OdbcResultReader::planColumn(DBIValue::Type type, SQLSMALLINT sqlType, SQLULEN size) {
-  Plan plan{type, SQL_C_WCHAR, 0, {}, {}};
   switch (type) {
-    case DBIValue::kInt:
-      // Read as 64 bits: SQLite declares INTEGER columns that hold 64-bit values.
-      plan.cType = SQL_C_SBIGINT;
-      plan.width = sizeof(SQLBIGINT);
-      break;
+    case DBIValue::kInt:  // read as 64 bits: SQLite declares INTEGER columns that hold 64-bit values
     case DBIValue::kLongLong:
-      plan.cType = SQL_C_SBIGINT;
-      plan.width = sizeof(SQLBIGINT);
-      break;
+      return Plan{type, SQL_C_SBIGINT, sizeof(SQLBIGINT), {}, {}};
     case DBIValue::kDouble:
-      plan.cType = SQL_C_DOUBLE;
-      plan.width = sizeof(SQLDOUBLE);
-      break;
+      return Plan{type, SQL_C_DOUBLE, sizeof(SQLDOUBLE), {}, {}};
     case DBIValue::kDecimal:
-      plan.cType = SQL_C_CHAR;
       // Drivers report a nominal precision for unconstrained NUMERIC (PostgreSQL says 28), so bind room
       // for any practical value; a longer one fails clearly instead of being cut.
-      plan.width = std::clamp<size_t>(size + 3, 1100, kMaxBoundChars);
-      break;
+      return Plan{type, SQL_C_CHAR, std::clamp<size_t>(size + 3, 1100, kMaxBoundChars), {}, {}};
     case DBIValue::kDate:
-      plan.cType = SQL_C_TYPE_DATE;
-      plan.width = sizeof(SQL_DATE_STRUCT);
-      break;
+      return Plan{type, SQL_C_TYPE_DATE, sizeof(SQL_DATE_STRUCT), {}, {}};
     case DBIValue::kDateTime:
-      plan.cType = SQL_C_TYPE_TIMESTAMP;
-      plan.width = sizeof(SQL_TIMESTAMP_STRUCT);
-      break;
+      return Plan{type, SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT), {}, {}};
     default:
-      // Long types report a nominal size that says nothing about the values: read them in pieces.
-      if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY)
-        rowByRow_ = true;
-      // Room for every character as a surrogate pair plus the terminator.
-      if (size == 0 || size > kMaxBoundChars) rowByRow_ = true;
-      plan.width = (std::min<size_t>(size, kMaxBoundChars) * 2 + 1) * sizeof(char16_t);
       break;
   }
-  return plan;
+  // Long types report a nominal size that says nothing about the values: read them in pieces.
+  if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY)
+    rowByRow_ = true;
+  if (size == 0 || size > kMaxBoundChars) rowByRow_ = true;
+  // Room for every character as a surrogate pair plus the terminator.
+  return Plan{type, SQL_C_WCHAR, (std::min<size_t>(size, kMaxBoundChars) * 2 + 1) * sizeof(char16_t), {}, {}};
 }
 
 bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<DBIColumn>& out) {
