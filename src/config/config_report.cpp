@@ -15,7 +15,7 @@ const icu::UnicodeString kReportHeading(
     u"The following issues were identitified during configuration loading:");
 
 QRM_Exception& addLine(QRM_Exception& report, const icu::UnicodeString& line) {
-  return report.addText("", line, 0, -1);
+  return report.addText("", line, 0, kNoSeverity);
 }
 
 bool hasType(const CCMEParameterRecord& a, const CCMEParameterRecord& b, ParameterDataType type) {
@@ -65,7 +65,7 @@ void checkConflicts(const CCMEParameterStore& databaseStore, const CCMEParameter
     line.append(u") [").append(database->value()).append(u"] vs. [").append(ini->value()).append(u"]");
     addLine(report, line);
   }
-  report.log(1, false, true);
+  report.log(kSeverityWarning, false, true);
 }
 
 void logDefaulted(const CCMEParameterStore& store) {

@@ -46,7 +46,7 @@ void CCMEParameterDBStore::load() {
   } catch (QRM_Exception& e) {
     // Rethrown as caught, so a QRMSQL_Exception keeps its type and the database's entries come first.
     e.addText("", u"Failed to load general configuration, please check the SYSTEM_PARAM file or table!", 0,
-              -1);
+              kNoSeverity);
     throw;
   }
 }

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "db/dbi/odbc_database.h"
-#include "db/qrm_mem_table.h"
+#include "db/index_metadata.h"
 #include "db/string_table_row.h"
 #include "log/log_message.h"
 #include "util/format.h"

@@ -8,7 +8,7 @@
 #include <span>
 
 #include "db/dbi/dbi.h"
-#include "db/qrm_db_statement.h"
+#include "db/qrm_db_util.h"
 #include "db/statement_cache.h"
 
 namespace hcs {

@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "db/dbi/dbi.h"
-#include "error/qrm_exception.h"
-#include "error/sql_exception.h"
 
 namespace hcs {
 
@@ -86,39 +84,6 @@ class QRMDBStatement {
 
  private:
   std::shared_ptr<QRMDBStatementImp> body_;
-};
-
-// Lenient number reading for detected parameters: any Unicode decimal digit counts; while the value
-// is still 0, "-" flips the sign and "+" and blanks are skipped; anything else ends the number.
-// An integer beyond 64 bits reads as INT64_MIN or INT64_MAX and sets `*overflow` (when given).
-int64_t readInteger64(const icu::UnicodeString& text, bool* overflow = nullptr);
-double readDouble(const icu::UnicodeString& text);
-
-// Runs statements and turns vendor failures into records: classifies each SQLException, logs it
-// (module "sql"), keeps it as the last error record, and absorbs it (severity below 3) or throws it
-// as QRMSQL_Exception.
-class QRMDBUtil {
- public:
-  virtual ~QRMDBUtil();
-
-  // 0, or the category number of an absorbed failure.
-  int32_t executeStatement(QRMDBStatement& statement);
-  // Whether a result set came back; false also for an absorbed failure.
-  bool executeForResult(QRMDBStatement& statement);
-  // executeForResult, then the statement's reader (an empty one when nothing came back).
-  DBIReader executeReader(QRMDBStatement& statement);
-  // Classifies, logs and records `error`; throws the record for severity 3 and above, otherwise
-  // returns the category number.
-  int32_t reportSqlError(const SQLException& error, const QRMDBStatement* statement);
-
-  const QRMSQL_Exception& lastError() const { return lastError_; }
-
- private:
-  // reportSqlError for a statement's failure; anything leaving it becomes this failure's record.
-  int32_t reportOrThrowRecord(const SQLException& error, QRMDBStatement& statement);
-
-  QRMSQL_Exception lastError_;
-  uint64_t records_ = 0;  // how many failures have been recorded in lastError_
 };
 
 // Discards the statement's pending result when it goes out of scope.

@@ -8,39 +8,6 @@
 
 namespace hcs {
 
-const char* severityName(int32_t severity) {
-  switch (severity) {
-    case kSeverityInformation:
-      return "INFORMATION";
-    case kSeverityWarning:
-      return "WARNING";
-    case kSeverityMinor:
-      return "MINOR ERROR";
-    case kSeverityMajor:
-      return "MAJOR ERROR";
-    case kSeverityCritical:
-      return "CRITICAL ERROR";
-    default:
-      return "UNSPECIFIED";
-  }
-}
-
-uint32_t severityLogLevel(int32_t severity) {
-  switch (severity) {
-    case 0:
-      return 16;
-    case 1:
-      return 4;
-    case 2:
-    case 3:
-      return 2;
-    case 4:
-      return 1;
-    default:
-      return 64;
-  }
-}
-
 // ---- QRM_Message ----
 
 QRM_Message::QRM_Message(const icu::UnicodeString& code, const icu::UnicodeString& templ,

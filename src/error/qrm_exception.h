@@ -8,26 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "error/severity.h"
+
 namespace hcs {
 
 class CLogMessage;
-
-// Severities shared by records, entries and the database error classification. An entry of
-// kNoSeverity leaves the record's severity as it is.
-enum : int32_t {
-  kSeverityInformation = 0,
-  kSeverityWarning = 1,
-  kSeverityMinor = 2,
-  kSeverityMajor = 3,
-  kSeverityCritical = 4,
-  kNoSeverity = -1,
-};
-
-// "INFORMATION" … "CRITICAL ERROR"; "UNSPECIFIED" for any other value.
-const char* severityName(int32_t severity);
-
-// Log level mask for a record severity: 0→16, 1→4, 2 and 3→2, 4→1, other→64.
-uint32_t severityLogLevel(int32_t severity);
 
 // A message: a five-character code ("9107E"), a template with placeholders "{0}".."{9}", its arguments
 // and the filled text. Filling replaces "{d}" by argument d when it exists; inserted text is never
@@ -105,7 +90,7 @@ class QRM_Exception : public std::exception {
   virtual void clear();
 
   // Writes the record to the log (the heading and, with `withEntries`, the entries block) as one
-  // message of the record's module at the level of `level` (a severity value).
+  // message of the record's module at recordLogLevel(level) (`level` is a severity value).
   virtual void log(int32_t level, bool showLabels, bool withEntries) const;
   // One message holding only the entries block.
   virtual void logEntries(int32_t level, bool showLabels) const;

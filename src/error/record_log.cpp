@@ -44,7 +44,7 @@ void QRM_Exception::writeEntries(CLogMessage& message, bool showLabels) const {
 
 void QRM_Exception::log(int32_t level, bool showLabels, bool withEntries) const {
   if (logDispatcher() == nullptr) return;  // nothing would read it: skip building it
-  CLogMessage message(module_, severityLogLevel(level));
+  CLogMessage message(module_, recordLogLevel(level));
   if (withEntries) {
     writeHeading(message, icu::UnicodeString(), icu::UnicodeString());
     writeEntries(message, showLabels);
@@ -56,14 +56,14 @@ void QRM_Exception::log(int32_t level, bool showLabels, bool withEntries) const 
 
 void QRM_Exception::logEntries(int32_t level, bool showLabels) const {
   if (logDispatcher() == nullptr) return;
-  CLogMessage message(module_, severityLogLevel(level));
+  CLogMessage message(module_, recordLogLevel(level));
   writeEntries(message, showLabels);
   sendToLog(message);
 }
 
 void QRM_Exception::logText(int32_t level, const std::string& prefix, const std::string& text) const {
   if (logDispatcher() == nullptr) return;
-  CLogMessage message(module_, severityLogLevel(level));
+  CLogMessage message(module_, recordLogLevel(level));
   writeHeading(message, UCString(prefix), UCString(text));
   sendToLog(message);
 }
@@ -73,7 +73,7 @@ void QRMSQL_Exception::log(int32_t level, bool showLabels, bool withEntries) con
   const uint32_t number = entryCount() > 0 ? entry(0).number() : 0;
   std::string tag;
   formatString(tag, "[%s-%s]", productCode(), paddedNumber(number));
-  CLogMessage message("sql", severityLogLevel(level));
+  CLogMessage message("sql", recordLogLevel(level));
   writeHeading(message, UCString(tag), UCString(category_));
   if (!statement_.empty()) message.addLine(u"SQL Statement%s: %s", tag, statement_);
   if (withEntries) writeEntries(message, showLabels);

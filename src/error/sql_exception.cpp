@@ -7,22 +7,22 @@ namespace hcs {
 namespace {
 
 constexpr std::array<SQLErrorCategory, 16> kCategories{{
-    {kSQLUnhandled, "Unhandled Database Error", 4},
-    {kSQLCritical, "Critical Database Error", 4},
-    {kSQLMemory, "Database Memory Error", 4},
-    {kSQLTableSpace, "Table Space or Log Violation", 4},
-    {kSQLContention, "Resource Contention", 3},
-    {kSQLUserRoutine, "User Defined Procedure or Function Error", 4},
-    {kSQLConnectFailure, "Database Connection Failure", 4},
-    {kSQLConnectionLost, "Database Connection Lost", 3},
-    {kSQLDeadlock, "Deadlock Error", 3},
-    {kSQLPermissions, "Insufficient Permissions", 4},
-    {kSQLTransaction, "Transaction Error", 3},
-    {kSQLUniqueViolation, "Unique Constraint Violation", 2},
-    {kSQLConstraint, "Constraint Violation", 3},
-    {kSQLSyntax, "Syntax Error", 3},
-    {kSQLCursor, "Cursor Error", 3},
-    {kSQLDataType, "Data Type Error", 3},
+    {kSQLUnhandled, "Unhandled Database Error", kSeverityCritical},
+    {kSQLCritical, "Critical Database Error", kSeverityCritical},
+    {kSQLMemory, "Database Memory Error", kSeverityCritical},
+    {kSQLTableSpace, "Table Space or Log Violation", kSeverityCritical},
+    {kSQLContention, "Resource Contention", kSeverityMajor},
+    {kSQLUserRoutine, "User Defined Procedure or Function Error", kSeverityCritical},
+    {kSQLConnectFailure, "Database Connection Failure", kSeverityCritical},
+    {kSQLConnectionLost, "Database Connection Lost", kSeverityMajor},
+    {kSQLDeadlock, "Deadlock Error", kSeverityMajor},
+    {kSQLPermissions, "Insufficient Permissions", kSeverityCritical},
+    {kSQLTransaction, "Transaction Error", kSeverityMajor},
+    {kSQLUniqueViolation, "Unique Constraint Violation", kSeverityMinor},
+    {kSQLConstraint, "Constraint Violation", kSeverityMajor},
+    {kSQLSyntax, "Syntax Error", kSeverityMajor},
+    {kSQLCursor, "Cursor Error", kSeverityMajor},
+    {kSQLDataType, "Data Type Error", kSeverityMajor},
 }};
 
 void fill(int32_t categoryNumber, SQLErrorClass& out) {
@@ -35,7 +35,7 @@ void fill(int32_t categoryNumber, SQLErrorClass& out) {
 
 void reset(SQLErrorClass& out) {
   out.number = 0;
-  out.severity = -1;
+  out.severity = kNoSeverity;
   out.category.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "error/db_status.h"
+#include "error/severity.h"
 
 namespace hcs {
 
@@ -13,7 +14,7 @@ namespace hcs {
 // system raises, the text its category and the severity decides whether the failure is absorbed.
 struct SQLErrorClass {
   int32_t number = 0;
-  int32_t severity = -1;
+  int32_t severity = kNoSeverity;
   std::string category;
 };
 

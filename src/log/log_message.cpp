@@ -8,25 +8,6 @@ namespace {
 std::atomic<CLogDispatcher*> gDispatcher{nullptr};
 }  // namespace
 
-const char* logLevelName(uint32_t level) {
-  switch (level) {
-    case kLogCritical:
-      return "CRIT";
-    case kLogError:
-      return "ERR";
-    case kLogWarning:
-      return "WARN";
-    case kLogNote:
-      return "NOTE";
-    case kLogInfo:
-      return "INFO";
-    case kLogDebug:
-      return "DBUG";
-    default:
-      return "";
-  }
-}
-
 CLogMessage::CLogMessage(std::string_view module, uint32_t level)
     : level_(level),
       module_(

@@ -7,22 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "log/log_level.h"
 #include "util/format.h"
 
 namespace hcs {
-
-// Log levels: one bit each.
-enum : uint32_t {
-  kLogCritical = 1,
-  kLogError = 2,
-  kLogWarning = 4,
-  kLogNote = 8,
-  kLogInfo = 16,
-  kLogDebug = 64,
-};
-
-// "CRIT", "ERR", "WARN", "NOTE", "INFO", "DBUG"; "" for any other mask.
-const char* logLevelName(uint32_t level);
 
 // One log message: a module ("" when none; "sql", "filewriter", "eventwriter"), a level, the time it
 // was made and one or more lines.

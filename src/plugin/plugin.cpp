@@ -32,11 +32,13 @@ int32_t atHostBoundary(F&& body) {
   } catch (const std::exception&) {
     throw;
   } catch (const xercesc::XMLException& e) {
-    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0, 4);
+    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0,
+                        kSeverityCritical);
   } catch (const xercesc::DOMException& e) {
-    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0, 4);
+    throw QRM_Exception("", icu::UnicodeString(u"XML library failure: ").append(e.getMessage()), 0,
+                        kSeverityCritical);
   } catch (...) {
-    throw QRM_Exception("", UCString("Unexpected failure inside the plugin"), 0, 4);
+    throw QRM_Exception("", UCString("Unexpected failure inside the plugin"), 0, kSeverityCritical);
   }
 }
 

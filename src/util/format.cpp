@@ -27,7 +27,7 @@ struct Conversion {
     text += " for %";
     text += conversion;
   }
-  throw QRM_Exception("", UCString(text), 0, 4);
+  throw QRM_Exception("", UCString(text), 0, kSeverityCritical);
 }
 
 // Output into 8-bit text.

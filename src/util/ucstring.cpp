@@ -64,7 +64,7 @@ std::string toUtf8(const icu::UnicodeString& text) {
   u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, text.getBuffer(), text.length(),
               &status);
   if (U_FAILURE(status)) {
-    throw QRM_Exception("", UCString(u_errorName(status)), 0, 4);
+    throw QRM_Exception("", UCString(u_errorName(status)), 0, kSeverityCritical);
   }
   out.resize(static_cast<size_t>(written));
   return out;

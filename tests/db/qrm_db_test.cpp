@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
 
 #include "db/dbi/odbc_database.h"
 #include "db/qrm_cursor.h"
@@ -206,6 +207,41 @@ TEST_P(OdbcDatabaseTest, BulkFetchReturnsEveryRowWhateverTheBlockSizeAndClosedSt
   ASSERT_TRUE(connection_->open());
   ASSERT_TRUE(select->execute());
   EXPECT_EQ(select->fetch(10, rows), 1u);
+}
+
+// A connect that failed keeps its handle for the next attempt, which gets the driver's answer again.
+TEST_P(OdbcDatabaseTest, AFailedConnectIsTriedAgainOnTheSameHandle) {
+  DBIConnectParams params = target_.params;
+  params.database = GetParam() == "pg" ? "hcs_no_such_database" : "/hcs-no-such-folder/x.db";
+  auto database = openDatabase(params);
+  ASSERT_FALSE(database->isValid());
+  const std::string first = database->status().message();
+  EXPECT_NE(first.find("SQLDriverConnect failed"), std::string::npos) << first;
+  auto connection = database->connection();
+  EXPECT_THROW(connection->open(), SQLException);
+  EXPECT_EQ(connection->status().message(), first);
+}
+
+// Closing ends the server's session too: a host that reopens never piles sessions up on the server.
+TEST_P(OdbcDatabaseTest, CloseEndsTheServersSession) {
+  if (GetParam() != "pg") GTEST_SKIP() << "a file database has no sessions";
+  DBIConnectParams params = target_.params;
+  params.applicationName = "hcs-close-test";
+  auto database = openDatabase(params);
+  ASSERT_TRUE(database->isValid());
+  auto sessions = [&] {
+    connection_->rollbackTransaction();  // the server shows activity as of a transaction's start
+    return readAll("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'hcs-close-test'", 1)
+        .at(0)
+        .at(0)
+        .asString();
+  };
+  EXPECT_EQ(sessions(), "1");
+  database->connection()->close();
+  // The server's backend ends a moment after the client has gone.
+  for (int i = 0; i < 200 && sessions() != "0"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(sessions(), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, OdbcDatabaseTest, ::testing::Values("pg", "sqlite"));

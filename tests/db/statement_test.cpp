@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <thread>
 
+#include "db/index_metadata.h"
+#include "db/parameter_text.h"
 #include "db/qrm_cursor.h"
 #include "db/qrm_db.h"
-#include "db/qrm_mem_table.h"
 #include "support/capturing_dispatcher.h"
 #include "support/scripted_database.h"
 #include "util/ucstring.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/qrm_mem_table.h"
+#include "db/index_metadata.h"
 #include "support/db_targets.h"
 #include "support/pg_cluster.h"
 

@@ -6,26 +6,16 @@
 #include <cstring>
 #include <mutex>
 
+#include "db/dbi/odbc_handles.h"
 #include "db/dbi/odbc_support.h"
 
 namespace hcs {
 namespace {
 
-class OdbcConnection;
-
-// The connection handle and a generation that changes on every disconnect: a statement allocated in
-// an earlier generation was freed by the driver manager with the disconnect and must not be touched.
-struct OdbcSession {
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  uint64_t generation = 0;
-  bool connected = false;
-};
-
 class OdbcStatement : public DBIStatement {
  public:
-  OdbcStatement(std::shared_ptr<OdbcSession> session, std::string sql, DBIErrorHandler handler)
-      : session_(std::move(session)), sql_(std::move(sql)), handler_(handler) {}
-  ~OdbcStatement() override { release(); }
+  OdbcStatement(std::shared_ptr<const OdbcConnectionHandle> session, std::string sql, DBIErrorHandler handler)
+      : session_(session), stmt_(std::move(session)), sql_(std::move(sql)), handler_(handler) {}
 
   void addParameter(std::shared_ptr<DBIBuffer> buffer) override { parameters_.push_back(std::move(buffer)); }
 
@@ -35,16 +25,16 @@ class OdbcStatement : public DBIStatement {
     rowsAffected_ = -1;
     schema_ = DBISchema();
     if (!ensurePrepared()) return false;
-    SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     if (!bindParameters()) return false;
-    SQLRETURN rc = SQLExecute(stmt_);
+    SQLRETURN rc = SQLExecute(stmt_.get());
     if (rc == SQL_NEED_DATA) rc = SQL_ERROR;
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return fail(SQL_HANDLE_STMT, stmt_, "SQLExecute");
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return fail(SQL_HANDLE_STMT, stmt_.get(), "SQLExecute");
     SQLLEN count = -1;
-    if (SQL_SUCCEEDED(SQLRowCount(stmt_, &count))) rowsAffected_ = count;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt_.get(), &count))) rowsAffected_ = count;
     SQLSMALLINT columns = 0;
-    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns)))
-      return fail(SQL_HANDLE_STMT, stmt_, "SQLNumResultCols");
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_.get(), &columns)))
+      return fail(SQL_HANDLE_STMT, stmt_.get(), "SQLNumResultCols");
     valid_ = true;
     status_ = DBIStatus();
     if (columns > 0) {
@@ -58,13 +48,13 @@ class OdbcStatement : public DBIStatement {
   }
 
   bool hasResult() const override { return hasResult_; }
-  bool isValid() const override { return valid_ && alive(); }
+  bool isValid() const override { return valid_ && stmt_.alive(); }
   int64_t rowsAffected() const override { return rowsAffected_; }
   const DBISchema& schema() const override { return schema_; }
   const DBIStatus& status() const override { return status_; }
 
   void cancel() override {
-    if (alive() && stmt_ != SQL_NULL_HSTMT) SQLFreeStmt(stmt_, SQL_CLOSE);
+    if (stmt_.alive()) SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     hasResult_ = false;
   }
 
@@ -72,9 +62,9 @@ class OdbcStatement : public DBIStatement {
     rows.clear();
     if (!hasResult_ || !isValid()) return 0;
     if (maxRows == 0) maxRows = 1;
-    return reader_.fetch(stmt_, maxRows, rows, [this](const char* what, const std::string& detail) {
+    return reader_.fetch(stmt_.get(), maxRows, rows, [this](const char* what, const std::string& detail) {
       if (detail.empty()) {
-        fail(SQL_HANDLE_STMT, stmt_, what);
+        fail(SQL_HANDLE_STMT, stmt_.get(), what);
       } else {
         status_ = DBIStatus(DBIStatus::kDBIServerError, detail, "22001");
         reportStatus(handler_, status_);
@@ -83,33 +73,24 @@ class OdbcStatement : public DBIStatement {
   }
 
  private:
-  bool alive() const { return session_->connected && session_->generation == generation_; }
-
-  void release() {
-    if (stmt_ != SQL_NULL_HSTMT && alive()) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-    stmt_ = SQL_NULL_HSTMT;
-  }
-
   bool ensurePrepared() {
-    if (stmt_ != SQL_NULL_HSTMT && alive()) return true;
-    stmt_ = SQL_NULL_HSTMT;
+    if (stmt_.alive()) return true;
+    stmt_.reset();
     reader_ = OdbcResultReader();
-    if (!session_->connected) {
+    if (!session_->isConnected()) {
       status_ = DBIStatus(DBIStatus::kDBINoConnection, "The connection is not open");
       reportStatus(handler_, status_);
       return false;
     }
-    generation_ = session_->generation;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, session_->dbc, &stmt_))) {
-      stmt_ = SQL_NULL_HSTMT;
-      return fail(SQL_HANDLE_DBC, session_->dbc, "SQLAllocHandle");
-    }
+    if (!stmt_.allocate()) return fail(SQL_HANDLE_DBC, session_->get(), "SQLAllocHandle");
     std::u16string text = utf8ToUtf16(sql_);
-    SQLRETURN rc =
-        SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc = SQLPrepareW(stmt_.get(), reinterpret_cast<SQLWCHAR*>(text.data()),
+                               static_cast<SQLINTEGER>(text.size()));
     if (!SQL_SUCCEEDED(rc)) {
-      fail(SQL_HANDLE_STMT, stmt_, "SQLPrepare");
-      release();
+      status_ = diagnosticStatus(SQL_HANDLE_STMT, stmt_.get(), "SQLPrepare");
+      // Dropped before the handler throws, so the next execute prepares again.
+      stmt_.reset();
+      reportStatus(handler_, status_);
       return false;
     }
     return true;
@@ -118,8 +99,8 @@ class OdbcStatement : public DBIStatement {
   bool bindParameters() {
     bound_.resize(parameters_.size());
     for (size_t i = 0; i < parameters_.size(); ++i) {
-      if (!bindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), *parameters_[i], bound_[i])) {
-        return fail(SQL_HANDLE_STMT, stmt_, "SQLBindParameter");
+      if (!bindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(i + 1), *parameters_[i], bound_[i])) {
+        return fail(SQL_HANDLE_STMT, stmt_.get(), "SQLBindParameter");
       }
     }
     return true;
@@ -127,7 +108,8 @@ class OdbcStatement : public DBIStatement {
 
   bool describe(SQLSMALLINT columns) {
     std::vector<DBIColumn> described;
-    if (!reader_.describe(stmt_, columns, described)) return fail(SQL_HANDLE_STMT, stmt_, "SQLDescribeCol");
+    if (!reader_.describe(stmt_.get(), columns, described))
+      return fail(SQL_HANDLE_STMT, stmt_.get(), "SQLDescribeCol");
     schema_ = DBISchema(std::move(described));
     return true;
   }
@@ -138,11 +120,10 @@ class OdbcStatement : public DBIStatement {
     return false;
   }
 
-  std::shared_ptr<OdbcSession> session_;
+  std::shared_ptr<const OdbcConnectionHandle> session_;
+  OdbcStatementHandle stmt_;
   std::string sql_;
   DBIErrorHandler handler_;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
-  uint64_t generation_ = 0;
   std::vector<std::shared_ptr<DBIBuffer>> parameters_;
   std::vector<BoundParameter> bound_;
   OdbcResultReader reader_;
@@ -156,42 +137,38 @@ class OdbcStatement : public DBIStatement {
 class OdbcConnection : public DBIConnection {
  public:
   explicit OdbcConnection(const DBIConnectParams& params)
-      : params_(params), session_(std::make_shared<OdbcSession>()) {}
-  ~OdbcConnection() override {
-    close();
-    if (session_->dbc != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, session_->dbc);
-  }
+      : params_(params), session_(std::make_shared<OdbcConnectionHandle>()) {}
+  // Statements may keep the handle's owner a while longer; the session ends now.
+  ~OdbcConnection() override { close(); }
 
-  bool isValid() const override { return session_->connected; }
+  bool isValid() const override { return session_->isConnected(); }
 
   // A reconnect: its failure reaches the error handler like every other failing operation.
   bool open() override { return connect() || reportStatus(params_.errorHandler, status_); }
 
   // Connects without calling the handler: the database's first connect reports through its status.
   bool connect() {
-    if (session_->connected) return true;
-    if (session_->dbc == SQL_NULL_HDBC &&
-        !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, odbcEnvironment(), &session_->dbc))) {
-      session_->dbc = SQL_NULL_HDBC;
+    if (session_->isConnected()) return true;
+    if (!session_->allocate()) {
       status_ = DBIStatus(DBIStatus::kDBINoConnection, "Cannot allocate an ODBC connection handle");
       return false;
     }
+    const SQLHDBC dbc = session_->get();
     // Ask for a failure instead of an endless wait when the server does not answer.
-    SQLSetConnectAttr(session_->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
     std::u16string text = utf8ToUtf16(odbcConnectionString(params_, false));
     SQLRETURN rc =
-        SQLDriverConnectW(session_->dbc, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
+        SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
                           static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
-      status_ = connectFailure(diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLDriverConnect"));
+      status_ = connectFailure(diagnosticStatus(SQL_HANDLE_DBC, dbc, "SQLDriverConnect"));
       return false;
     }
-    session_->connected = true;
-    ++session_->generation;
-    if (!SQL_SUCCEEDED(SQLSetConnectAttr(session_->dbc, SQL_ATTR_AUTOCOMMIT,
+    session_->connected();
+    if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
       // Without manual commit nothing here may run: give the session up.
-      DBIStatus diag = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, "SQLSetConnectAttr(AUTOCOMMIT)");
+      DBIStatus diag = diagnosticStatus(SQL_HANDLE_DBC, dbc, "SQLSetConnectAttr(AUTOCOMMIT)");
       close();
       status_ = connectFailure(diag);
       return false;
@@ -200,16 +177,7 @@ class OdbcConnection : public DBIConnection {
     return true;
   }
 
-  void close() override {
-    if (!session_->connected) return;
-    SQLEndTran(SQL_HANDLE_DBC, session_->dbc, SQL_ROLLBACK);
-    SQLDisconnect(session_->dbc);
-    // A fresh handle for the next open: some drivers refuse to connect a handle twice.
-    SQLFreeHandle(SQL_HANDLE_DBC, session_->dbc);
-    session_->dbc = SQL_NULL_HDBC;
-    session_->connected = false;
-    ++session_->generation;
-  }
+  void close() override { session_->close(); }
 
   bool beginTransaction() override { return requireOpen(); }
   bool rollbackTransaction() override { return endTransaction(SQL_ROLLBACK, "SQLEndTran(ROLLBACK)"); }
@@ -217,20 +185,21 @@ class OdbcConnection : public DBIConnection {
 
   bool executeSql(const std::string& sql) override {
     if (!requireOpen()) return false;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, session_->dbc, &stmt))) return fail("SQLAllocHandle");
-    std::u16string text = utf8ToUtf16(sql);
-    SQLRETURN rc =
-        SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-      status_ = diagnosticStatus(SQL_HANDLE_STMT, stmt, "SQLExecDirect");
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      reportStatus(params_.errorHandler, status_);
-      return false;
+    {
+      OdbcStatementHandle stmt(session_);
+      if (!stmt.allocate()) return fail("SQLAllocHandle");
+      std::u16string text = utf8ToUtf16(sql);
+      SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(text.data()),
+                                    static_cast<SQLINTEGER>(text.size()));
+      if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) {
+        status_ = DBIStatus();
+        return true;
+      }
+      status_ = diagnosticStatus(SQL_HANDLE_STMT, stmt.get(), "SQLExecDirect");
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    status_ = DBIStatus();
-    return true;
+    // Reported once the handle is gone: the handler throws.
+    reportStatus(params_.errorHandler, status_);
+    return false;
   }
 
   std::unique_ptr<DBIStatement> createStatement(const std::string& sql) override {
@@ -242,7 +211,7 @@ class OdbcConnection : public DBIConnection {
 
  private:
   bool requireOpen() {
-    if (session_->connected) return true;
+    if (session_->isConnected()) return true;
     status_ = DBIStatus(DBIStatus::kDBINoConnection, "The connection is not open");
     reportStatus(params_.errorHandler, status_);
     return false;
@@ -250,7 +219,7 @@ class OdbcConnection : public DBIConnection {
 
   bool endTransaction(SQLSMALLINT type, const char* operation) {
     if (!requireOpen()) return false;
-    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, session_->dbc, type))) return fail(operation);
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, session_->get(), type))) return fail(operation);
     return true;
   }
 
@@ -262,13 +231,13 @@ class OdbcConnection : public DBIConnection {
   }
 
   bool fail(const char* operation) {
-    status_ = diagnosticStatus(SQL_HANDLE_DBC, session_->dbc, operation);
+    status_ = diagnosticStatus(SQL_HANDLE_DBC, session_->get(), operation);
     reportStatus(params_.errorHandler, status_);
     return false;
   }
 
   DBIConnectParams params_;
-  std::shared_ptr<OdbcSession> session_;
+  std::shared_ptr<OdbcConnectionHandle> session_;
   DBIStatus status_;
 };
 

@@ -44,17 +44,6 @@ DBIValue::Type typeOfSqlType(SQLSMALLINT sqlType) {
 
 }  // namespace
 
-SQLHENV odbcEnvironment() {
-  static SQLHENV env = [] {
-    SQLHENV handle = SQL_NULL_HENV;
-    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
-      SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    }
-    return handle;
-  }();
-  return env;
-}
-
 std::u16string utf8ToUtf16(const std::string& text) {
   icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
   return std::u16string(unicode.getBuffer(), static_cast<size_t>(unicode.length()));
@@ -95,6 +84,20 @@ DBIStatus diagnosticStatus(SQLSMALLINT handleType, SQLHANDLE handle, const char*
   if (!state.empty()) message += " [SQLSTATE " + state + "]";
   return DBIStatus(DBIStatus::kDBIServerError, message, state, native, first, further);
 }
+
+namespace {
+
+// Narrow text is UTF-8 here; sending UTF-16 keeps the driver's code page out of the way.
+std::u16string wideText(DBIValue::Type type, const DBIValue& value) {
+  if (value.isNull()) return {};
+  if (type == DBIValue::kUString) {
+    const icu::UnicodeString& u = value.asUnicode();
+    return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
+  }
+  return utf8ToUtf16(type == DBIValue::kString ? value.asNarrow() : value.asString());
+}
+
+}  // namespace
 
 bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer, BoundParameter& storage) {
   const DBIValue& value = buffer.get();
@@ -138,14 +141,7 @@ bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer
       break;
     }
     default: {
-      // Narrow text is UTF-8 here; sending UTF-16 keeps the driver's code page out of the way.
-      storage.wide =
-          null ? std::u16string()
-               : utf8ToUtf16(buffer.type() == DBIValue::kString ? value.asNarrow() : value.asString());
-      if (!null && buffer.type() == DBIValue::kUString) {
-        const icu::UnicodeString& u = value.asUnicode();
-        storage.wide.assign(u.getBuffer(), static_cast<size_t>(u.length()));
-      }
+      storage.wide = wideText(buffer.type(), value);
       columnSize = std::max<size_t>(storage.wide.size(), 1);
       data = storage.wide.data();
       length = static_cast<SQLLEN>(storage.wide.size() * sizeof(char16_t));
@@ -156,6 +152,32 @@ bool bindParameter(SQLHSTMT stmt, SQLUSMALLINT position, const DBIBuffer& buffer
   if (null) storage.indicator = SQL_NULL_DATA;
   return SQL_SUCCEEDED(SQLBindParameter(stmt, position, SQL_PARAM_INPUT, cType, sqlType, columnSize, digits,
                                         data, length, &storage.indicator));
+}
+
+OdbcResultReader::Plan OdbcResultReader::planColumn(DBIValue::Type type, SQLSMALLINT sqlType, SQLULEN size) {
+  switch (type) {
+    case DBIValue::kInt:  // read as 64 bits: SQLite declares INTEGER columns that hold 64-bit values
+    case DBIValue::kLongLong:
+      return Plan{type, SQL_C_SBIGINT, sizeof(SQLBIGINT), {}, {}};
+    case DBIValue::kDouble:
+      return Plan{type, SQL_C_DOUBLE, sizeof(SQLDOUBLE), {}, {}};
+    case DBIValue::kDecimal:
+      // Drivers report a nominal precision for unconstrained NUMERIC (PostgreSQL says 28), so bind room
+      // for any practical value; a longer one fails clearly instead of being cut.
+      return Plan{type, SQL_C_CHAR, std::clamp<size_t>(size + 3, 1100, kMaxBoundChars), {}, {}};
+    case DBIValue::kDate:
+      return Plan{type, SQL_C_TYPE_DATE, sizeof(SQL_DATE_STRUCT), {}, {}};
+    case DBIValue::kDateTime:
+      return Plan{type, SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT), {}, {}};
+    default:
+      break;
+  }
+  // Long types report a nominal size that says nothing about the values: read them in pieces.
+  if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY)
+    rowByRow_ = true;
+  if (size == 0 || size > kMaxBoundChars) rowByRow_ = true;
+  // Room for every character as a surrogate pair plus the terminator.
+  return Plan{type, SQL_C_WCHAR, (std::min<size_t>(size, kMaxBoundChars) * 2 + 1) * sizeof(char16_t), {}, {}};
 }
 
 bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<DBIColumn>& out) {
@@ -178,45 +200,7 @@ bool OdbcResultReader::describe(SQLHSTMT stmt, SQLSMALLINT columns, std::vector<
     size_t used =
         std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(nameLength, 0)), std::size(name) - 1);
     DBIValue::Type type = typeOfSqlType(sqlType);
-    Plan plan{type, SQL_C_WCHAR, 0, {}, {}};
-    switch (type) {
-      case DBIValue::kInt:
-        // Read as 64 bits: SQLite declares INTEGER columns that hold 64-bit values.
-        plan.cType = SQL_C_SBIGINT;
-        plan.width = sizeof(SQLBIGINT);
-        break;
-      case DBIValue::kLongLong:
-        plan.cType = SQL_C_SBIGINT;
-        plan.width = sizeof(SQLBIGINT);
-        break;
-      case DBIValue::kDouble:
-        plan.cType = SQL_C_DOUBLE;
-        plan.width = sizeof(SQLDOUBLE);
-        break;
-      case DBIValue::kDecimal:
-        plan.cType = SQL_C_CHAR;
-        // Drivers report a nominal precision for unconstrained NUMERIC (PostgreSQL says 28), so bind room
-        // for any practical value; a longer one fails clearly instead of being cut.
-        plan.width = std::clamp<size_t>(size + 3, 1100, kMaxBoundChars);
-        break;
-      case DBIValue::kDate:
-        plan.cType = SQL_C_TYPE_DATE;
-        plan.width = sizeof(SQL_DATE_STRUCT);
-        break;
-      case DBIValue::kDateTime:
-        plan.cType = SQL_C_TYPE_TIMESTAMP;
-        plan.width = sizeof(SQL_TIMESTAMP_STRUCT);
-        break;
-      default:
-        // Long types report a nominal size that says nothing about the values: read them in pieces.
-        if (sqlType == SQL_LONGVARCHAR || sqlType == SQL_WLONGVARCHAR || sqlType == SQL_LONGVARBINARY)
-          rowByRow_ = true;
-        // Room for every character as a surrogate pair plus the terminator.
-        if (size == 0 || size > kMaxBoundChars) rowByRow_ = true;
-        plan.width = (std::min<size_t>(size, kMaxBoundChars) * 2 + 1) * sizeof(char16_t);
-        break;
-    }
-    plans_.push_back(std::move(plan));
+    plans_.push_back(planColumn(type, sqlType, size));
     out.push_back(DBIColumn{utf16ToUtf8(reinterpret_cast<const char16_t*>(name), used), type});
   }
   if (rowByRow_) {

@@ -12,10 +12,6 @@
 
 namespace hcs {
 
-// The process's ODBC 3 environment, allocated on first use and never freed (drivers may still run
-// during static destruction).
-SQLHENV odbcEnvironment();
-
 std::u16string utf8ToUtf16(const std::string& text);
 std::string utf16ToUtf8(const char16_t* text, size_t length);
 
@@ -53,6 +49,8 @@ class OdbcResultReader {
     std::vector<char> data;
     std::vector<SQLLEN> indicators;
   };
+  // How a column of `type` is bound; a column too wide to bind switches the reader to row by row.
+  Plan planColumn(DBIValue::Type type, SQLSMALLINT sqlType, SQLULEN size);
   bool bindArrays(SQLHSTMT stmt, size_t rows);
   size_t fetchBulk(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows, const FailFn& fail);
   size_t fetchRowByRow(SQLHSTMT stmt, size_t maxRows, std::vector<DBIRow>& rows, const FailFn& fail);
