@@ -1,6 +1,7 @@
 #include "plugin/parsed_input.h"
 
 #include <string_view>
+#include <utility>
 
 #include "util/kept_buffer.h"
 
@@ -22,13 +23,14 @@ const CXmlDocument& ParsedInput::get(const char* text, int32_t length,
   const std::string_view bytes(size == 0 ? "" : text, size);
   if (document_ != nullptr && bytes == bytes_) return *document_;
   UCString unicode = recordText(text, length, newRoot_);
-  if (size > kKeptBufferBytes) {
-    uncached = std::make_unique<CXmlDocument>(unicode);
+  auto parsed = std::make_unique<CXmlDocument>(unicode);
+  // Kept by what it costs: a few kilobytes of input may expand to a tree of many megabytes.
+  if (size > kKeptBufferBytes || parsed->heldBytes() > static_cast<int64_t>(kKeptBufferBytes)) {
+    uncached = std::move(parsed);
     return *uncached;
   }
-  document_.reset();
+  document_ = std::move(parsed);
   bytes_.assign(bytes);
-  document_ = std::make_unique<CXmlDocument>(unicode);
   return *document_;
 }
 

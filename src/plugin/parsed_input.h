@@ -16,8 +16,9 @@ UCString recordText(const char* text, int32_t length, const char16_t* newRoot);
 
 // The last document of one kind this thread parsed. Hosts score one request and inbound record against
 // many matched records, so the same bytes usually come again and need not be parsed again. Documents
-// are only read after parsing, so reusing one is indistinguishable from parsing anew. Only small inputs
-// are kept: a large one would stay in memory, per thread, until the thread ends.
+// are only read after parsing, so reusing one is indistinguishable from parsing anew. Only documents
+// small in input and in memory are kept: a large one would stay, per thread, until the next parse of
+// its kind or the end of the thread.
 //
 // Not thread-safe: one instance per thread (thread_local) and kind of record.
 class ParsedInput {

@@ -124,7 +124,7 @@ CXmlDocument::CXmlDocument(icu::UnicodeString& text) {
   initXmlLibraries();
   const int32_t length = upperCaseMarkup(text);
   try {
-    document_ = xml_internal::parseOnThisThread(text.getBuffer(), length);
+    document_ = xml_internal::parseOnThisThread(text.getBuffer(), length, heldBytes_);
   } catch (const SAXException& e) {
     recordParseError(e.getMessage());
   } catch (const XMLException& e) {

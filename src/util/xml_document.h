@@ -82,6 +82,10 @@ class CXmlDocument {
 
   bool parsed() const { return document_ != nullptr; }
 
+  // Memory the parse left allocated, in bytes: the tree, and what the thread's parser grew for it.
+  // What keeping this document costs; 0 when the parse failed.
+  int64_t heldBytes() const { return heldBytes_; }
+
   // Empty unless the parse failed.
   QRM_Exception error;
 
@@ -89,6 +93,7 @@ class CXmlDocument {
   void recordParseError(const XMLCh* reason);
 
   xercesc::DOMDocument* document_ = nullptr;
+  int64_t heldBytes_ = 0;
 };
 
 // Appends a deep copy of `child` as the last child of `parent` (a clone when both share a document,

@@ -28,6 +28,7 @@
 #include <xalanc/XalanTransformer/XalanTransformer.hpp>
 #endif
 
+#include "util/kept_buffer.h"
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
@@ -229,11 +230,14 @@ struct ThreadParser {
     return *slot;
   }
 
-  // A parser that read an XML 1.1 declaration is not used again (see keepsXml11); such documents are
-  // rare enough that building a fresh parser for the next one costs nothing worth measuring.
-  void retireIfXml11(bool withDoctype) {
+  // After a parse, however it ended: a parser that read an XML 1.1 declaration (see keepsXml11), or
+  // grew past kKeptBufferBytes for a large document (buffers and name pools that would otherwise stay
+  // with the thread until it ends), is not used again. Such documents are rare, and a fresh parser
+  // costs a few microseconds.
+  void settle(bool withDoctype, int64_t grownBytes) {
     std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
-    if (slot && slot->keepsXml11()) slot.reset();
+    const bool grown = grownBytes > static_cast<int64_t>(kKeptBufferBytes);
+    if (slot && (grown || slot->keepsXml11())) slot.reset();
   }
 
   // After an out-of-memory exception Xerces leaves the parser mid-parse for good.
@@ -257,7 +261,7 @@ constexpr const char16_t* kNativeUtf16 =
 
 }  // namespace
 
-DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
+DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& heldBytes) {
   ThreadParser& parsers = threadParser();
   const bool withDoctype = hasDoctype(text, length);
   CappedDOMParser& parser = parsers.get(withDoctype);
@@ -278,13 +282,13 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
     if (!budget.over) throw;
   } catch (...) {
     parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
-    parsers.retireIfXml11(withDoctype);
+    parsers.settle(withDoctype, budget.live);
     throw;
   }
+  parsers.settle(withDoctype, budget.live);
   if (budget.over) {
     // Past the budget without a block to fail on the way, the document is refused all the same.
     if (document != nullptr) document->release();
-    parsers.retireIfXml11(withDoctype);
     const std::u16string message = budget.tooLarge
                                        ? u"entity references expand the document beyond " +
                                              toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
@@ -292,7 +296,7 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
                                              toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
     throw SAXException(message.c_str(), &memoryManager());
   }
-  parsers.retireIfXml11(withDoctype);
+  heldBytes = budget.live;
   return document;
 }
 
