@@ -164,6 +164,9 @@ class RecordScanner {
   bool prepare(std::string_view raw, std::string_view newRoot) {
     text_.clear();
     if (raw.empty() || raw.starts_with("\xEF\xBB\xBF")) return false;
+    // Once, at the size it needs (never more, renamed roots being shorter): a buffer grown step by
+    // step leaves each smaller step behind in the thread's heap.
+    text_.reserve(raw.size());
     bool inside = false;
     const size_t n = raw.size();
     size_t i = 0;
@@ -553,12 +556,16 @@ bool scanRecord(std::string_view utf8, std::string_view newRoot, std::string& ou
 
 bool buildOutgoing(std::string_view request, std::string_view inbound, std::string_view matched,
                    std::string& out, std::string& inboundType, std::string& matchedType) {
-  out.assign("<ATTRS_TO_SCORE>");
+  static constexpr std::string_view kStart = "<ATTRS_TO_SCORE>";
+  static constexpr std::string_view kEnd = "</ATTRS_TO_SCORE>";
+  // Escapes may make the document longer than the records, but hardly ever do.
+  out.reserve(kStart.size() + request.size() + inbound.size() + matched.size() + kEnd.size());
+  out.assign(kStart);
   if (!scanRecord(request, "", out, nullptr) || !scanRecord(inbound, "ATTR1", out, &inboundType) ||
       !scanRecord(matched, "ATTR2", out, &matchedType)) {
     return false;
   }
-  out.append("</ATTRS_TO_SCORE>");
+  out.append(kEnd);
   return true;
 }
 

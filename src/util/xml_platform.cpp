@@ -29,6 +29,7 @@
 #endif
 
 #include "util/kept_buffer.h"
+#include "util/memory_platform.h"
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
@@ -92,6 +93,28 @@ class BudgetScope {
   BudgetScope& operator=(const BudgetScope&) = delete;
 };
 
+// Set while a large document or a grown parser is let go: its blocks give their pages back as they are
+// freed. Ordinary documents skip the system call, and the parser's next reader reuses warm pages.
+thread_local bool releasingLarge = false;
+
+class ReleaseScope {
+ public:
+  explicit ReleaseScope(bool large) : previous_(releasingLarge) { releasingLarge = large; }
+  ~ReleaseScope() { releasingLarge = previous_; }
+  ReleaseScope(const ReleaseScope&) = delete;
+  ReleaseScope& operator=(const ReleaseScope&) = delete;
+
+ private:
+  bool previous_;
+};
+
+// Blocks this large are worth a system call when they are freed in a large context.
+constexpr XMLSize_t kReleasePagesFrom = 8192;
+
+bool large(const ParseBudget* budget) {
+  return budget != nullptr && budget->live > static_cast<int64_t>(kKeptBufferBytes);
+}
+
 }  // namespace
 
 DefaultMemoryManager::~DefaultMemoryManager() = default;
@@ -125,11 +148,13 @@ void* DefaultMemoryManager::allocate(XMLSize_t size) {
 void DefaultMemoryManager::deallocate(void* p) {
   if (p == nullptr) return;
   char* block = static_cast<char*>(p) - kBlockHeader;
-  if (ParseBudget* budget = activeBudget; budget != nullptr) {
-    XMLSize_t size = 0;
-    std::memcpy(&size, block, sizeof size);
-    budget->live -= static_cast<int64_t>(size);
+  XMLSize_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  ParseBudget* budget = activeBudget;
+  if (size >= kReleasePagesFrom && (releasingLarge || large(budget))) {
+    releasePages(block, size + kBlockHeader);
   }
+  if (budget != nullptr) budget->live -= static_cast<int64_t>(size);
   delete[] block;
 }
 
@@ -237,11 +262,15 @@ struct ThreadParser {
   void settle(bool withDoctype, int64_t grownBytes) {
     std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
     const bool grown = grownBytes > static_cast<int64_t>(kKeptBufferBytes);
+    ReleaseScope scope(grown);
     if (slot && (grown || slot->keepsXml11())) slot.reset();
   }
 
   // After an out-of-memory exception Xerces leaves the parser mid-parse for good.
-  void retire(bool withDoctype) { (withDoctype ? full : plain).reset(); }
+  void retire(bool withDoctype) {
+    ReleaseScope scope(true);
+    (withDoctype ? full : plain).reset();
+  }
 };
 
 ThreadParser& threadParser() {
@@ -281,14 +310,17 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& he
     parsers.retire(withDoctype);
     if (!budget.over) throw;
   } catch (...) {
-    parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
+    {
+      ReleaseScope scope(large(&budget));
+      parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
+    }
     parsers.settle(withDoctype, budget.live);
     throw;
   }
   parsers.settle(withDoctype, budget.live);
   if (budget.over) {
     // Past the budget without a block to fail on the way, the document is refused all the same.
-    if (document != nullptr) document->release();
+    if (document != nullptr) releaseDocument(document, budget.live);
     const std::u16string message = budget.tooLarge
                                        ? u"entity references expand the document beyond " +
                                              toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
@@ -298,6 +330,11 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& he
   }
   heldBytes = budget.live;
   return document;
+}
+
+void releaseDocument(DOMDocument* document, int64_t heldBytes) {
+  ReleaseScope scope(heldBytes > static_cast<int64_t>(kKeptBufferBytes));
+  document->release();
 }
 
 }  // namespace xml_internal

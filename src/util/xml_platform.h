@@ -41,4 +41,8 @@ DefaultMemoryManager& memoryManager();
 // Requires initXmlLibraries() to have run.
 xercesc::DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& heldBytes);
 
+// Releases a document parseOnThisThread handed over; one that held more than kKeptBufferBytes gives
+// its memory back to the system, not only to the allocator.
+void releaseDocument(xercesc::DOMDocument* document, int64_t heldBytes);
+
 }  // namespace hcs::xml_internal

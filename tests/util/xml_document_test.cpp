@@ -14,6 +14,7 @@
 
 #include "util/record_scanner.h"
 #include "util/ucstring.h"
+#include "util/xml_writer.h"
 
 namespace hcs {
 namespace {
@@ -113,6 +114,10 @@ TEST_P(XmlWriter, AgreesWithDomLsSerializerAndWrappedWithACopy) {
     roots[parts.size() - 1] = root;
     if (root == nullptr) continue;
     EXPECT_EQ(written(parts.back().doc), libraryText(root)) << text;
+    U alone;  // counted as written, so the wrapped document is sized once
+    if (writeXmlNode(root, alone, true)) {
+      EXPECT_EQ(xmlNodeLength(root, true), alone.length()) << text;
+    }
     appendCopy(wrapper.doc.getRoot(), root);
   }
   U out(u"old");
