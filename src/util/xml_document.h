@@ -23,9 +23,11 @@ inline constexpr int32_t kXmlMaxEntityExpansions = 1000;
 
 // Memory one parse may take: this much plus kXmlParseMemoryPerUnit bytes for each UTF-16 code unit of
 // the text. Entity references may expand a document only within it (the count cap alone lets a few
-// kilobytes grow to hundreds of megabytes); a document that needs more fails to parse.
+// kilobytes grow to hundreds of megabytes); a document that needs more fails to parse. Plain markup
+// never does: its tree takes at most some 75 bytes per code unit (one character of text between
+// empty elements, "x<A/>"), so only expansion, of entities or of attribute defaults, reaches the cap.
 inline constexpr int64_t kXmlParseMemoryBase = int64_t{32} << 20;
-inline constexpr int64_t kXmlParseMemoryPerUnit = 32;
+inline constexpr int64_t kXmlParseMemoryPerUnit = 128;
 
 // Starts Xerces-C (and Xalan-C when built with it) once per process. Safe to call from any thread, any
 // number of times; the first caller does the work, the others wait for it. The libraries are never

@@ -321,11 +321,17 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& he
   if (budget.over) {
     // Past the budget without a block to fail on the way, the document is refused all the same.
     if (document != nullptr) releaseDocument(document, budget.live);
-    const std::u16string message = budget.tooLarge
-                                       ? u"entity references expand the document beyond " +
-                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
-                                       : u"entity references are expanded more than " +
-                                             toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    const std::u16string limit = toU16(std::to_string(budget.liveLimit));
+    std::u16string message;
+    if (!budget.tooLarge) {
+      message = u"entity references are expanded more than " +
+                toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    } else if (budget.readers > 1) {
+      message = u"entity references expand the document beyond " + limit + u" bytes of memory";
+    } else {
+      // No entity was expanded: attribute defaults of the DTD, given to every element, grew it.
+      message = u"the document needs more than " + limit + u" bytes of memory";
+    }
     throw SAXException(message.c_str(), &memoryManager());
   }
   heldBytes = budget.live;
