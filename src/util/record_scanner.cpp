@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "util/kept_buffer.h"
@@ -156,6 +157,8 @@ class RecordScanner {
     keepSmall(capture_);
     keepSmall(frames_);
     keepSmall(attributes_);
+    if (names_.bucket_count() > kKeptBufferBytes / sizeof(void*))
+      std::unordered_set<std::string_view>().swap(names_);
   }
 
   // The text as the parser gets it: root renamed, markup upper-cased, line ends normalised. Refuses
@@ -163,6 +166,7 @@ class RecordScanner {
   // upper-case form would need the Unicode tables.
   bool prepare(std::string_view raw, std::string_view newRoot) {
     text_.clear();
+    nameMarks_ = 0;
     if (raw.empty() || raw.starts_with("\xEF\xBB\xBF")) return false;
     // Once, at the size it needs (never more, renamed roots being shorter): a buffer grown step by
     // step leaves each smaller step behind in the thread's heap.
@@ -189,6 +193,11 @@ class RecordScanner {
         case '<':
           if (i + 1 >= n || raw[i + 1] != '?') inside = true;  // <? leaves the state as it was
           text_.push_back(c);
+          ++nameMarks_;
+          break;
+        case '=':
+          text_.push_back(c);
+          ++nameMarks_;
           break;
         case '>':
           inside = false;
@@ -289,6 +298,10 @@ class RecordScanner {
     pos_ = 0;
     capture_.clear();
     frames_.clear();
+    names_.clear();
+    // Every element name follows a '<' and every attribute name comes with an '=': with no more of
+    // them than the cap, the names need no counting.
+    countNames_ = nameMarks_ > static_cast<size_t>(kXmlMaxNames);
     typesOpen_ = 0;
     rootHit_ = Hit{};
     if (at("<?xml") && !declaration()) return false;
@@ -331,6 +344,7 @@ class RecordScanner {
     child();
     std::string& out = *out_;
     const std::string_view tag = nameOf(frame.nameBegin, frame.nameLength);
+    if (!counted(tag)) return false;
     out.push_back('<');
     out.append(tag);
     attributes_.clear();
@@ -356,6 +370,7 @@ class RecordScanner {
       if (k > 0 && nameOf(attributes_[k - 1].nameBegin, attributes_[k - 1].nameLength) == attributeName) {
         return false;  // a repeated attribute
       }
+      if (!counted(attributeName)) return false;
       out.push_back(' ');
       out.append(attributeName);
       out.append("=\"");
@@ -375,6 +390,13 @@ class RecordScanner {
     frames_.push_back(frame);
     if (empty) endElement();
     return true;
+  }
+
+  // False once the record uses more different names than the parser accepts (kXmlMaxNames).
+  bool counted(std::string_view name) {
+    if (!countNames_) return true;
+    names_.insert(name);
+    return names_.size() <= static_cast<size_t>(kXmlMaxNames);
   }
 
   bool endTag() {
@@ -535,8 +557,11 @@ class RecordScanner {
   std::string text_;
   std::string capture_;  // character data inside ATTR_TYPE_ID elements, in document order
   std::vector<Frame> frames_;
-  std::vector<Attribute> attributes_;  // of the start tag being read
-  std::string values_;                 // their values, written escaped
+  std::vector<Attribute> attributes_;           // of the start tag being read
+  std::string values_;                          // their values, written escaped
+  std::unordered_set<std::string_view> names_;  // in text_, counted only where there may be too many
+  size_t nameMarks_ = 0;                        // '<' and '=' in text_
+  bool countNames_ = false;
   std::string* out_ = nullptr;
   size_t pos_ = 0;
   int32_t typesOpen_ = 0;

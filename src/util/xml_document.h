@@ -15,6 +15,11 @@ namespace hcs {
 // instead of exhausting the stack of the recursive DOM operations (copying, lookups).
 inline constexpr int32_t kXmlMaxDepth = 1024;
 
+// Most different element and attribute names (together) a document may use; each may repeat freely.
+// The tree keeps names in a table of fixed size, so past some thousands each new one costs more than
+// the last (160,000 held a thread for ten seconds); a document with more fails to parse.
+inline constexpr int32_t kXmlMaxNames = 10000;
+
 // Most references to declared entities a document may expand, wherever they stand: content, attribute
 // values, the DTD's attribute defaults (predefined entities such as &amp; and character references do
 // not count). Each expansion costs the parser a fresh reader, so the cap keeps a hostile document to

@@ -189,6 +189,14 @@ std::string repeat(std::string_view part, int times) {
 
 std::string nested(int depth) { return repeat("<N>", depth) + "deep" + repeat("</N>", depth); }
 
+// " P0='v' P1='v' ..." with `count` attributes named prefix + number, in the order the numbers sort as
+// text would not give.
+std::string attributes(std::string_view prefix, int count) {
+  std::string out;
+  for (int i = count - 1; i >= 0; --i) out += " " + std::string(prefix) + std::to_string(i) + "='v'";
+  return out;
+}
+
 // Documents come from the host: no external entity may make the process read a file or open a connection,
 // and expansion and nesting are capped well above ordinary use. Each document with the start of the error
 // it must give, or "" when it must parse.
@@ -320,7 +328,60 @@ INSTANTIATE_TEST_SUITE_P(
         // Refused by both.
         std::pair{std::string("<ATTRIBUTE><A></B></ATTRIBUTE>"), false},
         std::pair{std::string("<?xml version='1.0' standalone='maybe'?><ATTRIBUTE/>"), false},
-        std::pair{std::string("<ATTRIBUTE a='&quot;'/>"), false}));
+        std::pair{std::string("<ATTRIBUTE a='&quot;'/>"), false},
+        // Many attributes: handed to the tree sorted, and past 256 to the parser's hashing scanner.
+        std::pair{"<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID><E" + attributes("a", 20) + "/></ATTRIBUTE>",
+                  true},
+        std::pair{"<ATTRIBUTE><E" + attributes("a", 300) + "/><F" + attributes("b", 17) + "/></ATTRIBUTE>",
+                  true}));
+
+// A record may use kXmlMaxNames different element and attribute names, on one element or on many, and
+// repeat them freely; with one more the scanner leaves it to the parser, which refuses it.
+struct NamesCase {
+  const char* what;
+  std::string record;
+  bool accepted;
+};
+
+class RecordNames : public testing::TestWithParam<NamesCase> {};
+
+TEST_P(RecordNames, UpToTheCapBothReadAlikePastItBothRefuse) {
+  const NamesCase& c = GetParam();
+  std::string scanned, inboundType, matchedType;
+  EXPECT_EQ(buildOutgoing("<req/>", c.record, kMatched, scanned, inboundType, matchedType), c.accepted);
+  const auto [outgoing, detail] = parserOutgoing(c.record);
+  if (c.accepted) {
+    EXPECT_TRUE(outgoing == scanned) << detail;
+  } else {
+    EXPECT_EQ(detail,
+              "XML Parse failed:the document uses more than 10000 different element and attribute names");
+  }
+}
+
+// Besides the numbered names, each record uses ATTR1 and ATTR_TYPE_ID, and E where named.
+std::string onOneElement(int count) {
+  return "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID><E" + attributes("A", count) + "/></ATTRIBUTE>";
+}
+std::string elements(int count) {
+  std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID>";
+  for (int i = 0; i < count; ++i) record += "<E" + std::to_string(i) + "/>";
+  return record + "</ATTRIBUTE>";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cap, RecordNames,
+                         testing::Values(NamesCase{"attributes", onOneElement(kXmlMaxNames - 3), true},
+                                         NamesCase{"attributes", onOneElement(kXmlMaxNames - 2), false},
+                                         NamesCase{"elements", elements(kXmlMaxNames - 2), true},
+                                         NamesCase{"elements", elements(kXmlMaxNames - 1), false},
+                                         NamesCase{"repeated",
+                                                   "<ATTRIBUTE>" +
+                                                       repeat("<E" + attributes("A", 100) + "/>", 300) +
+                                                       "</ATTRIBUTE>",
+                                                   true}),
+                         [](const testing::TestParamInfo<NamesCase>& info) {
+                           return std::string(info.param.what) +
+                                  (info.param.accepted ? "Accepted" : "Refused");
+                         });
 
 }  // namespace
 }  // namespace hcs
