@@ -115,10 +115,6 @@ class ReleaseScope {
 // Blocks this large are worth a system call when they are freed in a large context.
 constexpr XMLSize_t kReleasePagesFrom = 8192;
 
-bool large(const ParseBudget* budget) {
-  return budget != nullptr && budget->live > static_cast<int64_t>(kKeptBufferBytes);
-}
-
 }  // namespace
 
 DefaultMemoryManager::~DefaultMemoryManager() = default;
@@ -154,11 +150,8 @@ void DefaultMemoryManager::deallocate(void* p) {
   char* block = static_cast<char*>(p) - kBlockHeader;
   XMLSize_t size = 0;
   std::memcpy(&size, block, sizeof size);
-  ParseBudget* budget = activeBudget;
-  if (size >= kReleasePagesFrom && (releasingLarge || large(budget))) {
-    releasePages(block, size + kBlockHeader);
-  }
-  if (budget != nullptr) budget->live -= static_cast<int64_t>(size);
+  if (releasingLarge && size >= kReleasePagesFrom) releasePages(block, size + kBlockHeader);
+  if (ParseBudget* budget = activeBudget; budget != nullptr) budget->live -= static_cast<int64_t>(size);
   delete[] block;
 }
 
@@ -366,7 +359,7 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& he
     if (!budget.over) throw;
   } catch (...) {
     {
-      ReleaseScope scope(large(&budget));
+      ReleaseScope scope(budget.live > static_cast<int64_t>(kKeptBufferBytes));
       parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
     }
     parsers.settle(useFull, budget.live);
