@@ -157,8 +157,9 @@ class RecordScanner {
     keepSmall(capture_);
     keepSmall(frames_);
     keepSmall(attributes_);
-    if (names_.bucket_count() > kKeptBufferBytes / sizeof(void*))
+    if (names_.bucket_count() > kKeptBufferBytes / sizeof(void*)) {
       std::unordered_set<std::string_view>().swap(names_);
+    }
   }
 
   // The text as the parser gets it: root renamed, markup upper-cased, line ends normalised. Refuses
