@@ -28,6 +28,10 @@ TEST(ParsedInput, KeepsSmallDocumentsAndParsesExpandingOnesEachTime) {
   uncached.reset();
   EXPECT_EQ(get(small), kept);
   EXPECT_EQ(uncached, nullptr);
+  // Other bytes of the same length are parsed anew; no bytes at all read as empty text.
+  const std::string other = "<ATTRIBUTE><ATTR_TYPE_ID>8</ATTR_TYPE_ID></ATTRIBUTE>";
+  EXPECT_EQ(get(other)->getValue(nullptr, u"ATTR_TYPE_ID", u"", true), u"8");
+  EXPECT_FALSE(cache.get(nullptr, 5, uncached).parsed());
 }
 
 }  // namespace
