@@ -334,7 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
 // repeat them freely; with one more the scanner leaves it to the parser, which refuses it. (Many
 // attributes reach the tree sorted, and past 256 go to the parser's hashing scanner.)
 TEST(RecordScanNames, UpToTheCapBothReadAlikePastItTheParserRefuses) {
-  // Besides the numbered names, each record uses ATTR1 and E.
+  // Besides the numbered names, the records at the cap use ATTR1 and E.
   const auto onOneElement = [](int count) {
     return "<ATTRIBUTE><E" + attributes("A", count) + "/></ATTRIBUTE>";
   };
@@ -346,7 +346,9 @@ TEST(RecordScanNames, UpToTheCapBothReadAlikePastItTheParserRefuses) {
   for (const auto& [record, accepted] :
        {std::pair{onOneElement(kXmlMaxNames - 2), true}, std::pair{onOneElement(kXmlMaxNames - 1), false},
         std::pair{elements(kXmlMaxNames - 2), true}, std::pair{elements(kXmlMaxNames - 1), false},
-        std::pair{"<ATTRIBUTE>" + repeat("<E" + attributes("A", 100) + "/>", 300) + "</ATTRIBUTE>", true}}) {
+        std::pair{"<ATTRIBUTE>" + repeat("<E" + attributes("A", 100) + "/>", 300) + "</ATTRIBUTE>", true},
+        std::pair{"<ATTRIBUTE><F" + attributes("B", 17) + "/><E" + attributes("A", 300) + "/></ATTRIBUTE>",
+                  true}}) {
     std::string scanned, inboundType, matchedType;
     EXPECT_EQ(buildOutgoing("<req/>", record, kMatched, scanned, inboundType, matchedType), accepted)
         << record.size();
