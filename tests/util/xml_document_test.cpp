@@ -134,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
         std::vector<const char*>{"<R a='1' b=\"x&#34;y'z&#9;\">a&amp;b&lt;c&gt;d\"e'f\r\n&#13;</R>",
                                  "<R><!-- c --><?p d?><![CDATA[<x>&]]></R>",
                                  "<!DOCTYPE R [<!ATTLIST R d CDATA \"x\">]><R>e</R>"},
-        std::vector<const char*>{"<?xml version=\"1.1\"?><S a=\"&#133;\">&#127;&#x85;&#13;</S>"}));
+        std::vector<const char*>{"<?xml version=\"1.1\"?><S a=\"&#133;\">&#127;&#x85;&#13;</S>"},
+        std::vector<const char*>{"<R a='&#60;v'>&amp;t</R>"}));
 
 TEST(XmlDocument, CopyWithinOneDocumentClones) {
   Parsed p("<R><A>1</A><B/></R>");
