@@ -4,6 +4,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 
+#include "util/record_scanner.h"
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
@@ -103,6 +104,50 @@ void BM_ToXml(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ToXml);
+
+// A record of n attributes on one element, or of n differently named elements, each name as the parser
+// sees it for the first time; up to the cap on different names the cost must grow in step with n.
+std::string manyNames(bool onOneElement, int64_t n) {
+  std::string record = "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID>";
+  record += onOneElement ? "<E" : "";
+  for (int64_t i = n - 1; i >= 0; --i) {
+    record += onOneElement ? " A" + std::to_string(i) + "='v'" : "<E" + std::to_string(i) + "/>";
+  }
+  return record + (onOneElement ? "/></ATTRIBUTE>" : "</ATTRIBUTE>");
+}
+
+void BM_ParseManyNames(benchmark::State& state) {
+  const UCString source("<?pi x?>" + manyNames(state.range(0) != 0, state.range(1)));
+  for (auto _ : state) {
+    UCString text(source);
+    CXmlDocument doc(text);
+    benchmark::DoNotOptimize(doc.getRoot());
+  }
+  state.SetComplexityN(state.range(1));
+}
+BENCHMARK(BM_ParseManyNames)
+    ->ArgsProduct({{1}, {1000, 2000, 4000, 8000}})
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseManyNames)
+    ->ArgsProduct({{0}, {1000, 2000, 4000, 8000}})
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+
+// The same records through the one-pass scanner.
+void BM_ScanManyNames(benchmark::State& state) {
+  const std::string record = manyNames(state.range(0) != 0, state.range(1));
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    benchmark::DoNotOptimize(scanRecord(record, "ATTR1", out, nullptr));
+  }
+  state.SetComplexityN(state.range(1));
+}
+BENCHMARK(BM_ScanManyNames)
+    ->ArgsProduct({{1}, {1000, 2000, 4000, 8000}})
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace hcs

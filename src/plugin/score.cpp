@@ -11,6 +11,7 @@
 #include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
+#include "plugin/parsed_input.h"
 #include "transport/call_loop.h"
 #include "transport/callout.h"
 #include "util/format.h"
@@ -25,7 +26,6 @@ namespace hcs {
 namespace {
 
 const UCString kAttrTypeId("ATTR_TYPE_ID");
-const icu::UnicodeString kAttributeEnd(u"ATTRIBUTE>");
 constexpr std::string_view kError = "<ERROR>";
 const icu::UnicodeString kWrapperName(u"ATTRS_TO_SCORE");
 
@@ -61,45 +61,6 @@ CallOutcome outcomeOf(CalloutCall::Stop stop) {
       return CallOutcome::kTransport;
   }
 }
-
-// A host text as UTF-16 with the record's root renamed; done on the text, before parsing, so a root
-// written in lower case keeps its name.
-UCString recordText(const char* text, int32_t length, const char16_t* newRoot) {
-  UCString unicode(text, length);
-  if (newRoot != nullptr) unicode.findAndReplace(kAttributeEnd, icu::UnicodeString(newRoot));
-  return unicode;
-}
-
-// The last document of one kind this thread parsed. Hosts score one request and inbound record against
-// many matched records, so the same bytes usually come again and need not be parsed again. Documents
-// are only read after parsing, so reusing one is indistinguishable from parsing anew. Only small inputs
-// are kept: a large one would stay in memory, per thread, until the thread ends.
-class ParsedInput {
- public:
-  explicit ParsedInput(const char16_t* newRoot) : newRoot_(newRoot) {}
-
-  // The document for these bytes; one too large to keep is parsed into `uncached`, which the caller
-  // holds for as long as it uses the document.
-  const CXmlDocument& get(const char* text, int32_t length, std::unique_ptr<CXmlDocument>& uncached) {
-    const size_t size = text == nullptr || length <= 0 ? 0 : static_cast<size_t>(length);
-    const std::string_view bytes(size == 0 ? "" : text, size);
-    if (document_ != nullptr && bytes == bytes_) return *document_;
-    UCString unicode = recordText(text, length, newRoot_);
-    if (size > kKeptBufferBytes) {
-      uncached = std::make_unique<CXmlDocument>(unicode);
-      return *uncached;
-    }
-    document_.reset();
-    bytes_.assign(bytes);
-    document_ = std::make_unique<CXmlDocument>(unicode);
-    return *document_;
-  }
-
- private:
-  const char16_t* newRoot_;
-  std::string bytes_;
-  std::unique_ptr<CXmlDocument> document_;
-};
 
 // The three host texts read by the record scanner: the outgoing document and both types, without
 // parsing. Kept per thread, so a warm call allocates nothing for them; a huge document is let go at

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "util/kept_buffer.h"
@@ -156,6 +157,9 @@ class RecordScanner {
     keepSmall(capture_);
     keepSmall(frames_);
     keepSmall(attributes_);
+    if (names_.bucket_count() > kKeptBufferBytes / sizeof(void*)) {
+      std::unordered_set<std::string_view>().swap(names_);
+    }
   }
 
   // The text as the parser gets it: root renamed, markup upper-cased, line ends normalised. Refuses
@@ -163,7 +167,11 @@ class RecordScanner {
   // upper-case form would need the Unicode tables.
   bool prepare(std::string_view raw, std::string_view newRoot) {
     text_.clear();
+    nameMarks_ = 0;
     if (raw.empty() || raw.starts_with("\xEF\xBB\xBF")) return false;
+    // Once, at the size it needs (never more, renamed roots being shorter): a buffer grown step by
+    // step leaves each smaller step behind in the thread's heap.
+    text_.reserve(raw.size());
     bool inside = false;
     const size_t n = raw.size();
     size_t i = 0;
@@ -186,6 +194,11 @@ class RecordScanner {
         case '<':
           if (i + 1 >= n || raw[i + 1] != '?') inside = true;  // <? leaves the state as it was
           text_.push_back(c);
+          ++nameMarks_;
+          break;
+        case '=':
+          text_.push_back(c);
+          ++nameMarks_;
           break;
         case '>':
           inside = false;
@@ -286,6 +299,10 @@ class RecordScanner {
     pos_ = 0;
     capture_.clear();
     frames_.clear();
+    names_.clear();
+    // Every element name follows a '<' and every attribute name comes with an '=': with no more of
+    // them than the cap, the names need no counting.
+    countNames_ = nameMarks_ > static_cast<size_t>(kXmlMaxNames);
     typesOpen_ = 0;
     rootHit_ = Hit{};
     if (at("<?xml") && !declaration()) return false;
@@ -328,6 +345,7 @@ class RecordScanner {
     child();
     std::string& out = *out_;
     const std::string_view tag = nameOf(frame.nameBegin, frame.nameLength);
+    if (!counted(tag)) return false;
     out.push_back('<');
     out.append(tag);
     attributes_.clear();
@@ -353,6 +371,7 @@ class RecordScanner {
       if (k > 0 && nameOf(attributes_[k - 1].nameBegin, attributes_[k - 1].nameLength) == attributeName) {
         return false;  // a repeated attribute
       }
+      if (!counted(attributeName)) return false;
       out.push_back(' ');
       out.append(attributeName);
       out.append("=\"");
@@ -372,6 +391,13 @@ class RecordScanner {
     frames_.push_back(frame);
     if (empty) endElement();
     return true;
+  }
+
+  // False once the record uses more different names than the parser accepts (kXmlMaxNames).
+  bool counted(std::string_view name) {
+    if (!countNames_) return true;
+    names_.insert(name);
+    return names_.size() <= static_cast<size_t>(kXmlMaxNames);
   }
 
   bool endTag() {
@@ -532,8 +558,11 @@ class RecordScanner {
   std::string text_;
   std::string capture_;  // character data inside ATTR_TYPE_ID elements, in document order
   std::vector<Frame> frames_;
-  std::vector<Attribute> attributes_;  // of the start tag being read
-  std::string values_;                 // their values, written escaped
+  std::vector<Attribute> attributes_;           // of the start tag being read
+  std::string values_;                          // their values, written escaped
+  std::unordered_set<std::string_view> names_;  // in text_, counted only where there may be too many
+  size_t nameMarks_ = 0;                        // '<' and '=' in text_
+  bool countNames_ = false;
   std::string* out_ = nullptr;
   size_t pos_ = 0;
   int32_t typesOpen_ = 0;
@@ -553,12 +582,16 @@ bool scanRecord(std::string_view utf8, std::string_view newRoot, std::string& ou
 
 bool buildOutgoing(std::string_view request, std::string_view inbound, std::string_view matched,
                    std::string& out, std::string& inboundType, std::string& matchedType) {
-  out.assign("<ATTRS_TO_SCORE>");
+  static constexpr std::string_view kStart = "<ATTRS_TO_SCORE>";
+  static constexpr std::string_view kEnd = "</ATTRS_TO_SCORE>";
+  // Escapes may make the document longer than the records, but hardly ever do.
+  out.reserve(kStart.size() + request.size() + inbound.size() + matched.size() + kEnd.size());
+  out.assign(kStart);
   if (!scanRecord(request, "", out, nullptr) || !scanRecord(inbound, "ATTR1", out, &inboundType) ||
       !scanRecord(matched, "ATTR2", out, &matchedType)) {
     return false;
   }
-  out.append("</ATTRS_TO_SCORE>");
+  out.append(kEnd);
   return true;
 }
 

@@ -11,7 +11,8 @@ namespace hcs {
 // byte for byte what CXmlDocument and toXmlWrapped give, written as UTF-8.
 //
 // Anything else (a DOCTYPE, other entities, XML 1.1, another encoding, processing instructions,
-// lower-case letters outside ASCII in markup, invalid UTF-8, nesting deeper than kXmlMaxDepth, ...)
+// lower-case letters outside ASCII in markup, invalid UTF-8, nesting deeper than kXmlMaxDepth, more
+// different names than kXmlMaxNames, ...)
 // is "not handled": the caller takes the parser's way, which stays the reference. A record the parser
 // refuses is never handled here.
 

@@ -2,6 +2,8 @@
 
 #include <unicode/uchar.h>
 
+#include <climits>
+#include <cstdint>
 #include <vector>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
@@ -124,7 +126,7 @@ CXmlDocument::CXmlDocument(icu::UnicodeString& text) {
   initXmlLibraries();
   const int32_t length = upperCaseMarkup(text);
   try {
-    document_ = xml_internal::parseOnThisThread(text.getBuffer(), length);
+    document_ = xml_internal::parseOnThisThread(text.getBuffer(), length, heldBytes_);
   } catch (const SAXException& e) {
     recordParseError(e.getMessage());
   } catch (const XMLException& e) {
@@ -146,7 +148,7 @@ void CXmlDocument::recordParseError(const XMLCh* reason) {
 }
 
 CXmlDocument::~CXmlDocument() {
-  if (document_ != nullptr) document_->release();
+  if (document_ != nullptr) xml_internal::releaseDocument(document_, heldBytes_);
 }
 
 DOMNode* CXmlDocument::getRoot() const {
@@ -182,7 +184,11 @@ void CXmlDocument::toXml(DOMNode* node, icu::UnicodeString& out) const {
 
 int32_t toXmlWrapped(const icu::UnicodeString& rootName, std::initializer_list<const DOMNode*> children,
                      icu::UnicodeString& out) {
-  icu::UnicodeString text;
+  // Sized once: a string grown step by step leaves every smaller step behind in the thread's heap, and
+  // for a document of many megabytes that stays resident after the call.
+  int64_t length = 2 * static_cast<int64_t>(rootName.length()) + 5;
+  for (const DOMNode* child : children) length += xmlNodeLength(child, true);
+  icu::UnicodeString text(length < INT32_MAX ? static_cast<int32_t>(length) : 0, 0, 0);
   text.append(u'<').append(rootName);
   bool empty = true;
   int32_t index = 0;

@@ -15,6 +15,11 @@ namespace hcs {
 // instead of exhausting the stack of the recursive DOM operations (copying, lookups).
 inline constexpr int32_t kXmlMaxDepth = 1024;
 
+// Most different element and attribute names (together) a document may use; each may repeat freely.
+// The tree keeps names in a table of fixed size, so past some thousands each new one costs more than
+// the last (160,000 held a thread for ten seconds); a document with more fails to parse.
+inline constexpr int32_t kXmlMaxNames = 10000;
+
 // Most references to declared entities a document may expand, wherever they stand: content, attribute
 // values, the DTD's attribute defaults (predefined entities such as &amp; and character references do
 // not count). Each expansion costs the parser a fresh reader, so the cap keeps a hostile document to
@@ -23,9 +28,11 @@ inline constexpr int32_t kXmlMaxEntityExpansions = 1000;
 
 // Memory one parse may take: this much plus kXmlParseMemoryPerUnit bytes for each UTF-16 code unit of
 // the text. Entity references may expand a document only within it (the count cap alone lets a few
-// kilobytes grow to hundreds of megabytes); a document that needs more fails to parse.
+// kilobytes grow to hundreds of megabytes); a document that needs more fails to parse. Plain markup
+// never does: its tree takes at most some 75 bytes per code unit (one character of text between
+// empty elements, "x<A/>"), so only expansion, of entities or of attribute defaults, reaches the cap.
 inline constexpr int64_t kXmlParseMemoryBase = int64_t{32} << 20;
-inline constexpr int64_t kXmlParseMemoryPerUnit = 32;
+inline constexpr int64_t kXmlParseMemoryPerUnit = 128;
 
 // Starts Xerces-C (and Xalan-C when built with it) once per process. Safe to call from any thread, any
 // number of times; the first caller does the work, the others wait for it. The libraries are never
@@ -82,6 +89,10 @@ class CXmlDocument {
 
   bool parsed() const { return document_ != nullptr; }
 
+  // Memory the parse left allocated, in bytes: the tree, and what the thread's parser grew for it.
+  // What keeping this document costs; 0 when the parse failed.
+  int64_t heldBytes() const { return heldBytes_; }
+
   // Empty unless the parse failed.
   QRM_Exception error;
 
@@ -89,6 +100,7 @@ class CXmlDocument {
   void recordParseError(const XMLCh* reason);
 
   xercesc::DOMDocument* document_ = nullptr;
+  int64_t heldBytes_ = 0;
 };
 
 // Appends a deep copy of `child` as the last child of `parent` (a clone when both share a document,

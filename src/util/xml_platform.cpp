@@ -1,5 +1,6 @@
 #include "util/xml_platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstddef>
@@ -9,7 +10,10 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -28,6 +32,8 @@
 #include <xalanc/XalanTransformer/XalanTransformer.hpp>
 #endif
 
+#include "util/kept_buffer.h"
+#include "util/memory_platform.h"
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
@@ -91,6 +97,24 @@ class BudgetScope {
   BudgetScope& operator=(const BudgetScope&) = delete;
 };
 
+// Set while a large document or a grown parser is let go: its blocks give their pages back as they are
+// freed. Ordinary documents skip the system call, and the parser's next reader reuses warm pages.
+thread_local bool releasingLarge = false;
+
+class ReleaseScope {
+ public:
+  explicit ReleaseScope(bool large) : previous_(releasingLarge) { releasingLarge = large; }
+  ~ReleaseScope() { releasingLarge = previous_; }
+  ReleaseScope(const ReleaseScope&) = delete;
+  ReleaseScope& operator=(const ReleaseScope&) = delete;
+
+ private:
+  bool previous_;
+};
+
+// Blocks this large are worth a system call when they are freed in a large context.
+constexpr XMLSize_t kReleasePagesFrom = 8192;
+
 }  // namespace
 
 DefaultMemoryManager::~DefaultMemoryManager() = default;
@@ -124,11 +148,10 @@ void* DefaultMemoryManager::allocate(XMLSize_t size) {
 void DefaultMemoryManager::deallocate(void* p) {
   if (p == nullptr) return;
   char* block = static_cast<char*>(p) - kBlockHeader;
-  if (ParseBudget* budget = activeBudget; budget != nullptr) {
-    XMLSize_t size = 0;
-    std::memcpy(&size, block, sizeof size);
-    budget->live -= static_cast<int64_t>(size);
-  }
+  XMLSize_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  if (releasingLarge && size >= kReleasePagesFrom) releasePages(block, size + kBlockHeader);
+  if (ParseBudget* budget = activeBudget; budget != nullptr) budget->live -= static_cast<int64_t>(size);
   delete[] block;
 }
 
@@ -163,13 +186,25 @@ class RefusingEntityResolver : public XMLEntityResolver {
   }
 };
 
+[[noreturn]] void refuse(const Locator* where, const char16_t* message) {
+  throw SAXParseException(message, where->getPublicId(), where->getSystemId(), where->getLineNumber(),
+                          where->getColumnNumber(), &memoryManager());
+}
+
 // Counts element nesting while the tree is built, so a hostile document fails early instead of
-// overflowing the stack later in recursive DOM operations.
+// overflowing the stack later in recursive DOM operations, and, where a document could hold more than
+// kXmlMaxNames of them, its different element and attribute names: the tree keeps every name in a
+// table of fixed size, whose cost grows with the square of their number.
 class CappedDOMParser : public XercesDOMParser {
  public:
   explicit CappedDOMParser(MemoryManager* manager) : XercesDOMParser(nullptr, manager, nullptr) {}
 
-  void resetDepth() { depth_ = 0; }
+  // Before each parse; `names` (the caller's, for this parse) collects the names, or is nullptr when
+  // the document is too short to hold more than kXmlMaxNames of them.
+  void reset(std::unordered_set<std::u16string>* names) {
+    depth_ = 0;
+    names_ = names;
+  }
 
   // Whether the scanner has read an XML 1.1 declaration. It keeps that version for every later
   // document, including those that declare none, so it would accept their XML 1.1-only characters.
@@ -179,14 +214,25 @@ class CappedDOMParser : public XercesDOMParser {
                     const RefVectorOf<XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                     const bool isRoot) override {
     if (++depth_ > kXmlMaxDepth) {
-      static const char16_t kMessage[] = u"element nesting is deeper than 1024 levels";
       static_assert(kXmlMaxDepth == 1024, "keep the message in step");
-      const Locator* where = getScanner()->getLocator();
-      throw SAXParseException(kMessage, where->getPublicId(), where->getSystemId(), where->getLineNumber(),
-                              where->getColumnNumber(), &memoryManager());
+      refuse(getScanner()->getLocator(), u"element nesting is deeper than 1024 levels");
     }
+    if (names_ != nullptr) countNames(elemDecl, attrList, attrCount);
     // An empty element gets its endElement call from the base class.
-    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (attrCount <= kSortFrom) {
+      XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+      return;
+    }
+    // The tree keeps attributes sorted by name and inserts each one where it belongs, moving those
+    // after it: handed over in that order, each goes to the end.
+    order_.clear();
+    for (XMLSize_t i = 0; i < attrCount; ++i) order_.push_back(const_cast<XMLAttr*>(attrList.elementAt(i)));
+    std::sort(order_.begin(), order_.end(), [](const XMLAttr* a, const XMLAttr* b) {
+      return std::u16string_view(a->getName()) < std::u16string_view(b->getName());
+    });
+    sorted_.removeAllElements();
+    for (XMLAttr* attribute : order_) sorted_.addElement(attribute);
+    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, sorted_, attrCount, isEmpty, isRoot);
   }
 
   void endElement(const XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
@@ -196,7 +242,23 @@ class CappedDOMParser : public XercesDOMParser {
   }
 
  private:
+  static constexpr XMLSize_t kSortFrom = 16;
+
+  void countNames(const XMLElementDecl& elemDecl, const RefVectorOf<XMLAttr>& attrList, XMLSize_t attrCount) {
+    // Copies: the scanner reuses the attributes' buffers from element to element.
+    names_->insert(elemDecl.getFullName());
+    for (XMLSize_t i = 0; i < attrCount; ++i) names_->insert(attrList.elementAt(i)->getName());
+    if (names_->size() > static_cast<size_t>(kXmlMaxNames)) {
+      static_assert(kXmlMaxNames == 10000, "keep the message in step");
+      refuse(getScanner()->getLocator(),
+             u"the document uses more than 10000 different element and attribute names");
+    }
+  }
+
   int32_t depth_ = 0;
+  std::unordered_set<std::u16string>* names_ = nullptr;
+  std::vector<XMLAttr*> order_;
+  RefVectorOf<XMLAttr> sorted_{kSortFrom, false, &memoryManager()};  // does not own the attributes
 };
 
 std::unique_ptr<CappedDOMParser> makeParser(const XMLCh* scanner, SecurityManager& security,
@@ -213,7 +275,9 @@ std::unique_ptr<CappedDOMParser> makeParser(const XMLCh* scanner, SecurityManage
 
 // Parsers are kept per thread: building one costs far more than parsing a small document. Documents
 // without a DOCTYPE, nearly all of them, go to the well-formedness scanner, which skips the per-parse
-// grammar set-up; the others need the full scanner for their internal DTD subset.
+// grammar set-up; the others need the full scanner for their internal DTD subset, and so do those that
+// may hold many attributes on one element: the well-formedness scanner checks each attribute against
+// every one before it in the tag, the full scanner keeps them in a hash table.
 struct ThreadParser {
   ThreadParser() { security.setEntityExpansionLimit(kXmlMaxEntityExpansions); }
 
@@ -222,22 +286,29 @@ struct ThreadParser {
   std::unique_ptr<CappedDOMParser> plain;
   std::unique_ptr<CappedDOMParser> full;
 
-  CappedDOMParser& get(bool withDoctype) {
-    std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
+  CappedDOMParser& get(bool useFull) {
+    std::unique_ptr<CappedDOMParser>& slot = useFull ? full : plain;
     if (!slot)
-      slot = makeParser(withDoctype ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
+      slot = makeParser(useFull ? XMLUni::fgIGXMLScanner : XMLUni::fgWFXMLScanner, security, resolver);
     return *slot;
   }
 
-  // A parser that read an XML 1.1 declaration is not used again (see keepsXml11); such documents are
-  // rare enough that building a fresh parser for the next one costs nothing worth measuring.
-  void retireIfXml11(bool withDoctype) {
-    std::unique_ptr<CappedDOMParser>& slot = withDoctype ? full : plain;
-    if (slot && slot->keepsXml11()) slot.reset();
+  // After a parse, however it ended: a parser that read an XML 1.1 declaration (see keepsXml11), or
+  // grew past kKeptBufferBytes for a large document (buffers and name pools that would otherwise stay
+  // with the thread until it ends), is not used again. Such documents are rare, and a fresh parser
+  // costs a few microseconds.
+  void settle(bool useFull, int64_t grownBytes) {
+    std::unique_ptr<CappedDOMParser>& slot = useFull ? full : plain;
+    const bool grown = grownBytes > static_cast<int64_t>(kKeptBufferBytes);
+    ReleaseScope scope(grown);
+    if (slot && (grown || slot->keepsXml11())) slot.reset();
   }
 
   // After an out-of-memory exception Xerces leaves the parser mid-parse for good.
-  void retire(bool withDoctype) { (withDoctype ? full : plain).reset(); }
+  void retire(bool useFull) {
+    ReleaseScope scope(true);
+    (useFull ? full : plain).reset();
+  }
 };
 
 ThreadParser& threadParser() {
@@ -247,9 +318,16 @@ ThreadParser& threadParser() {
 
 std::u16string toU16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-bool hasDoctype(const char16_t* text, int32_t length) {
+// A document for the full scanner: one with a DOCTYPE, or one that may hold many attributes on an
+// element. Without a DTD every attribute needs an '=' of the text, and up to this many the
+// well-formedness scanner's check costs less than the full scanner's set-up.
+constexpr std::ptrdiff_t kAttributesForFullScanner = 256;
+
+bool needsFullScanner(const char16_t* text, int32_t length) {
   static constexpr std::u16string_view kDoctype = u"<!DOCTYPE";
-  return std::u16string_view(text, static_cast<size_t>(length)).find(kDoctype) != std::u16string_view::npos;
+  const std::u16string_view view(text, static_cast<size_t>(length));
+  return view.find(kDoctype) != std::u16string_view::npos ||
+         std::count(view.begin(), view.end(), u'=') >= kAttributesForFullScanner;
 }
 
 constexpr const char16_t* kNativeUtf16 =
@@ -257,15 +335,18 @@ constexpr const char16_t* kNativeUtf16 =
 
 }  // namespace
 
-DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
+DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& heldBytes) {
   ThreadParser& parsers = threadParser();
-  const bool withDoctype = hasDoctype(text, length);
-  CappedDOMParser& parser = parsers.get(withDoctype);
+  const bool useFull = needsFullScanner(text, length);
+  CappedDOMParser& parser = parsers.get(useFull);
   MemBufInputSource source(reinterpret_cast<const XMLByte*>(text), static_cast<XMLSize_t>(length) * 2,
                            u"Internal", false, &memoryManager());
   source.setCopyBufToStream(false);  // the text outlives the parse
   source.setEncoding(kNativeUtf16);
-  parser.resetDepth();
+  // Every name takes at least two code units of the text (itself and what sets it apart), entities and
+  // attribute defaults only repeat names written in it: a shorter text cannot hold too many.
+  std::unordered_set<std::u16string> names;
+  parser.reset(length / 2 > kXmlMaxNames ? &names : nullptr);
   ParseBudget budget;
   budget.liveLimit = kXmlParseMemoryBase + kXmlParseMemoryPerUnit * length;
   DOMDocument* document = nullptr;
@@ -274,26 +355,40 @@ DOMDocument* parseOnThisThread(const char16_t* text, int32_t length) {
     parser.parse(source);
     document = parser.adoptDocument();  // independent of the parser from here on
   } catch (const OutOfMemoryException&) {
-    parsers.retire(withDoctype);
+    parsers.retire(useFull);
     if (!budget.over) throw;
   } catch (...) {
-    parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
-    parsers.retireIfXml11(withDoctype);
+    {
+      ReleaseScope scope(budget.live > static_cast<int64_t>(kKeptBufferBytes));
+      parser.resetDocumentPool();  // drop the half-built tree now, not at the next parse
+    }
+    parsers.settle(useFull, budget.live);
     throw;
   }
+  parsers.settle(useFull, budget.live);
   if (budget.over) {
     // Past the budget without a block to fail on the way, the document is refused all the same.
-    if (document != nullptr) document->release();
-    parsers.retireIfXml11(withDoctype);
-    const std::u16string message = budget.tooLarge
-                                       ? u"entity references expand the document beyond " +
-                                             toU16(std::to_string(budget.liveLimit)) + u" bytes of memory"
-                                       : u"entity references are expanded more than " +
-                                             toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    if (document != nullptr) releaseDocument(document, budget.live);
+    const std::u16string limit = toU16(std::to_string(budget.liveLimit));
+    std::u16string message;
+    if (!budget.tooLarge) {
+      message = u"entity references are expanded more than " +
+                toU16(std::to_string(kXmlMaxEntityExpansions)) + u" times";
+    } else if (budget.readers > 1) {
+      message = u"entity references expand the document beyond " + limit + u" bytes of memory";
+    } else {
+      // No entity was expanded: attribute defaults of the DTD, given to every element, grew it.
+      message = u"the document needs more than " + limit + u" bytes of memory";
+    }
     throw SAXException(message.c_str(), &memoryManager());
   }
-  parsers.retireIfXml11(withDoctype);
+  heldBytes = budget.live;
   return document;
+}
+
+void releaseDocument(DOMDocument* document, int64_t heldBytes) {
+  ReleaseScope scope(heldBytes > static_cast<int64_t>(kKeptBufferBytes));
+  document->release();
 }
 
 }  // namespace xml_internal

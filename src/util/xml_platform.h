@@ -2,6 +2,7 @@
 
 #include <unicode/unistr.h>
 
+#include <cstdint>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
@@ -34,8 +35,14 @@ class DefaultErrorHandler : public xercesc::ErrorHandler {
 DefaultMemoryManager& memoryManager();
 
 // Parses `length` UTF-16 code units with this thread's parser and hands over the DOM document.
+// `heldBytes` gets what the parse left allocated: the document, and whatever the parser grew for it
+// (a parser that grew past kKeptBufferBytes is let go, so it keeps nothing for later parses).
 // Parse errors arrive as thrown xercesc::SAXException; the parser is left clean either way.
 // Requires initXmlLibraries() to have run.
-xercesc::DOMDocument* parseOnThisThread(const char16_t* text, int32_t length);
+xercesc::DOMDocument* parseOnThisThread(const char16_t* text, int32_t length, int64_t& heldBytes);
+
+// Releases a document parseOnThisThread handed over; one that held more than kKeptBufferBytes gives
+// its memory back to the system, not only to the allocator.
+void releaseDocument(xercesc::DOMDocument* document, int64_t heldBytes);
 
 }  // namespace hcs::xml_internal

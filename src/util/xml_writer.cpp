@@ -1,6 +1,8 @@
 #include "util/xml_writer.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -18,7 +20,22 @@ namespace hcs {
 
 namespace {
 
-void appendEscaped(icu::UnicodeString& out, const XMLCh* text, bool attribute) {
+// Stands in for the output string when only the length of the text is wanted.
+struct LengthCounter {
+  int64_t length = 0;
+
+  LengthCounter& append(const char16_t* text, int32_t count) {
+    length += count >= 0 ? count : static_cast<int64_t>(std::char_traits<char16_t>::length(text));
+    return *this;
+  }
+  LengthCounter& append(char16_t) {
+    ++length;
+    return *this;
+  }
+};
+
+template <class Out>
+void appendEscaped(Out& out, const XMLCh* text, bool attribute) {
   if (text == nullptr) return;
   const XMLCh* run = text;
   for (const XMLCh* p = text; *p != 0; ++p) {
@@ -56,12 +73,14 @@ void appendEscaped(icu::UnicodeString& out, const XMLCh* text, bool attribute) {
   out.append(run, -1);
 }
 
-void appendRaw(icu::UnicodeString& out, const XMLCh* text) {
+template <class Out>
+void appendRaw(Out& out, const XMLCh* text) {
   if (text != nullptr) out.append(text, -1);
 }
 
 // With `expandEntities`, an entity reference's expansion is written instead of the reference.
-void writeStartOrLeaf(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
+template <class Out>
+void writeStartOrLeaf(const DOMNode* node, Out& out, bool expandEntities) {
   switch (node->getNodeType()) {
     case DOMNode::ELEMENT_NODE: {
       out.append(u'<');
@@ -163,7 +182,8 @@ bool hasXml11OnlyCharacter(const icu::UnicodeString& text, int32_t from) {
 
 // Walks the subtree through the DOM links instead of recursing, so depth costs no stack. The way back
 // up is kept here: Xerces-C's getParentNode makes a dynamic_cast on every call.
-void walk(const DOMNode* node, icu::UnicodeString& out, bool expandEntities) {
+template <class Out>
+void walk(const DOMNode* node, Out& out, bool expandEntities) {
   thread_local std::vector<const DOMNode*> parents;
   parents.clear();
   const DOMNode* current = node;
@@ -210,6 +230,13 @@ bool writeXmlNode(const DOMNode* node, icu::UnicodeString& out, bool standalone)
   if (standalone) return false;
   writeWithSerializer(node, out);
   return true;
+}
+
+int64_t xmlNodeLength(const DOMNode* node, bool standalone) {
+  if (node == nullptr || !handled(node, standalone)) return 0;
+  LengthCounter counter;
+  walk(node, counter, standalone);
+  return counter.length;
 }
 
 }  // namespace hcs

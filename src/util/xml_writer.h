@@ -2,6 +2,7 @@
 
 #include <unicode/unistr.h>
 
+#include <cstdint>
 #include <xercesc/dom/DOMNode.hpp>
 
 namespace hcs {
@@ -14,5 +15,10 @@ namespace hcs {
 // an XML 1.1 document is written as XML 1.0. When it holds characters only XML 1.1 allows, nothing is
 // written and the result is false. Otherwise returns true.
 bool writeXmlNode(const xercesc::DOMNode* node, icu::UnicodeString& out, bool standalone = false);
+
+// How many UTF-16 code units writeXmlNode appends for `node`, without writing them; 0 for what it
+// leaves to the library's serializer. A size to reserve, not a promise: a node holding characters
+// only XML 1.1 allows is counted as if they could be written.
+int64_t xmlNodeLength(const xercesc::DOMNode* node, bool standalone = false);
 
 }  // namespace hcs
