@@ -37,6 +37,8 @@ struct BenchOptions {
   std::vector<int> threads{1};
   long calls = 20000;
   int rounds = 10;
+  std::vector<std::string> sides{std::string(bench::kFloor), std::string(bench::kCurlMulti),
+                                 std::string(bench::kCurlEasy), std::string(bench::kPlugin)};
   bool pluginOnly = false;
   bool echo = false;
   bool json = false;
@@ -103,8 +105,12 @@ void measure(const BenchOptions& options, const std::vector<Side>& sides,
 
 int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, const BenchOptions& options,
                     const std::function<long long()>& serviceCpu, bench::BenchReport& report) {
+  const auto wanted = [&](std::string_view side) {
+    return std::find(options.sides.begin(), options.sides.end(), side) != options.sides.end() &&
+           (!options.pluginOnly || side == bench::kPlugin);
+  };
   bench::HttpTarget target;
-  if (!options.pluginOnly && !bench::parseHttpTarget(url, target)) {
+  if (wanted(bench::kFloor) && !bench::parseHttpTarget(url, target)) {
     std::fprintf(stderr, "hcs bench: %s is not http://host[:port][/path], which the floor client needs\n",
                  url.c_str());
     return 2;
@@ -119,12 +125,12 @@ int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, c
   }
   const std::vector<CallDocuments> calls = bench::callsOf(options.pattern);
   std::vector<Side> sides;
-  if (!options.pluginOnly) {
-    sides.push_back({bench::kFloor, baseline<bench::FloorClient>(target, calls)});
+  if (wanted(bench::kFloor)) sides.push_back({bench::kFloor, baseline<bench::FloorClient>(target, calls)});
+  if (wanted(bench::kCurlMulti))
     sides.push_back({bench::kCurlMulti, baseline<bench::CurlMultiClient>(url, calls)});
+  if (wanted(bench::kCurlEasy))
     sides.push_back({bench::kCurlEasy, baseline<bench::CurlEasyClient>(url, calls)});
-  }
-  sides.push_back({bench::kPlugin, pluginSide(plugin, calls)});
+  if (wanted(bench::kPlugin)) sides.push_back({bench::kPlugin, pluginSide(plugin, calls)});
   measure(options, sides, serviceCpu, report);
   for (const bench::CountRun& run : report.runs) {
     for (const bench::SideRun& side : run.sides) {
@@ -210,7 +216,13 @@ void addBenchCommand(CLI::App& app, int& status) {
   command->add_option("--rounds", options->rounds, "turns the sides take")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
-  command->add_flag("--plugin-only", options->pluginOnly, "skip the three baselines");
+  CLI::Option* sides =
+      command->add_option("--sides", options->sides, "the sides to measure (to profile one alone)")
+          ->delimiter(',')
+          ->check(CLI::IsMember({bench::kFloor, bench::kCurlMulti, bench::kCurlEasy, bench::kPlugin}))
+          ->capture_default_str();
+  command->add_flag("--plugin-only", options->pluginOnly, "skip the three baselines (--sides plugin)")
+      ->excludes(sides);
   command->add_flag("--json", options->json, "write the figures as one JSON object");
   command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
   command->callback([options, &status] {
