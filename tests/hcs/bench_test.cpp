@@ -13,6 +13,7 @@
 #include "bench/curl_clients.h"
 #include "bench/floor_client.h"
 #include "bench/latency_histogram.h"
+#include "bench/report.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "support/http_test_server.h"
@@ -60,6 +61,54 @@ TEST(HttpTarget, ReadsHostPortAndTargetOrRefusesTheUrl) {
               expected)
         << url;
   }
+}
+
+// What printText writes for `report`.
+std::string text(const bench::BenchReport& report) {
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* out = ::open_memstream(&buffer, &size);
+  bench::printText(out, report);
+  std::fclose(out);
+  std::string written(buffer, size);
+  std::free(buffer);
+  return written;
+}
+
+// A user reads the default output at a glance: at most 12 lines, each side named with what it is, the
+// plugin against each baseline. A sweep gives one line per thread count instead.
+TEST(BenchReport, FitsTwelveLinesAndSaysWhichSideIsWhich) {
+  bench::BenchReport report;
+  report.url = "http://127.0.0.1:1/score";
+  report.service = "echo";
+  report.allocationsCounted = report.curlAllocationsApart = true;
+  report.outcomes = {{"ok", 10}, {"transport", 0}};
+  bench::CountRun run;
+  double cpu = 3;
+  for (const std::string_view side : {bench::kFloor, bench::kCurlMulti, bench::kCurlEasy, bench::kPlugin}) {
+    bench::SideRun sideRun{std::string(side), {}};
+    sideRun.totals.calls = 10;
+    sideRun.totals.roundRates = {1000 / cpu};
+    sideRun.totals.roundCpuMicros = {cpu++};
+    sideRun.totals.latency.record(20000);
+    run.sides.push_back(sideRun);
+  }
+  report.runs = {run};
+  const std::string one = text(report);
+  EXPECT_LE(std::count(one.begin(), one.end(), '\n'), 12) << one;
+  for (const std::string_view side : {bench::kFloor, bench::kCurlMulti, bench::kCurlEasy, bench::kPlugin})
+    EXPECT_NE(one.find(std::string(side) + " "), std::string::npos) << side << "\n" << one;
+  EXPECT_NE(one.find(std::string(bench::sideMeaning(bench::kFloor))), std::string::npos) << one;
+  EXPECT_NE(one.find("plugin/curl-multi 0.67 of its calls/s, +2.00 us cpu per call"), std::string::npos)
+      << one;
+  EXPECT_NE(one.find("plugin metrics: ok 10\n"), std::string::npos) << one;
+
+  report.runs = {run, run, run};
+  report.runs[1].threads = 4;
+  report.runs[2].threads = 16;
+  const std::string sweep = text(report);
+  EXPECT_NE(sweep.find("threads 1,4,16;"), std::string::npos) << sweep;
+  EXPECT_NE(sweep.find("\n     16 "), std::string::npos) << sweep;
 }
 
 // One post of each baseline's client, whichever it is.

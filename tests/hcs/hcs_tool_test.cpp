@@ -55,6 +55,9 @@ TEST(HcsBenchThreads, SweepsThreadCountsAgainstTheEchoServiceWithoutAFailure) {
   const ShellRun run =
       shell(std::string(HCS_TOOL_PATH) + " bench --echo --threads 1,80 --calls 320 --rounds 2 --json", 600);
   ASSERT_EQ(run.status, 0) << run.out;
+  const test::TempDir dir;
+  const std::string json = dir.write("bench.json", run.out);
+  EXPECT_EQ(shell("python3 -m json.tool " + json + " >/dev/null 2>&1 && echo valid", 60).out, "valid\n");
   EXPECT_EQ(occurrences(run.out, "\"failed\": 0,"), 8u) << run.out;
   for (const char* side : {"floor", "curl-multi", "curl-easy", "plugin"})
     EXPECT_EQ(occurrences(run.out, "{\"name\": \"" + std::string(side) + "\""), 2u) << side << "\n"

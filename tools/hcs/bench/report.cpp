@@ -25,10 +25,13 @@ void printHeading(std::FILE* out, const BenchReport& report) {
                               : report.service == "reference" ? "reference service in this process"
                                                               : "service";
   const bool sweep = report.runs.size() > 1;
-  std::fprintf(out, "hcs bench: %s %s; pattern %s; %s %s; %ld calls per side%s in %d rounds\n",
-               service.c_str(), report.url.c_str(), report.pattern.c_str(), sweep ? "threads" : "thread(s)",
-               threadList(report).c_str(), report.callsPerSide, sweep ? " per thread count" : "",
-               report.rounds);
+  const int threads = report.runs.empty() ? 0 : report.runs.front().threads;
+  const std::string counts = sweep          ? "threads " + threadList(report)
+                             : threads == 1 ? "1 thread"
+                                            : std::to_string(threads) + " threads";
+  std::fprintf(out, "hcs bench: %s %s; pattern %s; %s; %ld calls per side%s in %d rounds\n", service.c_str(),
+               report.url.c_str(), report.pattern.c_str(), counts.c_str(), report.callsPerSide,
+               sweep ? " per thread count" : "", report.rounds);
 }
 
 std::string microsOrDash(double micros, const char* format = "%.2f") {
