@@ -1,9 +1,8 @@
-#include <sys/resource.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +14,7 @@
 #include "bench/echo_child.h"
 #include "bench/floor_client.h"
 #include "bench/harness.h"
-#include "bench/proc_status.h"
+#include "bench/process_resources.h"
 #include "bench/report.h"
 #include "commands/commands.h"
 #include "commands/local_service.h"
@@ -44,16 +43,6 @@ struct BenchOptions {
   bool json = false;
   std::string pattern = "usual";
 };
-
-// Every thread of every side holds a connection, and the plugin's pool more: allow as many
-// descriptors as the system lets us.
-void raiseDescriptorLimit() {
-  rlimit files{};
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-  }
-}
 
 // A caller posting the calls' wire documents in turn through a client of type Client.
 template <class Client, class Target>
@@ -145,7 +134,7 @@ int runBench(const BenchOptions& options) {
   // First, before the plugin or anything else initialises libcurl with the usual memory functions.
   report.curlAllocationsApart = bench::countCurlAllocations();
   report.allocationsCounted = bench::allocationsCounted();
-  raiseDescriptorLimit();
+  bench::raiseDescriptorLimit();
   std::optional<LocalService> service;
   std::optional<bench::EchoChild> echo;
   report.url = options.url;

@@ -1,12 +1,12 @@
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <thread>
 
+#include "bench/process_resources.h"
 #include "commands/commands.h"
 #include "service/echo_server.h"
 #include "service/score_server.h"
@@ -38,12 +38,8 @@ int serveEcho(const ServeOptions& options) {
     std::fprintf(stderr, "hcs serve: --echo listens on 127.0.0.1 only\n");
     return 1;
   }
-  // A benchmark may open many connections: allow as many descriptors as the system lets us.
-  rlimit files{};
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-  }
+  // A benchmark may open many connections.
+  bench::raiseDescriptorLimit();
   sigset_t signals = blockStopSignals();
   try {
     service::EchoServer server(options.port);
