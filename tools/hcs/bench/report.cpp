@@ -16,7 +16,10 @@ std::string_view ratioMeaning(std::string_view baseline) {
 
 std::string threadList(const BenchReport& report) {
   std::string list;
-  for (const CountRun& run : report.runs) list += (list.empty() ? "" : ",") + std::to_string(run.threads);
+  for (const CountRun& run : report.runs) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(run.threads);
+  }
   return list;
 }
 
