@@ -28,6 +28,7 @@ struct ThreadTotals {
   long long cpuNanos = 0;
   AllocationCount allocations;
   LatencyHistogram latency;
+  Clock::time_point end;  // of its last timed call, before its client is closed
 };
 
 bool callSafely(const Caller& call) {
@@ -87,6 +88,7 @@ void runTimed(int threads, long callsPerThread, const CallerFactory& make,
       } else {
         mine.failed = callsPerThread;
       }
+      mine.end = Clock::now();
     });
   }
   while (warmed.load() < threads) std::this_thread::yield();
@@ -94,17 +96,19 @@ void runTimed(int threads, long callsPerThread, const CallerFactory& make,
   const Clock::time_point start = Clock::now();
   go = true;
   for (std::thread& worker : workers) worker.join();
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const long long serviceAfter = serviceCpuNanos ? serviceCpuNanos() : -1;
   const auto calls = static_cast<double>(callsPerThread) * threads;
   long long cpuNanos = 0;
+  Clock::time_point end = start;
   for (const ThreadTotals& thread : perThread) {
+    end = std::max(end, thread.end);
     totals.failed += thread.failed;
     cpuNanos += thread.cpuNanos;
     totals.ownAllocations += thread.allocations.own;
     totals.curlAllocations += thread.allocations.curl;
     totals.latency.merge(thread.latency);
   }
+  const double seconds = std::chrono::duration<double>(end - start).count();
   totals.calls += callsPerThread * threads;
   totals.seconds += seconds;
   totals.cpuNanos += cpuNanos;

@@ -1,3 +1,5 @@
+#include <curl/curl.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -133,6 +135,8 @@ int runBench(const BenchOptions& options) {
   bench::BenchReport report;
   // First, before the plugin or anything else initialises libcurl with the usual memory functions.
   report.curlAllocationsApart = bench::countCurlAllocations();
+  // Once, before the clients' threads: curl_easy_init's own initialisation is not thread-safe.
+  if (!report.curlAllocationsApart) curl_global_init(CURL_GLOBAL_DEFAULT);
   report.allocationsCounted = bench::allocationsCounted();
   bench::raiseDescriptorLimit();
   std::optional<LocalService> service;
