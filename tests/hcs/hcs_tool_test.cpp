@@ -17,10 +17,10 @@ struct ShellRun {
 };
 
 // Runs `command` through the shell, ended after `seconds`, so a command that wrongly keeps running
-// fails the test instead of hanging it.
+// fails the test instead of hanging it. It stays in the test's process group: ending the test ends it.
 ShellRun shell(const std::string& command, int seconds) {
   ShellRun run;
-  FILE* pipe = ::popen(("timeout " + std::to_string(seconds) + " " + command).c_str(), "r");
+  FILE* pipe = ::popen(("timeout --foreground " + std::to_string(seconds) + " " + command).c_str(), "r");
   if (pipe == nullptr) return run;
   char chunk[4096];
   for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.out.append(chunk, n);
@@ -35,13 +35,16 @@ size_t occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-// The echo service once took --threads and --keep-alive and ignored them.
-TEST(HcsTool, RefusesOptionsItWouldIgnore) {
+// The echo service once took --threads and --keep-alive and ignored them; a benchmark once ran every
+// call against a service that could not answer one.
+TEST(HcsTool, RefusesWhatItWouldIgnoreOrCannotMeasure) {
   const std::pair<std::string, std::string> cases[] = {
       {"serve --echo --threads 4", "--threads excludes --echo"},
       {"serve --echo --keep-alive 5", "--keep-alive excludes --echo"},
       {"bench --threads 1,0", "--threads: Value 0 not in range 1 to 256"},
-      {"bench --echo --url http://127.0.0.1:1/", "--url excludes --echo"}};
+      {"bench --echo --url http://127.0.0.1:1/", "--url excludes --echo"},
+      {"bench --url http://127.0.0.1:1/score --calls 10",
+       "floor could not make one call to http://127.0.0.1:1/score with 1 thread(s); is the service up?"}};
   for (const auto& [arguments, message] : cases) {
     const ShellRun run = shell(std::string(HCS_TOOL_PATH) + " " + arguments + " 2>&1", 20);
     EXPECT_NE(run.status, 0) << arguments;

@@ -1,10 +1,18 @@
 #include "bench/curl_clients.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
 namespace hcs::bench {
 namespace {
+
+// The plugin's default waits, so a service that stops answering fails a call instead of holding the
+// benchmark.
+constexpr long kConnectWaitMs = 10000;
+constexpr auto kReplyWait = std::chrono::milliseconds(10000);
 
 size_t gather(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
@@ -31,6 +39,7 @@ CurlPoster::CurlPoster(const std::string& url) : easy_(curl_easy_init()) {
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectWaitMs);
   curl_easy_setopt(easy, CURLOPT_POST, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers_.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, gather);
@@ -62,6 +71,8 @@ bool CurlMultiClient::post(std::string_view body) {
   CURL* easy = easy_.get();
   if (curl_multi_add_handle(multi, easy) != CURLM_OK) return false;
   CURLcode result = CURLE_OK;
+  // One clock read per turn, as the plugin's own loop reads it to bound the wait for the reply.
+  const auto until = std::chrono::steady_clock::now() + kReplyWait;
   while (true) {
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
@@ -75,13 +86,23 @@ bool CurlMultiClient::post(std::string_view body) {
       }
       break;
     }
-    if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+      result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    const auto waitMs = std::min<int64_t>(1000, std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    if (curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMs), nullptr) != CURLM_OK) {
       result = CURLE_OUT_OF_MEMORY;
       break;
     }
   }
   curl_multi_remove_handle(multi, easy);
   return succeeded(result);
+}
+
+CurlEasyClient::CurlEasyClient(const std::string& url) : CurlPoster(url) {
+  curl_easy_setopt(easy_.get(), CURLOPT_TIMEOUT_MS, kConnectWaitMs + static_cast<long>(kReplyWait.count()));
 }
 
 bool CurlEasyClient::post(std::string_view body) {

@@ -33,7 +33,8 @@ class CurlHeaders {
 };
 
 // What both libcurl baselines share: one easy handle set up once, the headers the plugin sends (no
-// Expect, no Accept, its Content-Type), the reply body gathered into a buffer kept between posts.
+// Expect, no Accept, its Content-Type), the reply body gathered into a buffer kept between posts, and
+// the plugin's default waits: 10 s to connect, 10 s for the reply.
 class CurlPoster {
  public:
   // Throws std::runtime_error when libcurl cannot make a handle.
@@ -68,7 +69,7 @@ class CurlMultiClient : public CurlPoster {
 // libcurl's own loop: curl_easy_perform on one easy handle, which keeps the connection between posts.
 class CurlEasyClient : public CurlPoster {
  public:
-  using CurlPoster::CurlPoster;
+  explicit CurlEasyClient(const std::string& url);
   bool post(std::string_view body);
 };
 

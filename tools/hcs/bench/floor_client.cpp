@@ -84,6 +84,11 @@ bool FloorClient::connect() {
   if (fd_ < 0) return false;
   const int on = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // The plugin's default waits, so a service that stops answering fails a call instead of holding the
+  // benchmark; on Linux the send wait bounds connect too.
+  const timeval wait{10, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
   if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address_), addressSize_) == 0) return true;
   disconnect();
   return false;

@@ -21,7 +21,8 @@ bool parseHttpTarget(std::string_view url, HttpTarget& out);
 // The floor: a keep-alive HTTP/1.1 client on one blocking socket, one send per request and recv until
 // the reply is whole, nothing else. It exists only in the benchmark, to show what the kernel's side of
 // an exchange costs; it reads only what it needs of a reply (the status code and Content-Length) and
-// takes no chunked replies. It posts the same head fields libcurl sends for the plugin.
+// takes no chunked replies. It posts the same head fields libcurl sends for the plugin. It waits as the
+// plugin does by default: 10 s to connect, to send, and for each read of the reply.
 //
 // One thread at a time. Buffers are kept between posts, so a post of a body no larger than the last
 // allocates nothing.

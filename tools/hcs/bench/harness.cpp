@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -66,12 +67,14 @@ double SideTotals::median(std::vector<double> values) {
          2;
 }
 
-void runTimed(int threads, long callsPerThread, const CallerFactory& make,
+bool runTimed(int threads, long callsPerThread, const CallerFactory& make,
               const std::function<long long()>& serviceCpuNanos, SideTotals& totals) {
   std::vector<ThreadTotals> perThread(static_cast<size_t>(threads));
   std::vector<std::thread> workers;
-  std::atomic<int> warmed{0};
-  std::atomic<bool> go{false};
+  // Waits block rather than spin: a thread waiting for the others must not take their CPU.
+  std::latch warmed(threads);
+  std::latch go(1);
+  std::atomic<bool> cold{false};
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
       ThreadTotals& mine = perThread[static_cast<size_t>(t)];
@@ -80,22 +83,19 @@ void runTimed(int threads, long callsPerThread, const CallerFactory& make,
         call = make();
       } catch (const std::exception&) {
       }
-      if (call) callSafely(call);
-      warmed.fetch_add(1);
-      while (!go.load()) std::this_thread::yield();
-      if (call) {
-        timedCalls(call, callsPerThread, mine);
-      } else {
-        mine.failed = callsPerThread;
-      }
+      if (!call || !callSafely(call)) cold = true;
+      warmed.count_down();
+      go.wait();
+      if (!cold) timedCalls(call, callsPerThread, mine);
       mine.end = Clock::now();
     });
   }
-  while (warmed.load() < threads) std::this_thread::yield();
+  warmed.wait();
   const long long serviceBefore = serviceCpuNanos ? serviceCpuNanos() : -1;
   const Clock::time_point start = Clock::now();
-  go = true;
+  go.count_down();
   for (std::thread& worker : workers) worker.join();
+  if (cold) return false;
   const long long serviceAfter = serviceCpuNanos ? serviceCpuNanos() : -1;
   const auto calls = static_cast<double>(callsPerThread) * threads;
   long long cpuNanos = 0;
@@ -118,6 +118,7 @@ void runTimed(int threads, long callsPerThread, const CallerFactory& make,
     totals.serviceNanos = (totals.serviceNanos < 0 ? 0 : totals.serviceNanos) + serviceAfter - serviceBefore;
     totals.roundServiceMicros.push_back(static_cast<double>(serviceAfter - serviceBefore) / 1e3 / calls);
   }
+  return true;
 }
 
 }  // namespace hcs::bench

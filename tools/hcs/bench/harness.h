@@ -43,9 +43,10 @@ struct SideTotals {
 // Runs `threads` threads of `callsPerThread` timed calls each, every thread with a caller of its own
 // from `make` and one untimed call first (to connect and fill caches), and adds what they did to
 // `totals`. `serviceCpuNanos` (may be empty) reads the service's CPU time so far, before the timed
-// calls start and after they end. A caller that throws counts as a failed call; a factory that
-// throws fails the thread's calls.
-void runTimed(int threads, long callsPerThread, const CallerFactory& make,
+// calls start and after they end. A caller that throws counts as a failed call. When a factory throws
+// or a first call fails, no timed call is made, nothing is added and the result is false: a service
+// that cannot answer one call is not measured.
+bool runTimed(int threads, long callsPerThread, const CallerFactory& make,
               const std::function<long long()>& serviceCpuNanos, SideTotals& totals);
 
 }  // namespace hcs::bench

@@ -73,8 +73,9 @@ struct Side {
 };
 
 // Each thread count in turn; at each, the sides take turns round after round (starting with another
-// side each round), so a slow patch of the machine falls on all of them alike.
-void measure(const BenchOptions& options, const std::vector<Side>& sides,
+// side each round), so a slow patch of the machine falls on all of them alike. False, with a word on
+// stderr, when a side could not make its first call.
+bool measure(const BenchOptions& options, const std::vector<Side>& sides,
              const std::function<long long()>& serviceCpu, bench::BenchReport& report) {
   for (const int threads : options.threads) {
     bench::CountRun run;
@@ -84,7 +85,12 @@ void measure(const BenchOptions& options, const std::vector<Side>& sides,
     for (int round = 0; round < options.rounds; ++round) {
       for (size_t turn = 0; turn < sides.size(); ++turn) {
         const size_t s = (static_cast<size_t>(round) + turn) % sides.size();
-        bench::runTimed(threads, perThread, sides[s].make, serviceCpu, run.sides[s].totals);
+        if (!bench::runTimed(threads, perThread, sides[s].make, serviceCpu, run.sides[s].totals)) {
+          std::fprintf(
+              stderr, "hcs bench: %.*s could not make one call to %s with %d thread(s); is the service up?\n",
+              static_cast<int>(sides[s].name.size()), sides[s].name.data(), report.url.c_str(), threads);
+          return false;
+        }
         if (report.rssStartKiB == 0 && sides[s].name == bench::kPlugin)
           report.rssStartKiB = bench::residentKiB();
       }
@@ -92,6 +98,7 @@ void measure(const BenchOptions& options, const std::vector<Side>& sides,
     report.runs.push_back(std::move(run));
   }
   report.rssEndKiB = bench::residentKiB();
+  return true;
 }
 
 int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, const BenchOptions& options,
@@ -122,7 +129,7 @@ int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, c
   if (wanted(bench::kCurlEasy))
     sides.push_back({bench::kCurlEasy, baseline<bench::CurlEasyClient>(url, calls)});
   if (wanted(bench::kPlugin)) sides.push_back({bench::kPlugin, pluginSide(plugin, calls)});
-  measure(options, sides, serviceCpu, report);
+  if (!measure(options, sides, serviceCpu, report)) return 2;
   for (const bench::CountRun& run : report.runs) {
     for (const bench::SideRun& side : run.sides) {
       if (side.totals.failed > 0) return 1;
