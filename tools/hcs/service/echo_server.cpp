@@ -149,8 +149,8 @@ bool connectionError(int error) {
 
 class EchoServer::Worker {
  public:
-  Worker(int listener, int stopEvent, std::atomic<long>& shed)
-      : listener_(listener), stopEvent_(stopEvent), shed_(shed) {
+  Worker(int listener, int stopEvent, Counters& counters)
+      : listener_(listener), stopEvent_(stopEvent), counters_(counters) {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) throw std::runtime_error("cannot create an epoll set");
     spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -167,8 +167,10 @@ class EchoServer::Worker {
   void run() {
     epoll_event events[64];
     while (true) {
+      const bool waitingForever = accepting_;
       const int n = ::epoll_wait(epoll_, events, 64, acceptPauseLeftMs());
       if (n < 0 && errno != EINTR) return;
+      if (n == 0 && waitingForever) counters_.emptyWakeups.fetch_add(1);
       resumeAcceptingWhenDue();
       for (int i = 0; i < n; ++i) {
         const int fd = events[i].data.fd;
@@ -207,7 +209,8 @@ class EchoServer::Worker {
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         try {
-          connections_[fd];
+          // A new connection: nothing of an earlier one that had the same descriptor.
+          connections_.insert_or_assign(fd, Connection{});
         } catch (const std::bad_alloc&) {
           ::close(fd);
           continue;
@@ -230,7 +233,7 @@ class EchoServer::Worker {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
-      shed_.fetch_add(1);
+      counters_.shed.fetch_add(1);
     }
     spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     return fd >= 0;
@@ -312,7 +315,7 @@ class EchoServer::Worker {
 
   const int listener_;
   const int stopEvent_;
-  std::atomic<long>& shed_;
+  Counters& counters_;
   int epoll_ = -1;
   int spare_ = -1;  // held so that a connection can still be accepted (and closed) at the descriptor limit
   bool accepting_ = true;
@@ -348,7 +351,7 @@ EchoServer::EchoServer(int port, int workers) {
     workers = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxWorkers);
   try {
     for (int i = 0; i < workers; ++i)
-      workers_.push_back(std::make_unique<Worker>(listener_, stopEvent_, shed_));
+      workers_.push_back(std::make_unique<Worker>(listener_, stopEvent_, counters_));
   } catch (...) {
     workers_.clear();
     ::close(stopEvent_);

@@ -38,15 +38,22 @@ class EchoServer {
   void stop();
 
   // Connections accepted and then closed at once for lack of descriptors.
-  long shed() const { return shed_.load(); }
+  long shed() const { return counters_.shed.load(); }
+  // Waits that came back with nothing to do while connections were being accepted: each one is a
+  // turn of a spinning loop, so 0 unless something is wrong.
+  long emptyWakeups() const { return counters_.emptyWakeups.load(); }
 
  private:
   class Worker;
+  struct Counters {
+    std::atomic<long> shed{0};
+    std::atomic<long> emptyWakeups{0};
+  };
 
   int listener_ = -1;
   int stopEvent_ = -1;
   int port_ = 0;
-  std::atomic<long> shed_{0};
+  Counters counters_;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::vector<std::thread> threads_;
 };
