@@ -12,6 +12,7 @@
 #include "bench/call_pattern.h"
 #include "bench/curl_clients.h"
 #include "bench/floor_client.h"
+#include "bench/harness.h"
 #include "bench/latency_histogram.h"
 #include "bench/report.h"
 #include "host/pairs.h"
@@ -42,6 +43,45 @@ TEST(LatencyHistogram, PercentilesLieWithinABucketOfTheTrueValue) {
   LatencyHistogram huge;  // past the last bucket: counted there, not lost or misplaced
   huge.record(uint64_t{1} << 50);
   EXPECT_NEAR(huge.percentile(1.0), 2.2e12, 0.01e12);
+}
+
+// Every thread makes its calls with a caller of its own after one untimed call; a side that cannot make
+// its first call is not measured at all; rates and CPU are the median of the rounds.
+TEST(BenchHarnessThreads, CountsEveryTimedCallOnceAndMeasuresNothingWhenAFirstCallFails) {
+  std::atomic<int> callers{0}, calls{0};
+  const bench::CallerFactory everyThirdFails = [&] {
+    ++callers;
+    return [&, n = 0]() mutable {
+      ++calls;
+      if (n++ == 0) return true;  // the untimed first call
+      if (n % 3 == 0) throw std::runtime_error("counts as failed");
+      return n % 3 != 1;
+    };
+  };
+  bench::SideTotals totals;
+  ASSERT_TRUE(bench::runTimed(3, 6, everyThirdFails, {}, totals));
+  ASSERT_TRUE(bench::runTimed(
+      3, 6, everyThirdFails, [] { return 100LL; }, totals));
+  EXPECT_EQ(callers.load(), 6);
+  EXPECT_EQ(calls.load(), 6 * 7);
+  EXPECT_EQ(totals.calls, 36);
+  EXPECT_EQ(totals.failed, 24);
+  EXPECT_EQ(totals.latency.count(), 36u);
+  EXPECT_EQ(totals.roundRates.size(), 2u);
+  EXPECT_EQ(totals.serviceMicrosPerCall(), 0);  // read, but it did not move
+
+  bench::SideTotals untouched;
+  const bench::CallerFactory firstFails = [] { return [] { return false; }; };
+  EXPECT_FALSE(bench::runTimed(2, 5, firstFails, {}, untouched));
+  const bench::CallerFactory noClient = []() -> bench::Caller { throw std::runtime_error("no client"); };
+  EXPECT_FALSE(bench::runTimed(2, 5, noClient, {}, untouched));
+  EXPECT_EQ(untouched.calls, 0);
+  EXPECT_EQ(untouched.serviceMicrosPerCall(), -1);
+
+  untouched.roundRates = {30, 10, 20};
+  untouched.roundCpuMicros = {4, 1, 3, 2};
+  EXPECT_EQ(untouched.callsPerSecond(), 20);
+  EXPECT_EQ(untouched.cpuMicrosPerCall(), 2.5);
 }
 
 TEST(HttpTarget, ReadsHostPortAndTargetOrRefusesTheUrl) {
