@@ -59,9 +59,12 @@ TEST(BenchHarnessThreads, CountsEveryTimedCallOnceAndMeasuresNothingWhenAFirstCa
     };
   };
   bench::SideTotals totals;
-  ASSERT_TRUE(bench::runTimed(3, 6, everyThirdFails, {}, totals));
-  ASSERT_TRUE(bench::runTimed(
-      3, 6, everyThirdFails, [] { return 100LL; }, totals));
+  int warm = 0;  // once per run, when every thread has made its first call and none a timed one
+  const auto countWarm = [&] { warm += calls.load() == 3 ? 1 : 100; };
+  ASSERT_TRUE(bench::runTimed(3, 6, everyThirdFails, {}, totals, countWarm));
+  const auto serviceCpu = [] { return 100LL; };
+  ASSERT_TRUE(bench::runTimed(3, 6, everyThirdFails, serviceCpu, totals));
+  EXPECT_EQ(warm, 1);
   EXPECT_EQ(callers.load(), 6);
   EXPECT_EQ(calls.load(), 6 * 7);
   EXPECT_EQ(totals.calls, 36);
@@ -72,7 +75,8 @@ TEST(BenchHarnessThreads, CountsEveryTimedCallOnceAndMeasuresNothingWhenAFirstCa
 
   bench::SideTotals untouched;
   const bench::CallerFactory firstFails = [] { return [] { return false; }; };
-  EXPECT_FALSE(bench::runTimed(2, 5, firstFails, {}, untouched));
+  EXPECT_FALSE(bench::runTimed(2, 5, firstFails, {}, untouched, countWarm));
+  EXPECT_EQ(warm, 1);
   const bench::CallerFactory noClient = []() -> bench::Caller { throw std::runtime_error("no client"); };
   EXPECT_FALSE(bench::runTimed(2, 5, noClient, {}, untouched));
   EXPECT_EQ(untouched.calls, 0);

@@ -68,7 +68,8 @@ double SideTotals::median(std::vector<double> values) {
 }
 
 bool runTimed(int threads, long callsPerThread, const CallerFactory& make,
-              const std::function<long long()>& serviceCpuNanos, SideTotals& totals) {
+              const std::function<long long()>& serviceCpuNanos, SideTotals& totals,
+              const std::function<void()>& warm) {
   std::vector<ThreadTotals> perThread(static_cast<size_t>(threads));
   std::vector<std::thread> workers;
   // Waits block rather than spin: a thread waiting for the others must not take their CPU.
@@ -91,6 +92,7 @@ bool runTimed(int threads, long callsPerThread, const CallerFactory& make,
     });
   }
   warmed.wait();
+  if (warm && !cold) warm();
   const long long serviceBefore = serviceCpuNanos ? serviceCpuNanos() : -1;
   const Clock::time_point start = Clock::now();
   go.count_down();

@@ -45,8 +45,10 @@ struct SideTotals {
 // `totals`. `serviceCpuNanos` (may be empty) reads the service's CPU time so far, before the timed
 // calls start and after they end. A caller that throws counts as a failed call. When a factory throws
 // or a first call fails, no timed call is made, nothing is added and the result is false: a service
-// that cannot answer one call is not measured.
+// that cannot answer one call is not measured. `warm` (may be empty) runs once every first call is
+// made, right before the timed calls.
 bool runTimed(int threads, long callsPerThread, const CallerFactory& make,
-              const std::function<long long()>& serviceCpuNanos, SideTotals& totals);
+              const std::function<long long()>& serviceCpuNanos, SideTotals& totals,
+              const std::function<void()>& warm = {});
 
 }  // namespace hcs::bench

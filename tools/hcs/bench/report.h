@@ -40,7 +40,7 @@ struct BenchReport {
   bool allocationsCounted = false;
   bool curlAllocationsApart = false;
   std::vector<CountRun> runs;
-  long rssStartKiB = 0;  // after the plugin's first calls
+  long rssStartKiB = 0;  // once the plugin's first calls were made
   long rssEndKiB = 0;
   std::map<std::string, long> outcomes;  // the plugin's own counts, from its metrics file
 };
