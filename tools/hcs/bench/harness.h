@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "bench/latency_histogram.h"
