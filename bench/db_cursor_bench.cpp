@@ -26,6 +26,7 @@ void prepareTable() {
   (void)done;
 }
 
+// Isolates fetching through QRMCursor (ODBC bulk fetch, row buffers, value conversion) by rows per fetch.
 void BM_CursorFromPostgres(benchmark::State& state) {
   if (!test::PgCluster::available()) {
     state.SkipWithError("PostgreSQL 15 is not installed");

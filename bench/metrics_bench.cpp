@@ -14,8 +14,9 @@ CalloutMetrics& sharedBlock() {
   return block;
 }
 
-// One successful call: the two clock reads of its duration (without metrics score reads none), one
-// attempt, the call. Connections are read from the pool when the file is written, not counted per call.
+// Isolates the counting of one successful call: the two clock reads of its duration (without metrics
+// score reads none), one attempt, the call. Connections are read from the pool when the file is written, not
+// counted per call.
 void BM_MetricsPerScoreCall(benchmark::State& state) {
   CalloutMetrics& metrics = sharedBlock();
   for (auto _ : state) {
@@ -27,13 +28,13 @@ void BM_MetricsPerScoreCall(benchmark::State& state) {
 }
 BENCHMARK(BM_MetricsPerScoreCall)->ThreadRange(1, 2)->UseRealTime();
 
-// The clock alone, to tell its share from the counting's.
+// Isolates the clock read, to tell its share from the counting's.
 void BM_SteadyClockRead(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(std::chrono::steady_clock::now());
 }
 BENCHMARK(BM_SteadyClockRead);
 
-// The writer's side, for scale: the text of one type, as written every interval.
+// Isolates the writer's side, for scale: the text of one type, as written every interval.
 void BM_MetricsExposition(benchmark::State& state) {
   MetricsRegistry registry;
   registry.forType(1, "BENCH")->countCall(CallOutcome::kOk, std::chrono::microseconds(250));

@@ -1,5 +1,7 @@
 // Cost of one callout over loopback: the client side (libcurl, conversions, the connection pool)
-// against a trivial service, so the figures show what the transport adds to a score.
+// against a trivial service in this process, so the figures show what the transport adds to a score.
+// No score documents: hcs bench measures whole calls, against baselines, with the service in a process
+// of its own.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -121,9 +123,12 @@ void sendLoop(benchmark::State& state, const char* path) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// Isolates OHTTP::send on a kept connection: the pool's take and return, the text conversions, libcurl
+// and the loopback exchange (the service's threads share this process's CPU).
 void BM_SendKeepAlive(benchmark::State& state) { sendLoop(state, "/keep"); }
 BENCHMARK(BM_SendKeepAlive)->ThreadRange(1, 8)->UseRealTime();
 
+// Isolates what a new connection costs per send: the service closes each one after its answer.
 void BM_SendNewConnectionEachTime(benchmark::State& state) { sendLoop(state, "/close"); }
 BENCHMARK(BM_SendNewConnectionEachTime)->UseRealTime();
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the demo: the reference scoring service, two attribute types, the example
-# pairs scored through the loaded plugin.
+# pairs scored through the loaded plugin. Builds only what the demo runs: the plugin and hcs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh default
+HCS_BUILD_TARGETS="httpCalloutScoring hcs" bash scripts/build.sh default
 ./build/tools/hcs/hcs demo "$@"

@@ -10,6 +10,7 @@
 #include "check/config_check.h"
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"
+#include "host/metrics_capture.h"
 #include "host/pairs.h"
 #include "service/score_document.h"
 #include "service/score_server.h"
@@ -50,6 +51,24 @@ TEST(HostDocuments, EscapeValues) {
   EXPECT_TRUE(
       init.starts_with("<INIT><DB_CONNECTION>pg://u:p&amp;q@h/db</DB_CONNECTION><CONFIG_FILE>a&amp;b.ini<"))
       << init;
+}
+
+// hcs score reads the counts from the file the plugin writes: the setting is read as the plugin reads it
+// (escapes decoded, refused where the plugin refuses it and then writes no file).
+TEST(MetricsCapture, FindsTheFileWhereThePluginWritesIt) {
+  const std::tuple<const char*, std::string, long> cases[] = {
+      {"file:///tmp/hcs%20metrics/a.prom?interval=3", "/tmp/hcs metrics/a.prom", 3},
+      {"FILE://./out/a.prom", "out/a.prom", 10},
+      {"file:///tmp/a.prom?interval=2&every=1", "", 0},
+      {"file:///tmp/a.prom?interval=0", "", 0},
+      {"/tmp/a.prom", "", 0}};
+  for (const auto& [setting, path, interval] : cases) {
+    const MetricsCapture capture(setting);
+    EXPECT_EQ(capture.path(), path) << setting;
+    if (!path.empty()) {
+      EXPECT_EQ(capture.intervalSeconds(), interval) << setting;
+    }
+  }
 }
 
 TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/process_resources.h"
 #include "commands/commands.h"
 #include "service/echo_server.h"
 #include "service/score_server.h"
@@ -21,32 +22,43 @@ struct ServeOptions {
   bool echo = false;
 };
 
-// Runs until a signal ends the process: nothing to clean up that the kernel does not.
-int serveEcho(const ServeOptions& options) {
-  if (options.host != "127.0.0.1") {
-    std::fprintf(stderr, "hcs serve: --echo listens on 127.0.0.1 only\n");
-    return 1;
-  }
-  try {
-    service::EchoServer server(options.port);
-    std::printf("listening on http://127.0.0.1:%d/score\n", server.port());
-    std::fflush(stdout);
-    server.run();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "hcs serve: %s\n", e.what());
-    return 1;
-  }
-}
-
-int serve(const ServeOptions& options) {
-  if (options.echo) return serveEcho(options);
-  // Signals go to one waiting thread, so stopping never runs inside a signal handler. Every thread
-  // started from here on inherits the blocked mask.
+// Blocks SIGINT and SIGTERM in this thread and every thread started from here on, so they reach the
+// one thread that waits for them and stopping never runs inside a signal handler.
+sigset_t blockStopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+int serveEcho(const ServeOptions& options) {
+  if (options.host != "127.0.0.1") {
+    std::fprintf(stderr, "hcs serve: --echo listens on 127.0.0.1 only\n");
+    return 1;
+  }
+  // A benchmark may open many connections.
+  bench::raiseDescriptorLimit();
+  sigset_t signals = blockStopSignals();
+  try {
+    service::EchoServer server(options.port);
+    server.start();
+    std::printf("listening on http://127.0.0.1:%d/score\n", server.port());
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hcs serve: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
+
+int serve(const ServeOptions& options) {
+  if (options.echo) return serveEcho(options);
+  sigset_t signals = blockStopSignals();
 
   service::ScoreServer::Options serverOptions;
   serverOptions.threads = options.threads;
@@ -83,15 +95,21 @@ void addServeCommand(CLI::App& app, int& status) {
   command->add_option("--port", options->port, "port to listen on; 0 picks a free one")
       ->check(CLI::Range(0, 65535))
       ->capture_default_str();
-  command->add_option("--threads", options->threads, "worker threads; each open connection holds one")
-      ->check(CLI::Range(1, 4096))
-      ->capture_default_str();
-  command->add_option("--keep-alive", options->keepAlive, "seconds an idle connection stays open")
-      ->check(CLI::Range(1, 3600))
-      ->capture_default_str();
-  command->add_flag(
-      "--echo", options->echo,
-      "answer every POST with a fixed score, at the least cost (127.0.0.1 only; for hcs bench)");
+  CLI::Option* threads =
+      command->add_option("--threads", options->threads, "worker threads; each open connection holds one")
+          ->check(CLI::Range(1, 4096))
+          ->capture_default_str();
+  CLI::Option* keepAlive =
+      command->add_option("--keep-alive", options->keepAlive, "seconds an idle connection stays open")
+          ->check(CLI::Range(1, 3600))
+          ->capture_default_str();
+  // The echo service sizes itself and keeps connections until the client closes them: it would
+  // ignore both, so it refuses them.
+  command
+      ->add_flag("--echo", options->echo,
+                 "answer every POST with a fixed score, at the least cost (127.0.0.1 only; for hcs bench)")
+      ->excludes(threads)
+      ->excludes(keepAlive);
   command->callback([options, &status] { status = serve(*options); });
 }
 

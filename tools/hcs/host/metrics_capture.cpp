@@ -9,22 +9,43 @@
 #include <stdexcept>
 #include <thread>
 
+#include "metrics/metrics_file.h"
+
 namespace hcs::host {
 
 namespace {
-constexpr char kVariable[] = "HTTPCALLOUT_METRICS";
 constexpr std::string_view kSeries = "hcs_score_calls_total{";
 constexpr std::string_view kOutcome = "outcome=\"";
+
+// `path` as the plugin's parser reads it back: "%", "?", "#", blanks and control bytes escaped.
+std::string uriPath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= ' ' || c == 0x7F || c == '%' || c == '?' || c == '#') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
 }  // namespace
 
-MetricsCapture::MetricsCapture() {
-  if (const char* value = ::getenv(kVariable); value != nullptr && *value != '\0') {
-    const std::string text(value);
-    const size_t start = text.find("://");
-    path_ = start == std::string::npos ? "" : text.substr(start + 3, text.find('?') - start - 3);
-    if (path_.starts_with("./")) path_.erase(0, 2);
-    const size_t interval = text.find("interval=");
-    intervalSeconds_ = interval == std::string::npos ? 10 : std::atol(text.c_str() + interval + 9);
+MetricsCapture::MetricsCapture() : MetricsCapture(::getenv(kMetricsEnvironmentVariable)) {}
+
+MetricsCapture::MetricsCapture(const char* setting) {
+  if (setting != nullptr && *setting != '\0') {
+    try {
+      const MetricsFileSetting file = parseMetricsSetting(setting);
+      path_ = file.path;
+      intervalSeconds_ = static_cast<long>(file.interval.count());
+    } catch (const std::invalid_argument&) {
+      // The plugin says why on stderr when it loads, and writes nothing.
+    }
     return;
   }
   std::string pattern = (std::filesystem::temp_directory_path() / "hcs-metrics-XXXXXX").string();
@@ -41,10 +62,11 @@ MetricsCapture::MetricsCapture() {
     }
   } folder;
   folder.path = directory_;
-  ::setenv(kVariable, ("file://" + path_ + "?interval=1").c_str(), 1);
+  ::setenv(kMetricsEnvironmentVariable, ("file://" + uriPath(path_) + "?interval=1").c_str(), 1);
 }
 
 std::map<std::string, long> MetricsCapture::outcomeCounts() const {
+  if (path_.empty()) return {};
   // Gone now, the file comes back with the next write, which counts every call made before this one.
   std::filesystem::remove(path_);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(intervalSeconds_ + 1);

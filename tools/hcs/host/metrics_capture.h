@@ -8,18 +8,23 @@ namespace hcs::host {
 
 // The plugin's own count of how score calls ended, read from the metrics file it writes. Made before the
 // plugin is loaded: points HTTPCALLOUT_METRICS at a temporary file written every second, unless the
-// environment already names one (then that file is read). The plugin stays loaded until the process
-// ends, so the counts of all calls made are those of the first write after the last call: outcomeCounts
-// waits for it. A temporary file is removed when the process exits, after the plugin's last write.
+// environment already names one (then that file is read, as the plugin reads the setting; a setting
+// the plugin refuses means no file). The plugin stays loaded until the process ends, so the counts of
+// all calls made are those of the first write after the last call: outcomeCounts waits for it. A
+// temporary file is removed when the process exits, after the plugin's last write.
 class MetricsCapture {
  public:
   MetricsCapture();
+  // With `setting` the value of HTTPCALLOUT_METRICS (nullptr or empty: unset, so a temporary file).
+  explicit MetricsCapture(const char* setting);
   MetricsCapture(const MetricsCapture&) = delete;
   MetricsCapture& operator=(const MetricsCapture&) = delete;
 
+  // The file the plugin writes; "" when it writes none.
   const std::string& path() const { return path_; }
+  long intervalSeconds() const { return intervalSeconds_; }
   // Calls by outcome label, summed over attribute types, from the first write after this call (at most
-  // the interval plus a second later); empty when none comes.
+  // the interval plus a second later); empty when none comes or no file is written.
   std::map<std::string, long> outcomeCounts() const;
 
  private:
