@@ -44,6 +44,9 @@ file(REMOVE "${listing}")
 
 set(script "")
 string(JSON suites LENGTH "${json}" testsuites)
+if(suites EQUAL 0)
+  message(FATAL_ERROR "labels.cmake: ${TEST_EXECUTABLE} lists no tests")
+endif()
 math(EXPR last_suite "${suites} - 1")
 foreach(s RANGE ${last_suite})
   # Each suite is taken out once: string(JSON) parses its whole input on every call.
