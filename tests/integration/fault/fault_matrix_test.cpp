@@ -1,6 +1,5 @@
-// The fault matrix: score calls from several threads against every fault the loopback server can make,
-// against the production settings under the faults they are for, and from children a host forks under
-// load. Each row prints a line "fault-matrix | ..." for the record; HCS_FAULT_SECONDS sets its length.
+// Score calls from several threads under faults: each fault the loopback server can make, the production
+// settings under the faults they are for, and a host that forks under load.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
