@@ -1,31 +1,39 @@
 #!/usr/bin/env python3
-"""Mutation check: which small faults in one source file the tests of a ctest label catch.
+"""Mutation check: which small faults in one source file the tests of ctest labels catch.
 
-    scripts/mutate.py SOURCE [-L LABEL] [--build DIR] [--max N] [--json FILE]
+    scripts/mutate.py SOURCE [-L LABEL]... [--build DIR] [--max N] [--json FILE]
     scripts/mutate.py --report RESULT.json...
 
 The first form makes mutants of SOURCE, one at a time: a comparison flipped (== !=, < >=, > <=), && and
 || swapped, an if/while condition negated, an integer constant shifted by one, true and false swapped, a
 statement or a return dropped (replaced by an empty statement). For each it rebuilds the test binary and
 the plugin incrementally in DIR (configured once: Debug, -O0, no debug info, warnings as errors), runs
-the ctest tests of LABEL (a ctest label regex; all tests when omitted) and records which tests failed.
+the ctest tests of the labels and records which tests failed. Each -L is a ctest label regex; given more
+than once, a test runs when any of them matches one of its labels (-L unit -L integration runs both
+kinds); without -L every test runs.
 The tests run in one process of the test binary (4 GiB of address space at most); a test that crashes or
 hangs it counts as failed and the rest run on in a new process.
 A mutant that does not compile is no mutant and is not counted. It prints killed/survived with each
 survivor's line, and with --json writes every mutant with the tests that killed it.
 
-SOURCE is changed in place while the check runs and put back after every mutant (also on Ctrl-C): run it
-in a worktree of its own, never where you edit or commit.
+The mutants are made in a git worktree of their own, DIR-tree: the commit checked out here plus every
+change not yet committed (untracked files included), so what is checked is the tree as it stands. The
+checkout SOURCE is named in is never written to, so a run that is killed cannot leave a mutant in it.
+The worktree is removed when the run ends, also on Ctrl-C or a plain kill; one left by a run killed
+outright is removed by the next. Since the worktree is new each run, DIR compiles every file again
+(ccache makes that quick); two runs at once need two DIRs.
 
 The second form reads such results and prints, per file, the mutants and how many were killed, and per
 test how many mutants it killed and how many it killed alone: a test that kills no mutant alone adds
 nothing these files can tell.
 """
 import argparse
+import fcntl
 import json
 import os
 import re
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -164,14 +172,85 @@ def run(command, timeout, cwd=ROOT):
         return None, (e.stdout or b"").decode(errors="replace") if isinstance(e.stdout, bytes) else e.stdout
 
 
-def configure(build):
+def configure(build, source_dir):
+    cache = os.path.join(build, "CMakeCache.txt")
+    if os.path.exists(cache):
+        with open(cache) as f:
+            configured = re.search(r"^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$", f.read(), re.M)
+        if configured and os.path.realpath(configured.group(1)) != os.path.realpath(source_dir):
+            # Configured for another source tree (by a run that mutated the checkout itself): start again.
+            print("mutate: %s was configured for %s; configuring it afresh" % (build, configured.group(1)),
+                  flush=True)
+            for name in ("CMakeCache.txt", "build.ninja"):
+                if os.path.exists(os.path.join(build, name)):
+                    os.remove(os.path.join(build, name))
+            shutil.rmtree(os.path.join(build, "CMakeFiles"), ignore_errors=True)
     if os.path.exists(os.path.join(build, "build.ninja")):
         return
-    code, out = run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+    code, out = run(["cmake", "-S", source_dir, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
                      "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g0", "-DHCS_BUILD_BENCH=OFF",
                      "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON"], 600)
     if code != 0:
         sys.exit("mutate: configuring %s failed:\n%s" % (build, out))
+
+
+def git(*args):
+    done = subprocess.run(["git", "-C", ROOT] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        raise RuntimeError("git %s: %s" % (" ".join(args), done.stderr.decode(errors="replace").strip()))
+    return done.stdout
+
+
+# Left in each worktree this script makes, so that it removes no directory it did not make.
+MARK = ".mutate-worktree"
+
+
+def remove_tree(tree):
+    if not os.path.exists(os.path.join(tree, MARK)):
+        return
+    subprocess.run(["git", "-C", ROOT, "worktree", "remove", "--force", "--force", tree],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    shutil.rmtree(tree, ignore_errors=True)
+    subprocess.run(["git", "-C", ROOT, "worktree", "prune"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_tree(tree):
+    """A worktree at `tree` holding this checkout as it stands: its commit, then every file that differs
+    from it (changed, added, deleted, untracked and not ignored) copied over."""
+    remove_tree(tree)  # left by a run that was killed outright
+    if os.path.lexists(tree):
+        raise RuntimeError("%s exists and was not made by this script; remove it or give another --build" % tree)
+    git("worktree", "prune")
+    git("worktree", "add", "--detach", tree, "HEAD")
+    open(os.path.join(tree, MARK), "w").close()
+    changed = git("diff", "--name-only", "--no-renames", "-z", "HEAD").split(b"\0")
+    changed += git("ls-files", "--others", "--exclude-standard", "-z").split(b"\0")
+    for name in filter(None, set(changed)):
+        path = os.fsdecode(name)
+        here, there = os.path.join(ROOT, path), os.path.join(tree, path)
+        if os.path.isfile(here):
+            os.makedirs(os.path.dirname(there), exist_ok=True)
+            shutil.copy(here, there)  # a fresh time stamp: the build must see it as changed
+        elif os.path.lexists(there) and not os.path.isdir(there):
+            os.remove(there)
+
+
+def hold_lock(build):
+    """One run per build directory (and so per worktree); the lock goes with the process."""
+    os.makedirs(build, exist_ok=True)
+    lock = open(os.path.join(build, "mutate.lock"), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        sys.exit("mutate: another run uses %s; give this one another --build" % build)
+    return lock
+
+
+def label_regex(labels):
+    """One ctest label regex that any of `labels` matches: ctest joins several -L with "and"."""
+    if len(labels) <= 1:
+        return labels[0] if labels else ""
+    return "|".join("(%s)" % label for label in labels)
 
 
 def build_targets(build, timeout):
@@ -246,33 +325,44 @@ def failed_in_one_process(build, binary, names, timeout, restarts=5):
 
 
 def check(args):
-    source = os.path.abspath(args.source)
-    rel = os.path.relpath(source, ROOT)
+    rel = os.path.relpath(os.path.abspath(args.source), ROOT)
+    if rel.startswith(os.pardir):
+        sys.exit("mutate: %s is not in this checkout (%s)" % (args.source, ROOT))
     build = os.path.abspath(args.build)
-    with open(source) as f:
+    tree = build + "-tree"
+    label = label_regex(args.label)
+    with open(os.path.join(ROOT, rel)) as f:
         original = f.read()
     lines = original.splitlines(keepends=True)
     every = mutants_of(lines)
     chosen = pick(every, args.max)
     print("mutate: %s: %d mutants, checking %d against label %s" % (rel, len(every), len(chosen),
-                                                                     args.label or "(all)"), flush=True)
+                                                                     label or "(all)"), flush=True)
 
-    configure(build)
-    code, out = build_targets(build, 3600)
-    if code != 0:
-        sys.exit("mutate: the unmutated build fails:\n%s" % out[-3000:])
-    binary, names = label_tests(build, args.label)
-    # The database tests share one PostgreSQL cluster, started once for the whole check.
-    run(["ctest", "--test-dir", build, "-R", "^PgClusterStart$"], 120)
-    began = time.time()
-    baseline = failed_in_one_process(build, binary, names, 3600)
-    if baseline is None or baseline:
-        sys.exit("mutate: the tests fail without any mutant: %s" % ", ".join(baseline or ["(crash)"]))
-    one_process = time.time() - began
-    print("mutate: %d tests take %.0f s unmutated" % (len(names), one_process), flush=True)
-
+    lock = hold_lock(build)
+    cluster = False
     results = []
     try:
+        try:
+            make_tree(tree)
+        except RuntimeError as e:
+            sys.exit("mutate: cannot make the worktree %s: %s" % (tree, e))
+        source = os.path.join(tree, rel)  # the only file a mutant is written to
+        configure(build, tree)
+        code, out = build_targets(build, 3600)
+        if code != 0:
+            sys.exit("mutate: the unmutated build fails:\n%s" % out[-3000:])
+        binary, names = label_tests(build, label)
+        # The database tests share one PostgreSQL cluster, started once for the whole check.
+        cluster = True
+        run(["ctest", "--test-dir", build, "-R", "^PgClusterStart$"], 120)
+        began = time.time()
+        baseline = failed_in_one_process(build, binary, names, 3600)
+        if baseline is None or baseline:
+            sys.exit("mutate: the tests fail without any mutant: %s" % ", ".join(baseline or ["(crash)"]))
+        one_process = time.time() - began
+        print("mutate: %d tests take %.0f s unmutated" % (len(names), one_process), flush=True)
+
         for k, index in enumerate(chosen, 1):
             n, op, new_line = every[index]
             mutated = lines[:n] + [new_line] + lines[n + 1:]
@@ -293,10 +383,15 @@ def check(args):
             print("[%d/%d] %-8s L%-4d %-8s %s%s" % (k, len(chosen), entry["status"], n + 1, op,
                                                    new_line.strip()[:90], detail), flush=True)
     finally:
-        with open(source, "w") as f:
-            f.write(original)
-        build_targets(build, 3600)
-        run(["ctest", "--test-dir", build, "-R", "^PgClusterStop$"], 120)
+        # A second Ctrl-C or kill must not stop the clean-up half way: it waits until the worktree is gone.
+        held = {sig: signal.signal(sig, signal.SIG_IGN)
+                for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)}
+        if cluster:
+            run(["ctest", "--test-dir", build, "-R", "^PgClusterStop$"], 120)
+        remove_tree(tree)
+        for sig, handler in held.items():
+            signal.signal(sig, handler)
+        lock.close()
 
     valid = [r for r in results if r["status"] != "invalid"]
     killed = [r for r in valid if r["status"] == "killed"]
@@ -308,7 +403,7 @@ def check(args):
         print("  survived L%d %s: %s  ->  %s" % (r["line"], r["op"], r["from"].strip(), r["to"].strip()))
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"file": rel, "label": args.label, "mutants": results}, f, indent=1)
+            json.dump({"file": rel, "label": label, "mutants": results}, f, indent=1)
 
 
 def report(paths):
@@ -332,16 +427,19 @@ def report(paths):
 
 
 def on_terminate(signum, frame):
-    # A plain kill must still put the source back: unwind as Ctrl-C does.
+    # A plain kill or a closed terminal must still remove the worktree: unwind as Ctrl-C does.
     raise KeyboardInterrupt
 
 
 def main():
     signal.signal(signal.SIGTERM, on_terminate)
+    signal.signal(signal.SIGHUP, on_terminate)
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("source", nargs="?", help="the source file to mutate")
-    parser.add_argument("-L", "--label", default="", help="ctest label regex of the tests to run")
-    parser.add_argument("--build", default=os.path.join(ROOT, "build-mutate"), help="build directory")
+    parser.add_argument("-L", "--label", action="append", default=[],
+                        help="ctest label regex of the tests to run; given more than once, tests of any")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build-mutate"),
+                        help="build directory; the worktree is DIR-tree")
     parser.add_argument("--max", type=int, default=0, help="check at most N mutants, spread over the file")
     parser.add_argument("--json", help="write every mutant and its killers to this file")
     parser.add_argument("--report", nargs="+", metavar="RESULT", help="summarise --json results")

@@ -7,20 +7,9 @@
 #include <cstring>
 
 #include "error/qrm_exception.h"
+#include "util/code_page_platform.h"
 
 namespace hcs {
-
-namespace {
-
-#if defined(_WIN32)
-icu::UnicodeString fromLocal(const char* text, int32_t length) { return icu::UnicodeString(text, length); }
-#else
-icu::UnicodeString fromLocal(const char* text, int32_t length) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text, length));
-}
-#endif
-
-}  // namespace
 
 UCString::UCString() { getTerminatedBuffer(); }
 
@@ -28,7 +17,8 @@ UCString::UCString(const char* text)
     : UCString(text, text == nullptr ? 0 : static_cast<int32_t>(strlen(text))) {}
 
 UCString::UCString(const char* text, int32_t length)
-    : icu::UnicodeString(text == nullptr || length <= 0 ? icu::UnicodeString() : fromLocal(text, length)) {
+    : icu::UnicodeString(text == nullptr || length <= 0 ? icu::UnicodeString()
+                                                        : fromLocalCodePage(text, length)) {
   getTerminatedBuffer();
 }
 
@@ -41,17 +31,7 @@ UCString::UCString(const UCString& other) : icu::UnicodeString(other) { getTermi
 UCString::~UCString() = default;
 
 std::string toStdString(const icu::UnicodeString& text) {
-  std::string out;
-  if (text.isEmpty()) return out;
-#if defined(_WIN32)
-  const int32_t needed = text.extract(0, text.length(), nullptr, 0, nullptr);
-  out.resize(static_cast<size_t>(needed) + 1);
-  text.extract(0, text.length(), out.data(), needed + 1, nullptr);
-  out.resize(static_cast<size_t>(needed));
-#else
-  text.toUTF8String(out);
-#endif
-  return out;
+  return text.isEmpty() ? std::string() : toLocalCodePage(text);
 }
 
 std::string toUtf8(const icu::UnicodeString& text) {
@@ -125,18 +105,16 @@ bool isUtf8(std::string_view bytes) {
 }
 
 void localRoundTrip(std::string_view bytes, std::string& out) {
-#if !defined(_WIN32)
-  if (isUtf8(bytes)) {
+  if (localCodePageIsUtf8() && isUtf8(bytes)) {
     out.assign(bytes);
     return;
   }
-#endif
   out = toStdString(UCString(bytes));
 }
 
 void appendLocal(icu::UnicodeString& out, std::string_view text) {
   if (text.empty()) return;
-  out.append(fromLocal(text.data(), static_cast<int32_t>(text.size())));
+  out.append(fromLocalCodePage(text.data(), static_cast<int32_t>(text.size())));
 }
 
 }  // namespace hcs

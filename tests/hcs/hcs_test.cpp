@@ -1,21 +1,18 @@
 // hcs: the host it plays, its configuration check and its reference scoring service.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "check/config_check.h"
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"
+#include "hcs/config_summary.h"
 #include "host/metrics_capture.h"
 #include "host/pairs.h"
 #include "service/score_document.h"
-#include "service/score_server.h"
 #include "service/similarity.h"
-#include "support/database_fixture.h"
 #include "util/uri.h"
 
 namespace hcs {
@@ -24,6 +21,7 @@ namespace {
 using namespace host;
 using namespace check;
 using namespace service;
+using test::summary;
 
 // Every pair read as "line:type|inbound|matched;", or the error.
 std::string pairs(const std::string& text) {
@@ -95,21 +93,6 @@ TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
   }
 }
 
-// The section (SYSTEM_PARAM's parameter count), a line per callout ("type uri source problem") and its
-// warnings, and a line per conflict.
-std::string summary(const ConfigReport& report) {
-  std::string out =
-      report.section + (report.withDatabase ? " " + std::to_string(report.databaseParameters) : "") + "\n";
-  for (const CalloutEntry& e : report.entries) {
-    out +=
-        e.attrType + " " + e.uri + (e.source == ValueSource::kDatabase ? " db " : " ini ") + e.problem + "\n";
-    for (const std::string& warning : e.warnings) out += "  " + warning + "\n";
-  }
-  for (const ConfigConflict& c : report.conflicts)
-    out += c.key + " " + c.databaseValue + " " + c.iniValue + "\n";
-  return out;
-}
-
 // A misspelt setting is refused; every parameter initPlugin passes over is shown.
 TEST(CheckConfig, ListsEveryCalloutWithItsVerdictAndEveryIgnoredParameter) {
   test::TempDir dir;
@@ -127,21 +110,6 @@ TEST(CheckConfig, ListsEveryCalloutWithItsVerdictAndEveryIgnoredParameter) {
       "  parameter [retries=x] is not a number and is ignored\n");
   EXPECT_THROW(checkConfig(dir.file("missing.ini"), ""), QRM_Exception);
 }
-
-class CheckConfigWithDatabase : public test::RealDatabaseTest {};
-
-TEST_P(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
-  test::createSystemParam(target_, {"'ATTR_URI', 'NAME', 'http://db/name', NULL, 'STRING'",
-                                    "'ATTR_URI', 'EMAIL', 'ftp://db/', NULL, 'STRING'"});
-  test::TempDir dir;
-  const std::string ini = dir.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n");
-  EXPECT_EQ(
-      summary(checkConfig(ini, "", target_.uri)),
-      "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http or https\nNAME http://db/name db \n"
-      "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Databases, CheckConfigWithDatabase, ::testing::Values("sqlite"));
 
 std::string utf8(const std::u32string& text) {
   std::string out;
@@ -194,38 +162,6 @@ TEST(JaroWinkler, MatchesPublishedValuesBothWays) {
     EXPECT_NEAR(jaroWinkler(a, b), expected, 5e-5) << utf8(a) << " " << utf8(b);
     EXPECT_NEAR(jaroWinkler(b, a), expected, 5e-5) << utf8(b) << " " << utf8(a);
   }
-}
-
-// "status|body" of one exchange on `client`'s kept connection, "" when it failed.
-std::string roundTrip(httplib::Client& client, const std::string& body, bool post = true) {
-  const httplib::Result result = post ? client.Post("/score", body, "text/xml") : client.Get("/score");
-  return result ? std::to_string(result->status) + "|" + result->body : "";
-}
-
-TEST(ScoreServerThreads, AnswersEachConnectionWhileAnotherStaysOpen) {
-  ScoreServer::Options options;
-  options.threads = 4;
-  ScoreServer server(options);
-  const int port = server.bind("127.0.0.1", 0);
-  ASSERT_GT(port, 0);
-  bool ran = false;
-  std::thread runner([&] { ran = server.run(); });
-  {  // the clients close their connections before the server stops
-    httplib::Client first("127.0.0.1", port), second("127.0.0.1", port);
-    first.set_keep_alive(true);
-    second.set_keep_alive(true);
-    EXPECT_EQ(roundTrip(first, doc("<VALUE>Ann</VALUE>", "<VALUE>Anne</VALUE>")),
-              "200|<SCORE_RESULT><SCORE>0.9417</SCORE></SCORE_RESULT>");
-    // The first connection stays open and idle while the second is served.
-    EXPECT_EQ(roundTrip(second, doc("&bad;", "b")),
-              "400|<SCORE_RESULT><ERROR>an unknown entity &amp;bad;</ERROR></SCORE_RESULT>");
-    EXPECT_EQ(roundTrip(first, "", false),
-              "405|<SCORE_RESULT><ERROR>only POST is served</ERROR></SCORE_RESULT>");
-  }
-  EXPECT_EQ(server.answered(), 2u);
-  server.stop();
-  runner.join();  // a hang here means stop() did not end run()
-  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -1,40 +1,21 @@
-// The plugin as a host sees it: three C symbols, initPlugin's answers, and the capped host buffers.
-#include <dlfcn.h>
+// initPlugin's answers and the capped host buffers, in process.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"
 #include "plugin/callout_registry.h"
 #include "plugin/host_buffer.h"
 #include "plugin/init_plugin.h"
-#include "support/database_fixture.h"
+#include "support/host_calls.h"
 #include "transport/callout.h"
 
 namespace hcs {
 namespace {
 
-TEST(Exports, OnlyTheThreeFunctionsAreExported) {
-  std::string table;
-  FILE* pipe = popen((std::string("nm -D --defined-only -j ") + HCS_PLUGIN_PATH).c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  for (int c; (c = std::fgetc(pipe)) != EOF;) table += static_cast<char>(c);
-  pclose(pipe);
-  EXPECT_EQ(table, "getVersion\ninitPlugin\nscore\n");
-}
-
-TEST(Exports, GetVersionAnswersTheSamePointerBeforeAnyInit) {
-  void* handle = dlopen(HCS_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(handle, nullptr) << dlerror();
-  auto getVersion = reinterpret_cast<const char* (*)()>(dlsym(handle, "getVersion"));
-  ASSERT_NE(getVersion, nullptr);
-  const char* first = getVersion();
-  EXPECT_STREQ(first, "1.0");
-  EXPECT_EQ(getVersion(), first);
-  dlclose(handle);
-}
+using test::initDoc;
 
 // The score reply's cap is checked through score(); the wrapper's edges here.
 TEST(WriteCapped, KeepsTheWrapperWholeAndCutsTheInnerTextWithinTheCapacity) {
@@ -57,13 +38,6 @@ TEST(WriteCapped, KeepsTheWrapperWholeAndCutsTheInnerTextWithinTheCapacity) {
   char untouched = '#';
   writeCapped(&untouched, 0, "<E>", "x", "</E>");
   EXPECT_EQ(untouched, '#');
-}
-
-std::string initDoc(const std::string& configFile, const std::string& type, const std::string& id,
-                    const std::string& db = "") {
-  return "<INIT><DB_CONNECTION>" + db + "</DB_CONNECTION><CONFIG_FILE>" + configFile +
-         "</CONFIG_FILE><NODE_NAME>APP</NODE_NAME><ATTR_TYPE>" + type + "</ATTR_TYPE><ATTR_TYPE_ID>" + id +
-         "</ATTR_TYPE_ID></INIT>";
 }
 
 // The result, and the buffer's text up to its first NUL (all of it, 1100 '#', when left untouched).
@@ -127,35 +101,6 @@ TEST(InitPlugin, FilesTheCalloutUnderTheParsedIdAndTheFirstRegistrationWins) {
   EXPECT_EQ(http->timeout(), 10000u);
   EXPECT_EQ(http->versionMinor(), 1);
 }
-
-// Failures initPlugin does not handle leave it as records; the SYSTEM_PARAM read is one (the file has no
-// table).
-class InitPluginUnhandled : public test::RealDatabaseTest {};
-
-TEST_P(InitPluginUnhandled, LeavesAsTheRecordWithTheBufferUntouched) {
-  test::TempDir dir;
-  const std::string ini = dir.write("a.ini", "[ATTR_URI]\nOTHER=http://h/\n");
-  const std::string missing = dir.file("none.ini");
-  for (const auto& [document, text] :
-       {std::pair<std::string, std::string>{initDoc(ini, "NAME", "842"),
-                                            "Cannot get parameter [ATTR_URI:NAME] from parameter store"},
-        {initDoc(missing, "NAME", "842"), "Failed to open ini file for reading [" + missing + "]"},
-        {std::string("not xml at all"), "Failed to open ini file for reading []"},  // all five values empty
-        {initDoc(ini, "OTHER", "842", target_.uri),
-         "Failed to load general configuration, please check the SYSTEM_PARAM file or table!"}}) {
-    std::string buffer(8, '#');
-    try {
-      initializePlugin(document.data(), static_cast<int32_t>(document.size()), buffer.data());
-      ADD_FAILURE() << "no exception: " << document;
-    } catch (const QRM_Exception& e) {
-      EXPECT_EQ(toStdString(e.entry(e.entryCount() - 1).text()), text) << document;
-    }
-    EXPECT_EQ(buffer, "########") << document;
-  }
-  EXPECT_EQ(calloutRegistry().find(842), nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(Databases, InitPluginUnhandled, ::testing::Values("sqlite"));
 
 }  // namespace
 }  // namespace hcs

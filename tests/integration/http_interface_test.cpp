@@ -126,27 +126,6 @@ INSTANTIATE_TEST_SUITE_P(Bodies, OHTTPUtf8Reply,
                                            "\xF4\x90\x80\x80 \xF8\x88\x80\x80\x80 \xFE\xFF \x80", "a\xE2\x82",
                                            "\xF0\x9F\x98", std::string("a\0\xFF", 3)));
 
-struct SettingsCase {
-  std::string uri;
-  int32_t retries;  // only an all-digit value counts
-  int32_t port;     // 80 when the URI names none
-};
-
-class OHTTPSettings : public ::testing::TestWithParam<SettingsCase> {};
-
-TEST_P(OHTTPSettings, ComeFromTheUri) {
-  const auto http = makeInterface(GetParam().uri);
-  EXPECT_EQ(http->retries(), GetParam().retries) << GetParam().uri;
-  EXPECT_EQ(http->endpoint().port(), GetParam().port) << GetParam().uri;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, OHTTPSettings,
-                         ::testing::Values(SettingsCase{"http://127.0.0.1/x", 3, 80},
-                                           SettingsCase{"http://h:8080/x?a=b&retries=7", 7, 8080},
-                                           SettingsCase{"http://h:1/x?retries=", 0, 1},
-                                           SettingsCase{"http://h:1/x?retries=-1", 3, 1},
-                                           SettingsCase{"http://h:1/x?retries=2x", 3, 1}));
-
 // Addresses that can never be connected to fail in the connection step, every time, and the client is
 // kept; once the service listens, the next send connects.
 TEST(OHTTPConnect, FailsInTheConnectionStepUntilTheServiceListens) {
@@ -324,22 +303,6 @@ TEST_F(OHTTPTest, AReplyOverTheCapLeavesNoBufferBehind) {
   std::string reply;
   EXPECT_THROW(http->sendUtf8("<X/>", status, &reply, {}), CHttpException);
   EXPECT_LT(inUse(), before + 4 * 1024 * 1024);
-}
-
-// The plugin finds the HTTP driver registered from the start. It takes only the exact lower-case scheme,
-// but creates an interface for any address it is handed.
-TEST(OHTTPDriver, IsRegisteredAcceptsOnlyLowerCaseHttpAndCreatesWithoutTimeoutOnHttp11) {
-  ASSERT_EQ(driverRegistry().size(), 1u);
-  EXPECT_NE(dynamic_cast<OHTTPDriver*>(driverRegistry().front()), nullptr);
-  OHTTPDriver driver;
-  EXPECT_TRUE(driver.accepts(UCString("http://h:1/x")));
-  for (const char* uri : {"HTTP://h:1/x", "https://h:1/x", "file:/./x", ""})
-    EXPECT_FALSE(driver.accepts(UCString(uri))) << uri;
-  const std::unique_ptr<OInterface> made = driver.create(UCString("file:/./x"));
-  const auto* http = dynamic_cast<const OHTTP*>(made.get());
-  ASSERT_NE(http, nullptr);
-  EXPECT_EQ(http->timeout(), 0u);
-  EXPECT_EQ(http->versionMinor(), 1);
 }
 
 // A 2xx answer returns with the reply; any other becomes the "7302E" record; transport failures pass.
