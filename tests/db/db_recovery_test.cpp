@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "db/qrm_db.h"
-#include "db/qrm_mem_table.h"
+#include "db/index_metadata.h"
 #include "support/scripted_database.h"
 #include "util/ucstring.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "plugin/callout_registry.h"
 #include "plugin/init_plugin.h"
 #include "plugin/score.h"

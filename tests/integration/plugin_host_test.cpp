@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "support/http_test_server.h"

@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "support/http_test_server.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "metrics/callout_metrics.h"
 #include "metrics/metrics_file.h"
 #include "metrics/metrics_platform.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "config/ini_store.h"
 #include "error/qrm_exception.h"
 

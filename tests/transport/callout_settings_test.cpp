@@ -6,7 +6,7 @@
 #include <barrier>
 #include <string>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 #include "error/qrm_exception.h"
 #include "metrics/callout_metrics.h"
 #include "plugin/callout_registry.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../config/ini_fixture.h"
+#include "config/ini_fixture.h"
 
 namespace hcs {
 namespace {
