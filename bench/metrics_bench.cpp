@@ -1,8 +1,8 @@
 // What the metrics add to one score call: the counting that score, the attempt loop and the connection
 // pool do when HTTPCALLOUT_METRICS is set, on one type's block shared by every calling thread.
-#include <benchmark/benchmark.h>
-
 #include <chrono>
+
+#include <benchmark/benchmark.h>
 
 #include "metrics/callout_metrics.h"
 

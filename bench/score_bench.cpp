@@ -1,11 +1,11 @@
 // CPU cost of one score call with the network replaced by an in-process echo interface: the plugin's
 // own work (scanning or parsing, the outgoing document, the registry lookup, the reply copy), without
 // libcurl or a socket. hcs bench measures the whole call against a real service.
-#include <benchmark/benchmark.h>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"

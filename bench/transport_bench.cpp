@@ -2,17 +2,18 @@
 // against a trivial service in this process, so the figures show what the transport adds to a score.
 // No score documents: hcs bench measures whole calls, against baselines, with the service in a process
 // of its own.
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <benchmark/benchmark.h>
 
 #include "transport/http_interface.h"
 #include "util/ucstring.h"

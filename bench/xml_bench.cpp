@@ -1,8 +1,8 @@
 // Xerces-C on score's parser path (records with a DOCTYPE, other entities, another encoding...): what
 // parsing, copying and writing documents cost, with no scanner and no network.
-#include <benchmark/benchmark.h>
-
 #include <string>
+
+#include <benchmark/benchmark.h>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 

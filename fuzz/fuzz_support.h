@@ -1,10 +1,10 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include <unicode/unistr.h>
 
 #include "util/ucstring.h"
 

@@ -1,12 +1,12 @@
 // The .ini reader on arbitrary file contents: every file loads (malformed lines are ignored), every
 // record it yields can be looked up, and the store can be written back and read again.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <unistd.h>
 
 #include "config/ini_store.h"
 #include "error/qrm_exception.h"

@@ -2,8 +2,6 @@
 // against the trip through UTF-16, and the formatters with a fixed set of well-formed formats and
 // fuzzed arguments. A conversion its argument does not fit throws the documented "0000E" record (so do
 // invalid UTF-16 in toUtf8 and a missing argument); anything else must format.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include "error/qrm_exception.h"
 #include "fuzz_support.h"

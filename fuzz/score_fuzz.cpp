@@ -12,6 +12,7 @@
 #include <memory>
 #include <string_view>
 #include <vector>
+
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/SAXParseException.hpp>

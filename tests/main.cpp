@@ -1,7 +1,7 @@
 // The tests' main: the environment every test runs in, then GoogleTest.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   // The tests' own ODBC configuration, unless the caller chose one: no driver logs left behind.

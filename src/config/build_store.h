@@ -1,8 +1,8 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
+
+#include <unicode/unistr.h>
 
 #include "config/parameter_store.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "config/parameter_store.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

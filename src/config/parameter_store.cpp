@@ -1,8 +1,8 @@
 #include "config/parameter_store.h"
 
-#include <unicode/uchar.h>
-
 #include <cstring>
+
+#include <unicode/uchar.h>
 
 #include "config/settings.h"
 #include "error/qrm_exception.h"

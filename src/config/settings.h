@@ -1,9 +1,9 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <map>
 #include <shared_mutex>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,8 +1,8 @@
 #include "db/index_metadata.h"
 
-#include <unicode/uchar.h>
-
 #include <thread>
+
+#include <unicode/uchar.h>
 
 #include "db/qrm_db.h"
 #include "util/ucstring.h"

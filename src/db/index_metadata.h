@@ -1,13 +1,13 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
 #include <mutex>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

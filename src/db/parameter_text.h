@@ -1,10 +1,10 @@
 #pragma once
 
 // How a parameter given as text is read when numbers are detected in it (QRMDBStatement::bindText).
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <string>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <span>
+
+#include <unicode/unistr.h>
 
 #include "db/dbi/dbi.h"
 #include "db/qrm_db_statement.h"

@@ -1,7 +1,8 @@
 #include "db/qrm_db.h"
 
-#include <unicode/uchar.h>
 #include <unistd.h>
+
+#include <unicode/uchar.h>
 
 #include "db/dbi/odbc_database.h"
 #include "db/index_metadata.h"

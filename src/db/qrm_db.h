@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
+
+#include <unicode/unistr.h>
 
 #include "db/dbi/dbi.h"
 #include "db/qrm_db_util.h"

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "db/dbi/dbi.h"
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <list>
 #include <map>
 #include <utility>
+
+#include <unicode/unistr.h>
 
 #include "db/qrm_db_statement.h"
 

@@ -1,8 +1,8 @@
 #include "error/qrm_exception.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
+
+#include <unicode/uchar.h>
 
 #include "util/ucstring.h"
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "error/severity.h"
 

@@ -1,11 +1,11 @@
 #ifndef _WIN32
 
-#include <syslog.h>
+#include "log/event_log.h"
 
 #include <mutex>
 #include <set>
 
-#include "log/event_log.h"
+#include <syslog.h>
 
 namespace hcs {
 

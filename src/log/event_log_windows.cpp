@@ -1,8 +1,8 @@
 #ifdef _WIN32
 
-#include <windows.h>
-
 #include "log/event_log.h"
+
+#include <windows.h>
 
 namespace hcs {
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "log/log_filter.h"
 #include "log/log_message.h"

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "log/log_level.h"
 #include "util/format.h"

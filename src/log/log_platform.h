@@ -1,9 +1,9 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <ctime>
+
+#include <unicode/unistr.h>
 
 // The few operating-system facts the log writers need, one implementation per platform.
 namespace hcs {

@@ -1,9 +1,9 @@
 #ifndef _WIN32
 
+#include "log/log_platform.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include "log/log_platform.h"
 
 namespace hcs {
 

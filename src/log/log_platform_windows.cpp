@@ -1,8 +1,8 @@
 #ifdef _WIN32
 
-#include <windows.h>
-
 #include "log/log_platform.h"
+
+#include <windows.h>
 
 namespace hcs {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdio>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,12 +1,12 @@
 #ifndef _WIN32
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "metrics/metrics_platform.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "metrics/metrics_platform.h"
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace hcs {
 

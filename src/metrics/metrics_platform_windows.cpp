@@ -1,10 +1,10 @@
 #ifdef _WIN32
 
-#include <windows.h>
+#include "metrics/metrics_platform.h"
 
 #include <system_error>
 
-#include "metrics/metrics_platform.h"
+#include <windows.h>
 
 namespace hcs {
 

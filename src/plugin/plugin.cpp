@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/XMLException.hpp>
 

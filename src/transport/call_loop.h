@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include <unicode/unistr.h>
 
 #include "metrics/callout_metrics.h"
 #include "transport/call_time.h"

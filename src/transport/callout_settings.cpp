@@ -1,11 +1,11 @@
 #include "transport/callout_settings.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 #include <vector>
+
+#include <unicode/uchar.h>
 
 #include "error/qrm_exception.h"
 #include "transport/tls_files.h"

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "metrics/attempt_result.h"
 #include "util/uri.h"

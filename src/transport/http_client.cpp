@@ -1,11 +1,11 @@
 #include "transport/http_client.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <limits>
 #include <mutex>
+
+#include <curl/curl.h>
 
 #include "transport/socket_platform.h"
 #include "transport/tls_files.h"

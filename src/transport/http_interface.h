@@ -1,7 +1,5 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 #include "transport/http_client.h"
 #include "transport/output_interface.h"

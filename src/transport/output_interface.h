@@ -1,11 +1,11 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <vector>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,9 +1,9 @@
 #ifndef _WIN32
 
+#include "transport/socket_platform.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "transport/socket_platform.h"
 
 namespace hcs {
 

@@ -1,8 +1,8 @@
 #ifdef _WIN32
 
-#include <winsock2.h>
-
 #include "transport/socket_platform.h"
+
+#include <winsock2.h>
 
 namespace hcs {
 

@@ -1,10 +1,10 @@
 #ifndef _WIN32
 
+#include "util/file_platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "util/file_platform.h"
 
 namespace hcs {
 

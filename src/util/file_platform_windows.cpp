@@ -1,9 +1,9 @@
 #ifdef _WIN32
 
+#include "util/file_platform.h"
+
 #include <sys/stat.h>
 #include <sys/types.h>
-
-#include "util/file_platform.h"
 
 namespace hcs {
 

@@ -1,10 +1,10 @@
 #ifndef _WIN32
 
+#include "util/fork_platform.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
-
-#include "util/fork_platform.h"
 
 namespace hcs {
 

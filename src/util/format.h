@@ -1,13 +1,13 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

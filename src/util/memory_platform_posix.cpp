@@ -1,11 +1,11 @@
 #ifndef _WIN32
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include "util/memory_platform.h"
 
 #include <cstdint>
 
-#include "util/memory_platform.h"
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace hcs {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <string>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,10 +1,10 @@
 #ifndef _WIN32
 
-#include <sys/random.h>
+#include "util/random_platform.h"
 
 #include <cerrno>
 
-#include "util/random_platform.h"
+#include <sys/random.h>
 
 namespace hcs {
 

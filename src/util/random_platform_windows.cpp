@@ -1,9 +1,9 @@
 #ifdef _WIN32
 
-#include <bcrypt.h>
-#include <windows.h>
-
 #include "util/random_platform.h"
+
+#include <windows.h>
+#include <bcrypt.h>
 
 #pragma comment(lib, "bcrypt")
 

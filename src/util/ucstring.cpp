@@ -1,10 +1,10 @@
 #include "util/ucstring.h"
 
-#include <unicode/ustring.h>
-#include <unicode/utypes.h>
-
 #include <cstdint>
 #include <cstring>
+
+#include <unicode/ustring.h>
+#include <unicode/utypes.h>
 
 #include "error/qrm_exception.h"
 #include "util/code_page_platform.h"

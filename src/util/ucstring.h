@@ -1,10 +1,10 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,9 +1,9 @@
 #include "util/uri.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 #include <string>
+
+#include <unicode/uchar.h>
 
 #include "util/ucstring.h"
 

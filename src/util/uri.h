@@ -1,10 +1,10 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
+
+#include <unicode/unistr.h>
 
 namespace hcs {
 

@@ -1,10 +1,10 @@
 #include "util/xml_document.h"
 
-#include <unicode/uchar.h>
-
 #include <climits>
 #include <cstdint>
 #include <vector>
+
+#include <unicode/uchar.h>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/sax/SAXException.hpp>

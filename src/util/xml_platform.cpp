@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLValidator.hpp>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <unicode/unistr.h>
-
 #include <cstdint>
+
+#include <unicode/unistr.h>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>

@@ -1,11 +1,11 @@
 // The configuration stores and the rules that compare them; the SYSTEM_PARAM store is db_store_test's.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "config/config_report.h"
 #include "config/ini_fixture.h"

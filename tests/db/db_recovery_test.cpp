@@ -1,10 +1,10 @@
 // How QRMDB recovers on the vendors no test can reach, played by the scripted stand-in.
-#include <gtest/gtest.h>
-
 #include <memory>
 
-#include "db/qrm_db.h"
+#include <gtest/gtest.h>
+
 #include "db/index_metadata.h"
+#include "db/qrm_db.h"
 #include "support/scripted_database.h"
 #include "util/ucstring.h"
 

@@ -1,9 +1,9 @@
 // Statements, parameter binding and the vendor flows that need SQL Server, Oracle or DB2, played against
 // a scripted server at the database interface boundary.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "db/index_metadata.h"
 #include "db/parameter_text.h"

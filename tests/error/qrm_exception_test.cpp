@@ -1,10 +1,10 @@
 #include "error/qrm_exception.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/capturing_dispatcher.h"
 #include "util/ucstring.h"

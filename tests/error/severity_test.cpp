@@ -1,8 +1,8 @@
 #include "error/severity.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

@@ -1,10 +1,10 @@
 #include "error/sql_exception.h"
 
-#include <gtest/gtest.h>
-
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

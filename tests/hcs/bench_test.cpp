@@ -1,6 +1,4 @@
 // The parts of hcs bench that run in process: its latency figures, harness, targets and report.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -8,13 +6,15 @@
 #include <tuple>
 #include <vector>
 
-#include "config/ini_fixture.h"
+#include <gtest/gtest.h>
+
 #include "bench/call_pattern.h"
 #include "bench/curl_clients.h"
 #include "bench/floor_client.h"
 #include "bench/harness.h"
 #include "bench/latency_histogram.h"
 #include "bench/report.h"
+#include "config/ini_fixture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "support/http_test_server.h"

@@ -1,8 +1,8 @@
 #include "text/columns.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace hcs::text {
 namespace {

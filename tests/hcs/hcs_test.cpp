@@ -1,9 +1,9 @@
 // hcs: the host it plays, its configuration check and its reference scoring service.
-#include <gtest/gtest.h>
-
 #include <sstream>
 #include <string>
 #include <tuple>
+
+#include <gtest/gtest.h>
 
 #include "check/config_check.h"
 #include "config/ini_fixture.h"

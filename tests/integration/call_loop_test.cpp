@@ -2,12 +2,12 @@
 // how the circuit counts calls that end early.
 #include "transport/call_loop.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/fake_call_time.h"
 #include "support/http_test_server.h"

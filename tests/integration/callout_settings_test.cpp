@@ -1,12 +1,12 @@
 // What the production settings of a callout do to real calls against the loopback server, through
 // initPlugin and score as a host sees them.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "plugin/init_plugin.h"

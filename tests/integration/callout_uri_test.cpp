@@ -1,7 +1,7 @@
 // Callout URIs as initPlugin takes them, and the time an interface waits for a reply.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "plugin/callout_registry.h"

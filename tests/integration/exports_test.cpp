@@ -1,9 +1,10 @@
 // The plugin as a host finds it: three C symbols, and a version before any initPlugin.
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <string>
+
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

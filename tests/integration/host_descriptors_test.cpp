@@ -1,11 +1,12 @@
 // What the library must never do to its host: hand its files and connections to the processes the host
 // starts.
-#include <gtest/gtest.h>
-#include <sys/socket.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
+
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "log/file_writer.h"

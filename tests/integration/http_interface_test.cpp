@@ -1,13 +1,14 @@
 #include "transport/http_interface.h"
 
-#include <gtest/gtest.h>
-#include <malloc.h>
-
 #include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <malloc.h>
+
+#include <gtest/gtest.h>
 
 #include "error/qrm_exception.h"
 #include "support/http_test_server.h"

@@ -1,9 +1,9 @@
 // The document score posts stands on its own whatever the records hold, or nothing is posted and the
 // error names the record.
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/score.h"

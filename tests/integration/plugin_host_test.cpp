@@ -2,11 +2,12 @@
 // a death-test child loads it with dlopen and logging switched on by that variable, initialises it from an
 // .ini file and scores against a service whose first answer is a 500; it exits 0 when all went as the host
 // expects, else says on stderr what did not. The parent then reads the log the child wrote.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <cstdio>
 #include <filesystem>
+
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "host/pairs.h"

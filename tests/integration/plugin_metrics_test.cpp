@@ -1,14 +1,15 @@
 // HTTPCALLOUT_METRICS read when the plugin is loaded: the file is written every interval and a last time
 // when the host process ends, and by no child the host forks.
-#include <gtest/gtest.h>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <optional>
-#include <thread>
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "host/pairs.h"

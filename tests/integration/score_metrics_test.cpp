@@ -1,13 +1,13 @@
 // What score calls count, checked in the file the writer leaves (with promtool when it is installed) and
 // read back number by number: the plugin's calls against the loopback server.
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <cstdlib>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "metrics/callout_metrics.h"

@@ -1,11 +1,11 @@
 // hcs's reference scoring service on a loopback port, with several connections open.
 #include "service/score_server.h"
 
-#include <gtest/gtest.h>
-#include <httplib.h>
-
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
 
 namespace hcs {
 namespace {

@@ -1,13 +1,14 @@
 // score end to end: the exported function's body, a real OHTTP on libcurl, a real loopback server.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "support/host_calls.h"
 #include "support/http_test_server.h"

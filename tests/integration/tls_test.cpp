@@ -1,7 +1,5 @@
 // https callouts against real TLS services made here with a throwaway PKI: what each verification,
 // pin, version and handshake failure tells the host, and that no key ever shows.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -9,6 +7,8 @@
 #include <memory>
 #include <regex>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/score.h"
@@ -125,9 +125,11 @@ INSTANTIATE_TEST_SUITE_P(Table, TlsCallout, ::testing::Values(
             [](const TestPki& p) { return TlsTestServer::Options{p.server, p.serverKey, p.ca, false}; },
             [](const TestPki& p) { return "caFile=" + p.ca + "&certFile=" + p.client + "&keyFile=" + p.clientKey; },
             kScore},
+    // Over TLS 1.2 the service asks for the certificate inside the handshake, so its refusal is read
+    // there; a TLS 1.3 service sends it after, and may close before the client reads it.
     TlsCase{"client_certificate_missing",
-            [](const TestPki& p) { return TlsTestServer::Options{p.server, p.serverKey, p.ca, false}; },
-            trustingCa, refused(".*alert certificate required.*")},
+            [](const TestPki& p) { return TlsTestServer::Options{p.server, p.serverKey, p.ca, true}; },
+            trustingCa, refused(".*alert handshake failure.*")},
     TlsCase{"pin_matches", good, [](const TestPki& p) { return "caFile=" + p.ca + "&pinnedPublicKey=" + p.serverPin; },
             kScore},
     TlsCase{"pin_differs", good, [](const TestPki& p) { return "caFile=" + p.ca + "&pinnedPublicKey=" + p.otherPin; },

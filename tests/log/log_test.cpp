@@ -1,6 +1,4 @@
 // Log messages, filters, the dispatcher that HTTPCALLOUT_LOG builds, and the writers.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +13,8 @@
 #include <thread>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"

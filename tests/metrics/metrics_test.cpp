@@ -1,13 +1,14 @@
 // Metrics: how the HTTPCALLOUT_METRICS value is read, which block and name a type counts under, and how
 // the file is put in place.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "metrics/callout_metrics.h"

@@ -1,9 +1,10 @@
 // What the library must never do to its host: block on a configuration name that is no file.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "config/ini_store.h"

@@ -1,8 +1,8 @@
 #include "plugin/parsed_input.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

@@ -1,8 +1,8 @@
 // initPlugin's answers and the capped host buffers, in process.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "db/index_metadata.h"
 #include "support/db_targets.h"

@@ -1,15 +1,16 @@
 #include "support/host_calls.h"
 
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <memory>
+
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <csignal>
-#include <memory>
+#include <gtest/gtest.h>
 
 #include "plugin/callout_registry.h"
 #include "plugin/plugin.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
+
+#include <sys/types.h>
 
 #include "support/http_test_server.h"
 

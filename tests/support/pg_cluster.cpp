@@ -1,17 +1,17 @@
 #include "support/pg_cluster.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace hcs::test {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <string>
+
+#include <unistd.h>
 
 namespace hcs::test {
 

@@ -1,8 +1,8 @@
 // The fixture tests that start and stop the PostgreSQL cluster a ctest run shares (tests/CMakeLists.txt
 // runs them as FIXTURES_SETUP and FIXTURES_CLEANUP). Disabled, so a plain run of the binary skips them.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 
 #include "support/pg_cluster.h"
 

@@ -1,13 +1,13 @@
 #include "support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+
+#include <unistd.h>
 
 namespace hcs::test {
 namespace {

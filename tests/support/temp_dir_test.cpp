@@ -1,10 +1,10 @@
 // The temporary directories the tests write their files into.
 #include "support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
+
+#include <gtest/gtest.h>
 
 namespace hcs::test {
 namespace {

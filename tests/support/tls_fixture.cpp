@@ -1,12 +1,12 @@
 #include "support/tls_fixture.h"
 
-#include <httplib.h>
-#include <openssl/ssl.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+
+#include <httplib.h>
+#include <openssl/ssl.h>
 
 namespace hcs::test {
 

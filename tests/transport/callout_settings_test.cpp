@@ -1,10 +1,10 @@
 // The production settings of a callout: how the URI's query is read and the circuit breaker's states.
 #include "transport/callout_settings.h"
 
-#include <gtest/gtest.h>
-
 #include <barrier>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"

@@ -1,10 +1,10 @@
 // The HTTP driver and the settings an OHTTP takes from its URI; no request is sent.
 #include "transport/http_driver.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "transport/http_interface.h"
 #include "transport/output_interface.h"

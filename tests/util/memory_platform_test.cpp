@@ -1,11 +1,12 @@
 #include "util/memory_platform.h"
 
-#include <gtest/gtest.h>
+#include <cstring>
+#include <vector>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <vector>
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include "error/qrm_exception.h"
 #include "util/format.h"

@@ -1,12 +1,12 @@
 #include "util/xml_document.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <deque>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>

@@ -1,10 +1,10 @@
 #include "db/dbi/odbc_database.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cstring>
 #include <mutex>
+
+#include <sql.h>
+#include <sqlext.h>
 
 #include "db/dbi/odbc_handles.h"
 #include "db/dbi/odbc_support.h"

@@ -2,11 +2,11 @@
 
 // Owners of the ODBC handles: every handle the ODBC layer allocates is held by one of these, and only
 // they free or disconnect. None of them is synchronised: one thread at a time per owner.
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cstdint>
 #include <memory>
+
+#include <sql.h>
+#include <sqlext.h>
 
 namespace hcs {
 

@@ -1,12 +1,12 @@
 #include "db/dbi/odbc_support.h"
 
-#include <unicode/unistr.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+
+#include <unicode/unistr.h>
 
 #include "db/dbi/odbc_database.h"
 

@@ -1,12 +1,12 @@
 #pragma once
 
 // Pieces of the ODBC implementation shared by its connection and statement classes.
-#include <sql.h>
-#include <sqlext.h>
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sql.h>
+#include <sqlext.h>
 
 #include "db/dbi/dbi.h"
 

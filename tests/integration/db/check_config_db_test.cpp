@@ -1,7 +1,7 @@
 // hcs check-config with a real database: where each callout's value came from, and the conflicts.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "check/config_check.h"
 #include "config/ini_fixture.h"
@@ -21,9 +21,10 @@ TEST_P(CheckConfigWithDatabase, MarksTheSourceOfEachCalloutAndListsConflicts) {
                                     "'ATTR_URI', 'EMAIL', 'ftp://db/', NULL, 'STRING'"});
   test::TempDir dir;
   const std::string ini = dir.write("c.ini", "[ATTR_URI]\nname=http://ini/name\nPHONE=http://ini/phone\n");
-  EXPECT_EQ(summary(checkConfig(ini, "", target_.uri)),
-            "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http or https\nNAME http://db/name db \n"
-            "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
+  EXPECT_EQ(
+      summary(checkConfig(ini, "", target_.uri)),
+      "UNKNOWN_APP 2\nEMAIL ftp://db/ db the scheme is \"ftp\", not http or https\nNAME http://db/name db \n"
+      "PHONE http://ini/phone ini \nATTR_URI:NAME http://db/name http://ini/name\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, CheckConfigWithDatabase, ::testing::Values("sqlite"));

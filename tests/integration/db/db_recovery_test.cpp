@@ -1,11 +1,11 @@
 // How QRMDB recovers on real databases: a reconnect the server refuses, a log that fails while a
 // failure is reported, and cached statements that take another kind of value.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "db/qrm_cursor.h"
 #include "db/qrm_db.h"

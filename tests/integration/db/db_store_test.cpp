@@ -1,10 +1,10 @@
 #include "config/db_store.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "config/build_store.h"
 #include "config/ini_fixture.h"

@@ -1,8 +1,8 @@
 // initPlugin with a real database: failures it does not handle leave it as records.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 #include "error/qrm_exception.h"

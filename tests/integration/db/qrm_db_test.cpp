@@ -2,10 +2,10 @@
 // SQLite file.
 #include "db/qrm_db.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "db/dbi/odbc_database.h"
 #include "db/qrm_cursor.h"

@@ -1,8 +1,5 @@
 // Score calls from several threads under faults: each fault the loopback server can make, the production
 // settings under the faults they are for, and a host that forks under load.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,6 +11,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "metrics/callout_metrics.h"
 #include "support/capturing_dispatcher.h"

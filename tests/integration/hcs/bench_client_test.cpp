@@ -1,17 +1,17 @@
 // The clients of hcs bench's baselines and the bytes they post, against the loopback server and the
 // loaded plugin.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "config/ini_fixture.h"
+#include <gtest/gtest.h>
+
 #include "bench/call_pattern.h"
 #include "bench/curl_clients.h"
 #include "bench/floor_client.h"
+#include "config/ini_fixture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
 #include "support/http_test_server.h"
@@ -96,7 +96,6 @@ TEST(BenchWireDocument, IsByteForByteWhatThePluginPostsForEachPattern) {
     }
   }
 }
-
 
 }  // namespace
 }  // namespace hcs

@@ -2,18 +2,19 @@
 // and what it does when the process runs out of descriptors.
 #include "service/echo_server.h"
 
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 namespace hcs {
 namespace {

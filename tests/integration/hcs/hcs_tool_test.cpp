@@ -1,10 +1,11 @@
 // hcs run as a user runs it: what it refuses, a benchmark sweep, and the demo script's build.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
 

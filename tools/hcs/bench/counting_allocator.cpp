@@ -3,11 +3,11 @@
 // allocator. libcurl gets memory functions of its own that count apart, so a benchmark can tell the
 // allocations a caller's code makes from libcurl's. Linked into hcs only, never into a build with a
 // sanitizer, which replaces malloc itself.
-#include <curl/curl.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+
+#include <curl/curl.h>
 
 #include "bench/alloc_count.h"
 

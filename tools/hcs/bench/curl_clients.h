@@ -1,10 +1,10 @@
 #pragma once
 
-#include <curl/curl.h>
-
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include <curl/curl.h>
 
 namespace hcs::bench {
 

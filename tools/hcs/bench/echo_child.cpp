@@ -1,5 +1,7 @@
 #include "bench/echo_child.h"
 
+#include <stdexcept>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,8 +9,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <stdexcept>
 
 namespace hcs::bench {
 

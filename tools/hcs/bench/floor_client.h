@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/socket.h>
 
 namespace hcs::bench {
 

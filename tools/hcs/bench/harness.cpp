@@ -1,7 +1,5 @@
 #include "bench/harness.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -9,6 +7,8 @@
 #include <latch>
 #include <thread>
 #include <vector>
+
+#include <time.h>
 
 #include "bench/alloc_count.h"
 

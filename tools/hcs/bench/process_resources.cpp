@@ -1,10 +1,10 @@
 #include "bench/process_resources.h"
 
-#include <sys/resource.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include <sys/resource.h>
 
 namespace hcs::bench {
 

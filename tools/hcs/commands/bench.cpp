@@ -1,6 +1,3 @@
-#include <curl/curl.h>
-
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -9,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
+#include <curl/curl.h>
 
 #include "bench/alloc_count.h"
 #include "bench/call_pattern.h"

@@ -1,10 +1,10 @@
 #include "commands/local_service.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include <stdlib.h>
 
 namespace hcs::tool {
 

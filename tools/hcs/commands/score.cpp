@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "commands/commands.h"
 #include "host/bundled_files.h"

@@ -1,10 +1,10 @@
-#include <pthread.h>
-#include <signal.h>
-
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <thread>
+
+#include <pthread.h>
+#include <signal.h>
 
 #include "bench/process_resources.h"
 #include "commands/commands.h"

@@ -1,13 +1,13 @@
 #include "host/metrics_capture.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include <stdlib.h>
 
 #include "metrics/metrics_file.h"
 

@@ -1,5 +1,13 @@
 #include "service/echo_server.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -8,14 +16,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <new>
-#include <stdexcept>
-#include <string>
-#include <unordered_map>
 
 namespace hcs::service {
 namespace {

@@ -1,11 +1,11 @@
 #include "service/score_document.h"
 
-#include <unicode/uchar.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
+
+#include <unicode/uchar.h>
 
 #include "service/similarity.h"
 

@@ -1,9 +1,9 @@
 #include "service/score_server.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <thread>
+
+#include <httplib.h>
 
 #include "service/score_document.h"
 

@@ -1,9 +1,9 @@
 #include "text/columns.h"
 
+#include <algorithm>
+
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-
-#include <algorithm>
 
 namespace hcs::text {
 namespace {
