@@ -47,8 +47,8 @@ void appendNumber(std::string& out, double value) { appendChars(out, value, std:
 
 std::string_view outcomeName(CallOutcome outcome) { return kOutcomeNames[static_cast<size_t>(outcome)]; }
 
-CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName)
-    : typeId_(typeId), typeName_(std::move(typeName)) {}
+CalloutMetrics::CalloutMetrics(int32_t typeId, std::string typeName, std::mutex* guard)
+    : typeId_(typeId), typeName_(std::move(typeName)), guard_(guard != nullptr ? guard : &ownGuard_) {}
 
 void CalloutMetrics::countCall(CallOutcome outcome, std::chrono::nanoseconds duration) {
   // The bounds in whole nanoseconds, so finding the bucket is a few integer compares.
@@ -83,16 +83,33 @@ void CalloutMetrics::appendCallSeries(std::string& out) const {
   }
 }
 
+CalloutMetrics::Instance* CalloutMetrics::instance(std::string_view name) {
+  std::lock_guard lock(*guard_);
+  for (const auto& instance : instances_) {
+    if (instance->name == name) return instance.get();
+  }
+  return instances_.emplace_back(std::make_unique<Instance>(std::string(name))).get();
+}
+
 void CalloutMetrics::appendAttemptSeries(std::string& out) const {
   const std::string common = labels();
-  for (size_t i = 0; i < attempts_.size(); ++i) {
-    out.append("hcs_attempts_total{")
-        .append(common)
-        .append(",result=\"")
-        .append(attemptResultName(static_cast<AttemptResult>(i)));
-    out += "\"} ";
-    appendNumber(out, attempts_[i].load(std::memory_order_relaxed));
-    out += '\n';
+  for (const auto& instance : instances_) {
+    for (size_t i = 0; i < instance->attempts.size(); ++i) {
+      out.append("hcs_attempts_total{").append(common).append(",instance=\"");
+      appendLabelValue(out, instance->name);
+      out.append("\",result=\"").append(attemptResultName(static_cast<AttemptResult>(i))).append("\"} ");
+      appendNumber(out, instance->attempts[i].load(std::memory_order_relaxed));
+      out += '\n';
+    }
+  }
+}
+
+void CalloutMetrics::appendEjectedSeries(std::string& out) const {
+  const std::string common = labels();
+  for (const auto& instance : instances_) {
+    out.append("hcs_instance_ejected{").append(common).append(",instance=\"");
+    appendLabelValue(out, instance->name);
+    out.append(instance->ejected.load(std::memory_order_relaxed) != 0 ? "\"} 1\n" : "\"} 0\n");
   }
 }
 
@@ -139,7 +156,7 @@ CalloutMetrics* MetricsRegistry::forType(int32_t typeId, std::string_view typeNa
   std::lock_guard lock(mutex_);
   Entry& entry = types_[typeId];
   if (!entry.block) {
-    entry.block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName));
+    entry.block = std::make_unique<CalloutMetrics>(typeId, std::string(typeName), &mutex_);
   } else {
     // The block may already be kept and counted into: only the name changes, under the lock the
     // writer reads it with.
@@ -155,12 +172,12 @@ CalloutMetrics* MetricsRegistry::forUnconfiguredType(int32_t typeId) {
   const auto it = types_.find(typeId);
   if (it != types_.end()) return it->second.block.get();
   if (unconfigured_ >= kMaxTypes) {
-    if (!other_) other_ = std::make_unique<CalloutMetrics>(-1, "other");
+    if (!other_) other_ = std::make_unique<CalloutMetrics>(-1, "other", &mutex_);
     return other_.get();
   }
   ++unconfigured_;
   Entry& entry = types_[typeId];
-  entry.block = std::make_unique<CalloutMetrics>(typeId, "");
+  entry.block = std::make_unique<CalloutMetrics>(typeId, "", &mutex_);
   return entry.block.get();
 }
 
@@ -183,6 +200,9 @@ std::string MetricsRegistry::exposition() const {
        &CalloutMetrics::appendConnectionSeries},
       {"hcs_circuit_open", "gauge", "1 while the circuit breaker keeps calls from the scoring service.",
        &CalloutMetrics::appendCircuitSeries},
+      {"hcs_instance_ejected", "gauge",
+       "1 while an instance of the scoring service is skipped after failing.",
+       &CalloutMetrics::appendEjectedSeries},
   };
   std::string out;
   std::lock_guard lock(mutex_);

@@ -48,14 +48,30 @@ class CalloutMetrics {
                                                       0.01,   0.025,   0.05,   0.1,   0.25,   0.5,
                                                       1,      2.5,     5,      10,    30,     60};
 
-  CalloutMetrics(int32_t typeId, std::string typeName);
+  // The counters of one instance of the type's service ("host:port"): its attempts and whether it is
+  // ejected. Made once per name and kept as long as the block.
+  struct Instance {
+    explicit Instance(std::string instanceName) : name(std::move(instanceName)) {}
+    const std::string name;
+    std::array<std::atomic<uint64_t>, static_cast<size_t>(AttemptResult::kCount)> attempts{};
+    std::atomic<int> ejected{0};
+  };
+
+  // `guard` is the lock of the registry that will hold the block (nullptr: a block of its own).
+  CalloutMetrics(int32_t typeId, std::string typeName, std::mutex* guard = nullptr);
   CalloutMetrics(const CalloutMetrics&) = delete;
   CalloutMetrics& operator=(const CalloutMetrics&) = delete;
 
   void countCall(CallOutcome outcome, std::chrono::nanoseconds duration);
-  void countAttempt(AttemptResult result) {
+  // An attempt, on `instance` (may be null).
+  void countAttempt(AttemptResult result, Instance* instance = nullptr) {
     attempts_[static_cast<size_t>(result)].fetch_add(1, std::memory_order_relaxed);
+    if (instance != nullptr)
+      instance->attempts[static_cast<size_t>(result)].fetch_add(1, std::memory_order_relaxed);
   }
+  // The counters of the instance `name`, made on first request. Takes the block's lock: call it when a
+  // callout is built, not per call.
+  Instance* instance(std::string_view name);
   void setCircuitOpen(bool open) { circuitOpen_.store(open ? 1 : 0, std::memory_order_relaxed); }
 
   // Connections to the service, as the interface's pool changes them: `idle` kept open in the pool,
@@ -80,6 +96,7 @@ class CalloutMetrics {
   void appendDurationSeries(std::string& out) const;
   void appendConnectionSeries(std::string& out) const;
   void appendCircuitSeries(std::string& out) const;
+  void appendEjectedSeries(std::string& out) const;
 
  private:
   friend class MetricsRegistry;
@@ -94,6 +111,9 @@ class CalloutMetrics {
   std::atomic<int> circuitOpen_{0};
   std::atomic<int64_t> idleConnections_{0};
   std::atomic<int64_t> busyConnections_{0};
+  std::mutex ownGuard_;
+  std::mutex* const guard_;                           // the registry's lock, or ownGuard_
+  std::vector<std::unique_ptr<Instance>> instances_;  // guarded by *guard_
 };
 
 // The counters of every attribute type, by type identifier. Blocks are made on first request and live

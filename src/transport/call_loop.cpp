@@ -84,7 +84,7 @@ CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
 }
 
 template <class Post>
-AttemptResult CalloutCall::attempt(const Post& post, std::string& reply) {
+AttemptResult CalloutCall::attempt(const Post& post, CalloutTransport& transport, std::string& reply) {
   lastAnswered_ = false;
   try {
     icu::UnicodeString status;
@@ -94,7 +94,7 @@ AttemptResult CalloutCall::attempt(const Post& post, std::string& reply) {
                           ? deadline_
                           : deadline_ + (Clock::now() - time_.now());
     limits.extraHeader = idHeader_;
-    const long code = post(status, reply, limits);
+    const long code = post(transport, status, reply, limits);
     if (code >= 200 && code < 300) return AttemptResult::kOk;
     lastFailure_ = toStdString(status);
     lastAnswered_ = true;
@@ -120,17 +120,17 @@ AttemptResult CalloutCall::attempt(const Post& post, std::string& reply) {
 
 CalloutCall::End CalloutCall::run(std::string_view message, std::string& reply) {
   return runAttempts(
-      [&](icu::UnicodeString& status, std::string& answer, const HttpPostLimits& limits) {
-        return callout_.transport().post(message, status, answer, limits);
-      },
+      [&](CalloutTransport& transport, icu::UnicodeString& status, std::string& answer,
+          const HttpPostLimits& limits) { return transport.post(message, status, answer, limits); },
       reply);
 }
 
 CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, std::string& reply) {
   return runAttempts(
-      [&](icu::UnicodeString& status, std::string& answer, const HttpPostLimits& limits) {
+      [&](CalloutTransport& transport, icu::UnicodeString& status, std::string& answer,
+          const HttpPostLimits& limits) {
         answer.clear();
-        return callout_.transport().post(toUtf8(message), status, answer, limits);
+        return transport.post(toUtf8(message), status, answer, limits);
       },
       reply);
 }
@@ -152,18 +152,25 @@ CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) 
   const bool bounded = deadline_ != Clock::time_point::max();
   const auto pastDeadline = [&] { return bounded && time_.now() >= deadline_; };
 
+  InstanceSet& instances = callout_.instances();
+  // The instances' state counts by the clock; a single instance has none.
+  const bool several = instances.size() > 1;
+  const auto now = [&] { return several ? time_.now() : Clock::time_point(); };
   End end = End::kExhausted;
   AttemptResult last = AttemptResult::kOk;
   int32_t made = 0;
+  size_t instance = 0;
   while (made < attempts) {
     if (made > 0 && settings_.backoffMs > 0) pause(made);
     if (pastDeadline()) {
       end = stopWith(Stop::kDeadline, deadlineText(made));
       break;
     }
+    // A retry goes to another instance, where there are several.
+    instance = made == 0 ? instances.first(now()) : instances.next(instance, now());
     ++made;
-    last = attempt(post, reply);
-    if (metrics_ != nullptr) metrics_->countAttempt(last);
+    last = attempt(post, instances.transport(instance), reply);
+    instances.ended(instance, last, now());
     if (last == AttemptResult::kOk) {
       end = End::kDelivered;
       break;

@@ -14,6 +14,7 @@
 namespace hcs {
 
 class Callout;
+class CalloutTransport;
 class QRM_Exception;
 struct CalloutSettings;
 
@@ -69,11 +70,11 @@ class CalloutCall {
   CalloutMetrics* metrics() const { return metrics_; }
 
  private:
-  // `post(status, reply, limits)` makes one attempt's post and returns the status code.
+  // `post(transport, status, reply, limits)` makes one attempt's post and returns the status code.
   template <class Post>
   End runAttempts(const Post& post, std::string& reply);
   template <class Post>
-  AttemptResult attempt(const Post& post, std::string& reply);
+  AttemptResult attempt(const Post& post, CalloutTransport& transport, std::string& reply);
   void logRecord(const QRM_Exception& failure) const;
   void logExchangeFailure(AttemptResult result, const std::string& why) const;
   void pause(int32_t attemptsMade);

@@ -121,26 +121,26 @@ const std::string& tlsValue(std::string_view name, const std::string& value, con
 struct Setting {
   std::string_view name;
   bool optIn;
-  bool tlsOnly;  // means something on an https URI alone
+  enum Scope { kAny, kTls, kSeveral } scope;  // means something on any URI, an https one, one of instances
   void (*read)(CalloutSettings& s, std::string_view name, const std::string& value);
   std::string (*show)(const CalloutSettings& s);
 };
 
 // clang-format off
 constexpr Setting kSettings[] = {
-    {"connectTimeout", true, false,
+    {"connectTimeout", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.connectTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.connectTimeoutMs); }},
-    {"timeout", true, false,
+    {"timeout", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.replyTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.replyTimeoutMs); }},
-    {"deadline", true, false,
+    {"deadline", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.deadlineMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return orOff(s.deadlineMs, "none"); }},
     // Read by its own defined rule (readRetries), lenient unless the URI opts in.
-    {"retries", false, false, nullptr,
+    {"retries", false, Setting::kAny, nullptr,
      [](const CalloutSettings& s) { return std::to_string(s.retries); }},
-    {"retryOn", true, false,
+    {"retryOn", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view, const std::string& v) {
        s.retryOn = retryClasses(v);
        s.retryOnGiven = true;
@@ -149,43 +149,57 @@ constexpr Setting kSettings[] = {
        if (s.retryOnGiven) return failureClassList(s.retryOn, ",");
        return std::string(s.tls ? "all but tls" : "all");
      }},
-    {"backoff", true, false,
+    {"backoff", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.backoffMs = milliseconds(n, v, 0); },
      [](const CalloutSettings& s) { return std::to_string(s.backoffMs); }},
-    {"breaker", true, false,
+    {"breaker", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.breakerCalls = number(n, v, 0, CalloutSettings::kMaxBreakerCalls, "of calls");
      },
      [](const CalloutSettings& s) { return orOff(s.breakerCalls, "off"); }},
-    {"breakerWait", true, false,
+    {"breakerWait", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.breakerWaitMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.breakerWaitMs); }},
-    {"requestIdHeader", true, false,
+    {"requestIdHeader", true, Setting::kAny,
      [](CalloutSettings& s, std::string_view, const std::string& v) { s.requestIdHeader = headerName(v); },
      [](const CalloutSettings& s) { return s.requestIdHeader.empty() ? std::string("off") : s.requestIdHeader; }},
-    {"caFile", true, true,
+    {"caFile", true, Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.caFile = tlsValue(n, v, caFileProblem(v)); },
      [](const CalloutSettings& s) { return s.caFile.empty() ? std::string("system") : s.caFile; }},
-    {"certFile", true, true,
+    {"certFile", true, Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.certFile = tlsValue(n, v, certificateFileProblem(v));
      },
      [](const CalloutSettings& s) { return s.certFile.empty() ? std::string("none") : s.certFile; }},
     // Checked with its certificate, once the whole query is read.
-    {"keyFile", true, true,
+    {"keyFile", true, Setting::kTls,
      [](CalloutSettings& s, std::string_view, const std::string& v) { s.keyFile = v; },
      [](const CalloutSettings& s) { return s.keyFile.empty() ? std::string("none") : s.keyFile; }},
-    {"pinnedPublicKey", true, true,
+    {"pinnedPublicKey", true, Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.pinnedPublicKey = tlsValue(n, v, pinnedKeysProblem(v));
      },
      [](const CalloutSettings& s) { return s.pinnedPublicKey.empty() ? std::string("none") : s.pinnedPublicKey; }},
-    {"tlsMin", true, true,
+    {"tlsMin", true, Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        if (v != "1.2" && v != "1.3") badValue(n, v, "1.2 or 1.3 is expected");
        s.tls13 = v == "1.3";
      },
      [](const CalloutSettings& s) { return std::string(s.tls13 ? "1.3" : "1.2"); }},
+    {"balance", true, Setting::kSeveral,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) {
+       if (v != "failover" && v != "roundRobin") badValue(n, v, "failover or roundRobin is expected");
+       s.roundRobin = v == "roundRobin";
+     },
+     [](const CalloutSettings& s) { return std::string(s.roundRobin ? "roundRobin" : "failover"); }},
+    {"ejectAfter", true, Setting::kSeveral,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) {
+       s.ejectAfter = number(n, v, 1, CalloutSettings::kMaxEjectAfter, "of attempts");
+     },
+     [](const CalloutSettings& s) { return std::to_string(s.ejectAfter); }},
+    {"ejectFor", true, Setting::kSeveral,
+     [](CalloutSettings& s, std::string_view n, const std::string& v) { s.ejectForMs = milliseconds(n, v, 1); },
+     [](const CalloutSettings& s) { return std::to_string(s.ejectForMs); }},
 };
 // clang-format on
 
@@ -195,13 +209,20 @@ const Setting* settingNamed(std::string_view name) {
   return it == std::end(kSettings) ? nullptr : it;
 }
 
-// "retries, connectTimeout, …": the defined parameter first, then the settings that opt in, those of
-// TLS only for an https URI.
-std::string knownNames(bool tls) {
+// Whether `setting` means something for the callout `s` describes.
+bool applies(const Setting& setting, const CalloutSettings& s) {
+  return setting.scope == Setting::kAny || (setting.scope == Setting::kTls && s.tls) ||
+         (setting.scope == Setting::kSeveral && s.instances.size() > 1);
+}
+
+// "retries, connectTimeout, …": the defined parameter first, then the settings that opt in, those that
+// mean something for this callout alone.
+std::string knownNames(const CalloutSettings& s) {
   std::string known;
   for (const bool optIn : {false, true}) {
-    for (const Setting& s : kSettings) {
-      if (s.optIn == optIn && (tls || !s.tlsOnly)) known.append(known.empty() ? "" : ", ").append(s.name);
+    for (const Setting& setting : kSettings) {
+      if (setting.optIn == optIn && applies(setting, s))
+        known.append(known.empty() ? "" : ", ").append(setting.name);
     }
   }
   return known;
@@ -280,8 +301,14 @@ CalloutSettings CalloutSettings::defaults(uint32_t timeoutMs) {
 
 std::string CalloutSettings::describe() const {
   std::string text;
+  if (instances.size() > 1) {
+    text = "instances=";
+    for (const UriInstance& i : instances) {
+      text.append(&i == &instances.front() ? "" : ",").append(i.host) += ":" + std::to_string(i.port);
+    }
+  }
   for (const Setting& s : kSettings) {
-    if (!s.tlsOnly || tls) text.append(text.empty() ? "" : " ").append(s.name) += "=" + s.show(*this);
+    if (applies(s, *this)) text.append(text.empty() ? "" : " ").append(s.name) += "=" + s.show(*this);
   }
   return text;
 }
@@ -292,14 +319,17 @@ CalloutSettingsReading readCalloutSettings(const CUri& uri, uint32_t timeoutMs) 
   s = CalloutSettings::defaults(timeoutMs);
   s.retries = readRetries(uri, s.retriesCapped);
   s.tls = isHttpsScheme(uri);
+  s.instances = uriInstances(uri.text);
   std::string nearMiss;  // the first parameter close to a setting's name, as "name=value"
   std::string_view meant;
   for (const auto& [nameText, valueText] : uri.params) {
     const std::string name = toUtf8(nameText);
     const std::string value = toUtf8(valueText);
     const Setting* setting = settingNamed(name);
-    if (setting != nullptr && setting->tlsOnly && !s.tls) {
-      badValue(name, value, "only an https URI uses it");
+    if (setting != nullptr && !applies(*setting, s)) {
+      badValue(name, value,
+               setting->scope == Setting::kTls ? "only an https URI uses it"
+                                               : "only a URI of several instances uses it");
     } else if (setting != nullptr && setting->read != nullptr) {
       setting->read(s, setting->name, value);
       s.optedIn = true;
@@ -320,7 +350,7 @@ CalloutSettingsReading readCalloutSettings(const CUri& uri, uint32_t timeoutMs) 
   // Opting in turns on strict checking: nothing the URI says may pass unnoticed.
   if (s.optedIn && !reading.unknown.empty()) {
     refuse("Unknown HTTP Callout URI parameter [" + reading.unknown.front() + "]; the known ones are " +
-           knownNames(s.tls));
+           knownNames(s));
   }
   checkClientCertificate(s);
   // The defined reading passes over a "retries" that is not a number, and takes an empty one as 0.

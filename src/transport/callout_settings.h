@@ -29,6 +29,9 @@ struct CalloutSettings {
   static constexpr int32_t kDefaultRetries = 3;
   // A larger "retries" value counts as this many, so attempts never overflow.
   static constexpr int32_t kMaxRetries = 100;
+  static constexpr uint32_t kDefaultEjectAfter = 3;
+  static constexpr uint32_t kMaxEjectAfter = 1000;
+  static constexpr uint32_t kDefaultEjectForMs = 5000;
 
   uint32_t connectTimeoutMs = 0;      // connectTimeout: wait for a connection (0: libcurl's default)
   uint32_t replyTimeoutMs = 0;        // timeout: wait for each reply once the request was sent (0: none)
@@ -51,6 +54,12 @@ struct CalloutSettings {
   std::string keyFile;
   std::string pinnedPublicKey;  // pinnedPublicKey: "sha256//<base64>[;…]", "" for none
   bool tls13 = false;           // tlsMin=1.3; otherwise TLS 1.2 at least
+  // The instances of the service, in the URI's order: one, or several listed "a:8080,b:8080". These
+  // settings are for several (and refused with one):
+  std::vector<UriInstance> instances;
+  bool roundRobin = false;  // balance=roundRobin: each call starts at the next instance; else failover
+  uint32_t ejectAfter = kDefaultEjectAfter;  // ejectAfter: failed attempts in a row that eject one
+  uint32_t ejectForMs = kDefaultEjectForMs;  // ejectFor: how long at first (doubling while it fails)
   // Any setting but `retries` given in the URI: a call then ends as its last attempt did, so a retry
   // that succeeds makes the call succeed, and every parameter must be one we know.
   bool optedIn = false;
@@ -59,7 +68,8 @@ struct CalloutSettings {
   static CalloutSettings defaults(uint32_t timeoutMs);
 
   // "connectTimeout=10000 timeout=10000 deadline=none retries=3 retryOn=all backoff=0 breaker=off
-  // breakerWait=5000 requestIdHeader=off": every setting as it is in force (the TLS ones for https).
+  // breakerWait=5000 requestIdHeader=off": every setting as it is in force (the TLS ones for https,
+  // the instances and their balancing when there are several).
   std::string describe() const;
 };
 

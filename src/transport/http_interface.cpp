@@ -55,6 +55,16 @@ OHTTP::OHTTP(const CUri& uri, uint32_t timeoutMs, int32_t versionSelector)
 
 OHTTP::OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
              CalloutMetrics* metrics, std::optional<TlsOptions> tls)
+    : OHTTP(uri, toUtf8(uri.host), httpPort(uri), versionSelector, connectTimeoutMs, replyTimeoutMs, metrics,
+            std::move(tls)) {}
+
+OHTTP::OHTTP(const CUri& uri, const std::string& host, int32_t port, uint32_t connectTimeoutMs,
+             uint32_t replyTimeoutMs, CalloutMetrics* metrics, std::optional<TlsOptions> tls)
+    : OHTTP(uri, host, port, 1, connectTimeoutMs, replyTimeoutMs, metrics, std::move(tls)) {}
+
+OHTTP::OHTTP(const CUri& uri, const std::string& host, int32_t port, int32_t versionSelector,
+             uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, CalloutMetrics* metrics,
+             std::optional<TlsOptions> tls)
     : metrics_(metrics),
       path_(isHttpScheme(uri) || isHttpsScheme(uri) ? uri.target : uri.path),
       pathUtf8Valid_(toUtf8(path_, pathUtf8_)),
@@ -64,8 +74,7 @@ OHTTP::OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs
         return readRetries(uri, capped);
       }()),
       versionMinor_(minorVersionFor(versionSelector)),
-      endpoint_(toUtf8(uri.host), httpPort(uri), versionMinor_, connectTimeoutMs, replyTimeoutMs,
-                std::move(tls)),
+      endpoint_(host, port, versionMinor_, connectTimeoutMs, replyTimeoutMs, std::move(tls)),
       poolGeneration_(forkGeneration()) {
   // Made up front like a single-connection client would be; it connects on the first send.
   idle_.push_back(std::make_unique<HttpClient>(endpoint_));

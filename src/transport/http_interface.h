@@ -64,6 +64,10 @@ class OHTTP : public OInterface, public CalloutTransport {
   // outlive the interface) counts the pool's connections.
   OHTTP(const CUri& uri, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, int32_t versionSelector,
         CalloutMetrics* metrics, std::optional<TlsOptions> tls = std::nullopt);
+  // The same for one of several instances a URI lists: its host and port instead of the URI's (which
+  // reads such a list as one host), everything else from the URI; HTTP/1.1.
+  OHTTP(const CUri& uri, const std::string& host, int32_t port, uint32_t connectTimeoutMs,
+        uint32_t replyTimeoutMs, CalloutMetrics* metrics, std::optional<TlsOptions> tls);
   ~OHTTP() override;
 
   // One attempt, in two steps:
@@ -105,6 +109,10 @@ class OHTTP : public OInterface, public CalloutTransport {
 
  private:
   class Lease;
+
+  OHTTP(const CUri& uri, const std::string& host, int32_t port, int32_t versionSelector,
+        uint32_t connectTimeoutMs, uint32_t replyTimeoutMs, CalloutMetrics* metrics,
+        std::optional<TlsOptions> tls);
 
   std::unique_ptr<HttpClient> takeClient();
   void giveBack(std::unique_ptr<HttpClient> client);

@@ -174,21 +174,10 @@ std::string quoted(char c) { return std::string("\"") + c + "\""; }
 // Walks ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ and names the first rule
 // the text breaks ("" when none), with the callout's own rules on top when `callout`: https as well, and
 // a port from 0 to 65535. Hand-rolled: it runs on every initPlugin, and the rules' names are for users.
-std::string grammarProblem(const std::string& s, bool callout) {
-  if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
-    return "blanks before or after the URI";
-  }
-  const size_t schemeEnd = s.find("://");
-  if (schemeEnd == std::string::npos) return "not of the form http://host[:port][/path]";
-  std::string scheme = s.substr(0, schemeEnd);
-  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (scheme == "https" && !callout) return "https is not the defined check's http";
-  if (scheme != "http" && scheme != "https") {
-    return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http or https";
-  }
-  size_t i = schemeEnd + 3;
-  if (s.find('@', i) < s.find('/', i)) return "user information is not allowed";
-  if (i >= s.size() || s[i] == '/' || s[i] == ':') return "no host";
+// One "host[:port]" of the authority from `i`, which it moves past it; the rule it breaks or "".
+std::string instanceProblem(const std::string& s, size_t& i, bool callout, bool listed) {
+  if (i >= s.size() || s[i] == '/' || s[i] == ':' || s[i] == ',')
+    return listed ? "an empty instance in the list" : "no host";
   if (s[i] == '-') return "the host starts with a hyphen";
   if (s[i] == '[') return "IPv6 literal hosts are not accepted";
   if (!isAsciiAlnum(s[i]) && s[i] != '.') return "the host holds " + quoted(s[i]);
@@ -203,6 +192,32 @@ std::string grammarProblem(const std::string& s, bool callout) {
     if (callout && first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
       return "the port is above 65535";
     }
+  }
+  return "";
+}
+
+// Walks ^[Hh][Tt][Tt][Pp]://([A-Za-z0-9.][A-Za-z0-9-.]*)(:[0-9][0-9]*)?(/.*)?$ and names the first rule
+// the text breaks ("" when none), with the callout's own rules on top when `callout`: https as well, a
+// port from 0 to 65535, and several instances, "host[:port]" separated by ','. Hand-rolled: it runs on
+// every initPlugin, and the rules' names are for users.
+std::string grammarProblem(const std::string& s, bool callout) {
+  if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\t' || s.back() == '\t')) {
+    return "blanks before or after the URI";
+  }
+  const size_t schemeEnd = s.find("://");
+  if (schemeEnd == std::string::npos) return "not of the form http://host[:port][/path]";
+  std::string scheme = s.substr(0, schemeEnd);
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (scheme == "https" && !callout) return "https is not the defined check's http";
+  if (scheme != "http" && scheme != "https") {
+    return "the scheme is \"" + s.substr(0, schemeEnd) + "\", not http or https";
+  }
+  size_t i = schemeEnd + 3;
+  if (s.find('@', i) < s.find('/', i)) return "user information is not allowed";
+  for (bool listed = false;; listed = true) {
+    if (std::string why = instanceProblem(s, i, callout, listed); !why.empty()) return why;
+    if (!callout || i >= s.size() || s[i] != ',') break;
+    ++i;
   }
   if (i < s.size() && s[i] == '?') return "a query needs a path before it (/?…)";
   if (i < s.size() && s[i] != '/') return "the host or port holds " + quoted(s[i]);
@@ -220,6 +235,30 @@ std::string calloutUriProblem(const icu::UnicodeString& text) { return grammarPr
 bool isCalloutUri(const icu::UnicodeString& text) { return calloutUriProblem(text).empty(); }
 
 bool isHttpScheme(const CUri& uri) { return uri.scheme.caseCompare(u"http", U_FOLD_CASE_DEFAULT) == 0; }
+
+std::vector<UriInstance> uriInstances(const icu::UnicodeString& text) {
+  std::vector<UriInstance> instances;
+  const std::string s = toUtf8(text);
+  const size_t start = s.find("://");
+  if (start == std::string::npos) return instances;
+  const size_t end = std::min(s.find_first_of("/?#", start + 3), s.size());
+  const bool https = isHttpsScheme(CUri(text));
+  for (size_t i = start + 3; i <= end;) {
+    const size_t comma = std::min(s.find(',', i), end);
+    const std::string item = s.substr(i, comma - i);
+    const size_t colon = item.find(':');
+    UriInstance instance{item.substr(0, colon), https ? 443 : 80};
+    if (colon != std::string::npos) {
+      instance.port = 0;
+      for (const char c : item.substr(colon + 1)) {
+        instance.port = std::min<int32_t>(instance.port * 10 + (c - '0'), 65536);
+      }
+    }
+    instances.push_back(std::move(instance));
+    i = comma + 1;
+  }
+  return instances;
+}
 
 bool isHttpsScheme(const CUri& uri) { return uri.scheme.caseCompare(u"https", U_FOLD_CASE_DEFAULT) == 0; }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <unicode/unistr.h>
 
@@ -48,6 +49,15 @@ bool isCalloutUri(const icu::UnicodeString& text);
 // The first rule of the callout URI grammar `text` breaks, in a few words for the user ("user
 // information is not allowed", "the port is above 65535"); "" when isCalloutUri accepts it.
 std::string calloutUriProblem(const icu::UnicodeString& text);
+
+// One "host[:port]" of a callout URI's authority; the port is the scheme's default when none is written.
+struct UriInstance {
+  std::string host;
+  int32_t port;
+};
+// The instances a callout URI isCalloutUri accepts names, in their order: one, or several separated by
+// ','. (CUri reads such an authority as one host with a strange port.)
+std::vector<UriInstance> uriInstances(const icu::UnicodeString& text);
 
 // Whether the URI's scheme is "http" (or "https"), in any letter case.
 bool isHttpScheme(const CUri& uri);

@@ -69,30 +69,6 @@ TEST(MetricsCapture, FindsTheFileWhereThePluginWritesIt) {
   }
 }
 
-TEST(HttpUriProblem, ExplainsExactlyWhatTheCheckRefuses) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"HTTP://h:8080/p?retries=1", ""},
-      {"http://.x-y/", ""},
-      {"gopher://h/", "the scheme is \"gopher\", not http or https"},
-      {"h:8080/score", "not of the form http://host[:port][/path]"},
-      {"http:///p", "no host"},
-      {"http://u:pw@h/", "user information is not allowed"},
-      {"http://-h/", "the host starts with a hyphen"},
-      {"http://[::1]:80/", "IPv6 literal hosts are not accepted"},
-      {"http://h_1/", "the host or port holds \"_\""},
-      {"http://h:/", "the port is not a number"},
-      {"http://h:8o/", "the host or port holds \"o\""},
-      {"http://h:65536/", "the port is above 65535"},
-      {"http://h?x=1", "a query needs a path before it (/?…)"},
-      {"http://h/a\nb", "a line break in the path"},
-      {" http://h/", "blanks before or after the URI"}};
-  for (const auto& [uri, problem] : cases) {
-    EXPECT_EQ(httpUriProblem(uri), problem) << uri;
-    // The explanation must never disagree with the plugin's own verdict.
-    EXPECT_EQ(isCalloutUri(UCString(uri)), problem.empty()) << uri;
-  }
-}
-
 // A misspelt setting is refused; every parameter initPlugin passes over is shown.
 TEST(CheckConfig, ListsEveryCalloutWithItsVerdictAndEveryIgnoredParameter) {
   test::TempDir dir;

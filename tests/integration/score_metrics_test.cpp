@@ -107,11 +107,14 @@ TEST(ScoreMetrics, EveryCallIsCountedOnceByHowItEndedAndTheFilePassesPromtool) {
     EXPECT_EQ(sample(text, "hcs_score_calls_total{" + type + ",outcome=\"" + outcome + "\"}"), count)
         << outcome;
   }
-  const std::map<std::string, double> attempts = {{"ok", 7},  {"connect", 0}, {"reset", 0}, {"timeout", 0},
-                                                  {"5xx", 1}, {"4xx", 4},     {"other", 1}};
+  const std::map<std::string, double> attempts = {{"ok", 7},      {"connect", 0}, {"tls", 0}, {"reset", 0},
+                                                  {"timeout", 0}, {"5xx", 1},     {"4xx", 4}, {"other", 1}};
+  const std::string instance = ",instance=\"127.0.0.1:" + std::to_string(server.port()) + "\"";
   for (const auto& [result, count] : attempts) {
-    EXPECT_EQ(sample(text, "hcs_attempts_total{" + type + ",result=\"" + result + "\"}"), count) << result;
+    EXPECT_EQ(sample(text, "hcs_attempts_total{" + type + instance + ",result=\"" + result + "\"}"), count)
+        << result;
   }
+  EXPECT_EQ(sample(text, "hcs_instance_ejected{" + type + instance + "}"), 0);
   EXPECT_EQ(sample(text, "hcs_score_duration_seconds_count{" + type + "}"), 8);
   EXPECT_EQ(sample(text, "hcs_score_duration_seconds_bucket{" + type + ",le=\"60\"}"), 8);
   EXPECT_EQ(sample(text, "hcs_connections{" + type + ",state=\"idle\"}"), 1);

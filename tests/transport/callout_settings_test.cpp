@@ -35,7 +35,8 @@ class CalloutSettingsQuery : public ::testing::TestWithParam<PolicyCase> {};
 
 TEST_P(CalloutSettingsQuery, IsReadOrRefusedNamingTheParameter) {
   const PolicyCase& c = GetParam();
-  const CUri uri(UCString("http://h/p?" + c.query));
+  // A query alone goes on a one-instance URI.
+  const CUri uri(UCString(c.query.starts_with("http") ? c.query : "http://h/p?" + c.query));
   try {
     const CalloutSettingsReading reading = readCalloutSettings(uri, 10000);
     EXPECT_EQ(reading.settings.describe(), c.expected);
@@ -88,7 +89,18 @@ INSTANTIATE_TEST_SUITE_P(
                    kBad + "[requestIdHeader=content-type]: the callout sets this header itself"},
         PolicyCase{"requestIdHeader=X%20Id", kBad +
                                                  "[requestIdHeader=X Id]: a header name of 1 to 64 letters, "
-                                                 "digits and !#$%&'*+-.^_`|~ is expected"}));
+                                                 "digits and !#$%&'*+-.^_`|~ is expected"},
+        // Several instances: their balancing and ejection, which mean nothing with one.
+        PolicyCase{"http://a:1,b/p?balance=roundRobin&ejectAfter=2&ejectFor=300",
+                   "instances=a:1,b:80 " + kDefaults + " balance=roundRobin ejectAfter=2 ejectFor=300"},
+        PolicyCase{"http://a,b/p",
+                   "instances=a:80,b:80 " + kDefaults + " balance=failover ejectAfter=3 ejectFor=5000"},
+        PolicyCase{"http://a,b/p?balance=random",
+                   kBad + "[balance=random]: failover or roundRobin is expected"},
+        PolicyCase{"http://a,b/p?ejectAfter=0",
+                   kBad + "[ejectAfter=0]: a whole number of attempts from 1 to 1000 is expected"},
+        PolicyCase{"balance=roundRobin",
+                   kBad + "[balance=roundRobin]: only a URI of several instances uses it"}));
 
 TEST(ParameterNameDistance, CountsInsertionsDeletionsSubstitutionsAndSwapsOfNeighboursInAnyCase) {
   const std::tuple<const char*, const char*, size_t> cases[] = {

@@ -47,11 +47,43 @@ TEST(IsHttpUri, AcceptsOnlyPlainHttpAddresses) {
   for (const auto& [text, accepted] : {std::pair{"hTtP://score-svc.local:8080/run?x=1", true},
                                        {"http://h/\xc3\xa9", true},
                                        {"http://h:80x/", false},
+                                       {"https://h/", false},       // the defined check takes http only
+                                       {"http://a:1,b:2/", false},  // and one host
                                        {"http://", false}}) {
     EXPECT_EQ(isHttpUri(UCString(text)), accepted) << text;
   }
   // A text that cannot become UTF-8 throws the conversion record.
   EXPECT_THROW(isHttpUri(icu::UnicodeString(u"http://h/").append(static_cast<UChar>(0xDC00))), QRM_Exception);
+}
+
+// The first rule a callout URI breaks, in the words hcs check-config shows; never in disagreement with
+// initPlugin's verdict.
+TEST(CalloutUriProblem, NamesExactlyWhatTheCheckRefuses) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP://h:8080/p?retries=1", ""},
+      {"http://.x-y/", ""},
+      {"gopher://h/", "the scheme is \"gopher\", not http or https"},
+      {"h:8080/score", "not of the form http://host[:port][/path]"},
+      {"http:///p", "no host"},
+      {"http://u:pw@h/", "user information is not allowed"},
+      {"http://-h/", "the host starts with a hyphen"},
+      {"http://[::1]:80/", "IPv6 literal hosts are not accepted"},
+      {"http://h_1/", "the host or port holds \"_\""},
+      {"http://h:/", "the port is not a number"},
+      {"http://h:8o/", "the host or port holds \"o\""},
+      {"http://h:65536/", "the port is above 65535"},
+      {"http://h?x=1", "a query needs a path before it (/?…)"},
+      {"http://h/a\nb", "a line break in the path"},
+      {" http://h/", "blanks before or after the URI"},
+      {"https://h/", ""},
+      {"http://a:8080,b,c:1/p", ""},
+      {"http://a:1,,b/p", "an empty instance in the list"},
+      {"http://a:1,/p", "an empty instance in the list"},
+      {"http://a:1,b:99999/p", "the port is above 65535"}};
+  for (const auto& [uri, problem] : cases) {
+    EXPECT_EQ(calloutUriProblem(UCString(uri)), problem) << uri;
+    EXPECT_EQ(isCalloutUri(UCString(uri)), problem.empty()) << uri;
+  }
 }
 
 // The password is hidden whatever characters it holds; nothing else is. Where CUri would split the user

@@ -17,8 +17,6 @@
 
 namespace hcs::check {
 
-std::string httpUriProblem(const std::string& uri) { return calloutUriProblem(UCString(uri)); }
-
 namespace {
 
 std::shared_ptr<QRMDB> openDatabase(const std::string& uri) {

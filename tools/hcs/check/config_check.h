@@ -5,9 +5,6 @@
 
 namespace hcs::check {
 
-// Why the callout check refuses `uri` (UTF-8), in a few words; "" when isHttpUri accepts it.
-std::string httpUriProblem(const std::string& uri);
-
 enum class ValueSource { kIni, kDatabase };
 
 struct CalloutEntry {
