@@ -19,15 +19,12 @@ QRM_Exception connectionRecord(const CHttpException& e) {
 
 }  // namespace
 
-std::string newRequestId(CallTime& time) {
+void newRequestId(CallTime& time, char (&id)[32]) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string id;
-  id.reserve(32);
   for (int half = 0; half < 2; ++half) {
     uint64_t bits = time.draw();
-    for (int i = 0; i < 16; ++i, bits >>= 4) id += kHex[bits & 0xF];
+    for (int i = 0; i < 16; ++i, bits >>= 4) id[half * 16 + i] = kHex[bits & 0xF];
   }
-  return id;
 }
 
 CalloutCall::CalloutCall(const Callout& callout, Clock::time_point started)
@@ -49,21 +46,21 @@ CalloutCall::~CalloutCall() {
 }
 
 void CalloutCall::logRecord(const QRM_Exception& failure) const {
-  if (requestId_.empty()) {
+  if (requestIdLength_ == 0) {
     failure.log(kSeverityWarning, false, false);
   } else if (failure.entryCount() > 0) {
     failure.logText(kSeverityWarning, failure.entryTag(0),
-                    failure.entry(0).narrowText() + " [request id " + requestId_ + "]");
+                    failure.entry(0).narrowText() + " [request id " + std::string(requestId()) + "]");
   }
 }
 
 // Statuses and refused connections are logged as their records; every other failed attempt here, once.
 void CalloutCall::logExchangeFailure(AttemptResult result, const std::string& why) const {
-  if (requestId_.empty()) {
+  if (requestIdLength_ == 0) {
     logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s", attemptResultName(result), why);
   } else {
     logLine(kLogWarning, u"HTTP Callout attempt failed (%s): %s [request id %s]", attemptResultName(result),
-            why, requestId_);
+            why, requestId());
   }
 }
 
@@ -140,8 +137,12 @@ CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) 
   const int32_t attempts = settings_.retries + 1;
   if (settings_.deadlineMs > 0) deadline_ = started_ + std::chrono::milliseconds(settings_.deadlineMs);
   if (!settings_.requestIdHeader.empty()) {
-    requestId_ = newRequestId(time_);
-    idHeader_ = settings_.requestIdHeader + ": " + requestId_;
+    newRequestId(time_, requestId_);
+    requestIdLength_ = sizeof requestId_;
+    // Kept from call to call on this thread: the header costs no allocation once it has a place.
+    thread_local std::string header;
+    header.assign(settings_.requestIdHeader).append(": ").append(requestId_, requestIdLength_);
+    idHeader_ = header;
   }
   const auto deadlineText = [&](int32_t made) {
     return "deadline of " + std::to_string(settings_.deadlineMs) + " ms reached after " +

@@ -65,7 +65,7 @@ class CalloutCall {
   // and "" when the settings opt in and a later attempt was delivered (the call ends as that one did).
   const std::string& lastExchangeFailure() const { return lastExchangeFailure_; }
   // The request id sent with every attempt; "" when the settings send none.
-  const std::string& requestId() const { return requestId_; }
+  std::string_view requestId() const { return {requestId_, requestIdLength_}; }
   // The callout's counters, or nullptr.
   CalloutMetrics* metrics() const { return metrics_; }
 
@@ -93,12 +93,13 @@ class CalloutCall {
   std::string stopText_;
   std::string lastExchangeFailure_;
   std::string lastFailure_;  // the last failed attempt's text (status or transport text)
-  std::string requestId_;
-  std::string idHeader_;
+  char requestId_[32];
+  size_t requestIdLength_ = 0;
+  std::string_view idHeader_;  // "Name: id", this thread's, valid for the call
   Clock::time_point deadline_ = Clock::time_point::max();
 };
 
-// A random 128-bit id as 32 lower-case hex digits, from two draws of `time`.
-std::string newRequestId(CallTime& time = CallTime::real());
+// A random 128-bit id as 32 lower-case hex digits into `id`, from two draws of `time`.
+void newRequestId(CallTime& time, char (&id)[32]);
 
 }  // namespace hcs

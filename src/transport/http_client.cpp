@@ -381,9 +381,8 @@ void HttpClient::post(std::string_view target, std::string_view contentType, std
     contentTypeHeader_ = "Content-Type: " + contentType_;
   }
   curl_slist contentTypeItem{contentTypeHeader_.data(), headers_.get()};
-  const std::string extraHeader(limits.extraHeader);
-  curl_slist extraItem{const_cast<char*>(extraHeader.c_str()), &contentTypeItem};
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, extraHeader.empty() ? &contentTypeItem : &extraItem);
+  curl_slist extraItem{const_cast<char*>(limits.extraHeader.data()), &contentTypeItem};
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, limits.extraHeader.empty() ? &contentTypeItem : &extraItem);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
 

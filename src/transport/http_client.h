@@ -103,7 +103,8 @@ class HttpEndpoint {
 struct HttpPostLimits {
   // The post is cut when this passes, whether connecting or waiting for the reply.
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
-  // One more request header, "Name: value", or empty.
+  // One more request header, "Name: value", or empty. Its text must be followed by a NUL, as a
+  // std::string's is: libcurl reads it as a C string.
   std::string_view extraHeader;
 };
 

@@ -109,6 +109,8 @@ std::unique_ptr<HttpClient> OHTTP::takeClient() {
     std::lock_guard lock(poolMutex_);
     if (poolGeneration_ != forkGeneration()) inherited = forgetInherited();
     ++lent_;
+    // Steady work on N threads then makes no new connection once N exist.
+    if (lent_ > keep_ && keep_ < kMaxIdleClients) keep_ = lent_;
     if (!idle_.empty()) {
       // The most recently used client is the one most likely to still hold a live connection.
       client = std::move(idle_.back());
@@ -144,7 +146,7 @@ void OHTTP::giveBack(std::unique_ptr<HttpClient> client) {
   {
     std::lock_guard lock(poolMutex_);
     --lent_;
-    if (idle_.size() < kMaxIdleClients) {
+    if (idle_.size() < keep_) {
       idle_.push_back(std::move(client));
     }
   }
@@ -199,6 +201,7 @@ long OHTTP::post(std::string_view message, icu::UnicodeString& status, std::stri
   Lease lease(*this);
   if (!pathUtf8Valid_) toUtf8(path_);
   thread_local std::string body;
+  body.reserve(message.size() + 1);  // one allocation, not a doubling that leaves half behind
   body.assign(message);
   body += '\n';
   HttpReply& answer = exchangeAndShrink(lease, body, limits);

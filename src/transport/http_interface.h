@@ -48,8 +48,10 @@ class CalloutTransport {
 // construction.
 class OHTTP : public OInterface, public CalloutTransport {
  public:
-  // Idle connections kept beyond this number are closed when their send ends.
-  static constexpr size_t kMaxIdleClients = 16;
+  // The pool keeps as many idle connections as sends ever ran at once (a host's threads), at least
+  // kMinIdleClients and at most kMaxIdleClients; one past that is closed when its send ends.
+  static constexpr size_t kMinIdleClients = 16;
+  static constexpr size_t kMaxIdleClients = 512;
 
   // Address from the URI's host (as UTF-8) and port (httpPort: no port gives 80; a port that is no
   // number from 0 to 65535 fails each send in the connection step). The request target is the URI's
@@ -139,8 +141,9 @@ class OHTTP : public OInterface, public CalloutTransport {
   mutable std::mutex poolMutex_;
   ForkLock poolForkLock_{poolMutex_, ForkLockRank::kConnectionPool};
   std::vector<std::unique_ptr<HttpClient>> idle_;
-  size_t lent_ = 0;          // clients taken by sends and not yet back
-  uint64_t poolGeneration_;  // the fork generation idle_ and lent_ belong to
+  size_t lent_ = 0;                // clients taken by sends and not yet back
+  size_t keep_ = kMinIdleClients;  // idle clients kept: the most ever lent at once, within the bounds
+  uint64_t poolGeneration_;        // the fork generation idle_ and lent_ belong to
 };
 
 }  // namespace hcs
