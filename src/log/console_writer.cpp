@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "util/fork_safety.h"
 #include "util/uri.h"
 
 namespace hcs {
@@ -10,6 +11,9 @@ namespace hcs {
 namespace {
 // Constant-initialised, so both exist before any code of the library runs and outlive every writer.
 constinit std::mutex gConsoleLock;
+// A host that forks while another thread writes a line would leave its child a console it can never
+// write to again.
+const ForkLock gConsoleForkLock{gConsoleLock, ForkLockRank::kLogWriter};
 constinit CConsoleWriterFactory gConsoleWriterFactory;
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "log/event_log.h"
 #include "log/log_writer.h"
+#include "util/fork_safety.h"
 
 namespace hcs {
 
@@ -34,6 +35,7 @@ class CEventWriter : public CLogWriter {
 
  private:
   std::mutex lock_;
+  ForkLock forkLock_{lock_, ForkLockRank::kLogWriter};
   CEventLog& eventLog_;
   CEventLog::Source source_ = nullptr;
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "log/log_writer.h"
+#include "util/fork_safety.h"
 
 namespace hcs {
 
@@ -64,6 +65,7 @@ class CFileWriter : public CLogWriter {
   void rotate();
 
   std::mutex lock_;
+  ForkLock forkLock_{lock_, ForkLockRank::kLogWriter};
   CLogClock& clock_;
   icu::UnicodeString fileName_;
   // The same in the local code page.

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "util/fork_safety.h"
+
 namespace hcs {
 
 class CalloutMetrics;
@@ -59,6 +61,7 @@ class CircuitBreaker {
   CalloutMetrics* const metrics_;
 
   std::mutex mutex_;
+  ForkLock forkLock_{mutex_, ForkLockRank::kCircuit};
   State state_ = State::kClosed;
   uint32_t failures_ = 0;      // failed calls in a row while closed
   Clock::time_point probeAt_;  // when an open circuit lets its probe through

@@ -23,6 +23,8 @@ enum class ForkLockRank : int {
   kCalloutRegistry = 1,
   kConnectionPool = 2,
   kTlsSessions = 3,
+  kCircuit = 4,  // logs while held: before the log writers
+  kLogWriter = 5,
 };
 
 // 0 in the process that loaded the library; incremented in the child by every fork().
