@@ -154,6 +154,7 @@ TEST(CircuitBreaker, OpensAtTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeO
   call(50, Result::kFailed);  // admitted while closed, ended while open: changes nothing
   EXPECT_EQ(breaker.admit(at(99), why), Admission::kRefused);
   EXPECT_EQ(breaker.admit(at(100), why), Admission::kProbe);
+  breaker.finish(Admission::kPass, Result::kFailed, at(100));  // let through before it opened: no probe
   EXPECT_EQ(breaker.admit(at(100), why), Admission::kRefused);
   EXPECT_EQ(why, "circuit open after 3 failed calls; a probe call is under way");
   breaker.finish(Admission::kProbe, Result::kFailed, at(110));  // still down: another full wait
