@@ -29,10 +29,10 @@ std::function<bool(std::string_view)> clientOf(const std::string& kind, const st
     return [client](std::string_view body) { return client->post(body); };
   }
   if (kind == "curl-multi") {
-    auto client = std::make_shared<bench::CurlMultiClient>(url);
+    auto client = std::make_shared<bench::CurlMultiClient>(bench::readServiceUrl(url));
     return [client](std::string_view body) { return client->post(body); };
   }
-  auto client = std::make_shared<bench::CurlEasyClient>(url);
+  auto client = std::make_shared<bench::CurlEasyClient>(bench::readServiceUrl(url));
   return [client](std::string_view body) { return client->post(body); };
 }
 
