@@ -68,6 +68,23 @@ TEST_P(BenchClient, PostsThePluginsHeadOnAKeptConnectionAndCarriesOnAfterAFailur
   EXPECT_NE(requests[3].connection, requests[2].connection);  // the garbage reply ended the first
 }
 
+// A service that closes each connection after its reply, saying so: every post is answered, each on a
+// connection of its own.
+TEST_P(BenchClient, FollowsAServiceThatClosesEachConnectionAfterItsReply) {
+  test::HttpTestServer server;
+  HttpTestAnswer closing = HttpTestAnswer::ok("<SCORE/>");
+  closing.close = HttpTestAnswer::Close::kAfterAnswerSaid;
+  server.setDefault(closing);
+  const auto post = clientOf(GetParam(), server.uri("/score"));
+  std::string results;
+  for (int i = 0; i < 3; ++i) results += post("<R/>") ? "ok " : "failed ";
+  EXPECT_EQ(results, "ok ok ok ");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[1].connection, requests[0].connection);
+  EXPECT_NE(requests[2].connection, requests[1].connection);
+}
+
 INSTANTIATE_TEST_SUITE_P(Baselines, BenchClient, ::testing::Values("floor", "curl-multi", "curl-easy"));
 
 // The baselines post the pattern's wire documents: they must be what the plugin itself posts for the
