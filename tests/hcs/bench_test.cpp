@@ -118,7 +118,8 @@ TEST(ServiceUrl, DropsTheQueryAndKeepsThePluginsTlsSettings) {
       {"https://h/s?caFile=" + bench::queryValue(oddFolder) + "&certFile=c.pem&keyFile=c%2Ekey&tlsMin=1.3" +
            "&pinnedPublicKey=sha256//AB%3D%3B&retries=2&odd=%zz",
        "https://h/s ca=" + oddFolder + " cert=c.pem key=c.key pin=sha256//AB=; 1.3"},
-      {"https://h/s?caFile=%4&tlsMin=1.4", "https://h/s ca=%4 cert= key= pin= 1.2"}};
+      {"https://h/s?caFile=%4&tlsMin=1.4", "https://h/s ca=%4 cert= key= pin= 1.2"},
+      {"https://h/s?tlsMin=1.3;caFile=x", "https://h/s ca=x cert= key= pin= 1.3"}};
   for (const auto& [uri, expected] : cases) {
     const bench::ServiceUrl read = bench::readServiceUrl(uri);
     const std::optional<bench::TlsSettings>& t = read.tls;

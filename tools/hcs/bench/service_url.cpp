@@ -29,11 +29,17 @@ std::string decoded(std::string_view text) {
 }
 
 void readSetting(std::string_view name, std::string value, TlsSettings& tls) {
-  if (name == "caFile") tls.caFile = std::move(value);
-  if (name == "certFile") tls.certFile = std::move(value);
-  if (name == "keyFile") tls.keyFile = std::move(value);
-  if (name == "pinnedPublicKey") tls.pinnedPublicKey = std::move(value);
-  if (name == "tlsMin") tls.tls13 = value == "1.3";
+  if (name == "caFile") {
+    tls.caFile = std::move(value);
+  } else if (name == "certFile") {
+    tls.certFile = std::move(value);
+  } else if (name == "keyFile") {
+    tls.keyFile = std::move(value);
+  } else if (name == "pinnedPublicKey") {
+    tls.pinnedPublicKey = std::move(value);
+  } else if (name == "tlsMin") {
+    tls.tls13 = value == "1.3";
+  }
 }
 
 }  // namespace
@@ -48,12 +54,13 @@ ServiceUrl readServiceUrl(std::string_view uri) {
   if (question == std::string_view::npos) return out;
   std::string_view query = uri.substr(question + 1);
   while (!query.empty()) {
-    const size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
+    // The plugin splits parameters at either.
+    const size_t end = query.find_first_of("&;");
+    const std::string_view pair = query.substr(0, end);
     const size_t equals = pair.find('=');
     if (equals != std::string_view::npos)
       readSetting(pair.substr(0, equals), decoded(pair.substr(equals + 1)), *out.tls);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
   }
   return out;
 }

@@ -21,8 +21,9 @@ struct ServiceUrl {
   std::optional<TlsSettings> tls;
 };
 
-// Query values are percent-decoded; parameters other than the TLS settings are passed over, as is an
-// http URI's query. Checking the values is the plugin's business: initPlugin refuses what it would.
+// Parameters end at '&' or ';' and their values are percent-decoded, as the plugin reads them; other
+// parameters than the TLS settings are passed over, as is an http URI's query. Checking the values is the
+// plugin's business: initPlugin refuses what it would.
 ServiceUrl readServiceUrl(std::string_view uri);
 
 // `value` percent-encoded for a query (a file path stays readable: '/' is kept).
