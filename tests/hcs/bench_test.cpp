@@ -14,6 +14,7 @@
 #include "bench/harness.h"
 #include "bench/latency_histogram.h"
 #include "bench/report.h"
+#include "bench/service_url.h"
 #include "config/ini_fixture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
@@ -104,6 +105,29 @@ TEST(HttpTarget, ReadsHostPortAndTargetOrRefusesTheUrl) {
     EXPECT_EQ(read ? target.host + "|" + std::to_string(target.port) + "|" + target.target : "refused",
               expected)
         << url;
+  }
+}
+
+// The baselines must post where the plugin posts (the plugin sends no query) with the TLS settings the
+// plugin reads from that query, file names with any character in them.
+TEST(ServiceUrl, DropsTheQueryAndKeepsThePluginsTlsSettings) {
+  const std::string oddFolder = "/tmp/a b&c=d%/ca.pem";
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://h:8080/score?retries=1&caFile=x", "http://h:8080/score plain"},
+      {"HTTPS://h/s#part", "HTTPS://h/s ca= cert= key= pin= 1.2"},
+      {"https://h/s?caFile=" + bench::queryValue(oddFolder) + "&certFile=c.pem&keyFile=c%2Ekey&tlsMin=1.3" +
+           "&pinnedPublicKey=sha256//AB%3D%3B&retries=2&odd=%zz",
+       "https://h/s ca=" + oddFolder + " cert=c.pem key=c.key pin=sha256//AB=; 1.3"},
+      {"https://h/s?caFile=%4&tlsMin=1.4", "https://h/s ca=%4 cert= key= pin= 1.2"},
+      {"https://h/s?tlsMin=1.3;caFile=x", "https://h/s ca=x cert= key= pin= 1.3"}};
+  for (const auto& [uri, expected] : cases) {
+    const bench::ServiceUrl read = bench::readServiceUrl(uri);
+    const std::optional<bench::TlsSettings>& t = read.tls;
+    EXPECT_EQ(read.url + (t ? " ca=" + t->caFile + " cert=" + t->certFile + " key=" + t->keyFile +
+                                  " pin=" + t->pinnedPublicKey + (t->tls13 ? " 1.3" : " 1.2")
+                            : " plain"),
+              expected)
+        << uri;
   }
 }
 

@@ -29,10 +29,10 @@ std::function<bool(std::string_view)> clientOf(const std::string& kind, const st
     return [client](std::string_view body) { return client->post(body); };
   }
   if (kind == "curl-multi") {
-    auto client = std::make_shared<bench::CurlMultiClient>(url);
+    auto client = std::make_shared<bench::CurlMultiClient>(bench::readServiceUrl(url));
     return [client](std::string_view body) { return client->post(body); };
   }
-  auto client = std::make_shared<bench::CurlEasyClient>(url);
+  auto client = std::make_shared<bench::CurlEasyClient>(bench::readServiceUrl(url));
   return [client](std::string_view body) { return client->post(body); };
 }
 
@@ -66,6 +66,23 @@ TEST_P(BenchClient, PostsThePluginsHeadOnAKeptConnectionAndCarriesOnAfterAFailur
   EXPECT_EQ(requests[1].connection, requests[0].connection);
   EXPECT_EQ(requests[2].connection, requests[0].connection);
   EXPECT_NE(requests[3].connection, requests[2].connection);  // the garbage reply ended the first
+}
+
+// A service that closes each connection after its reply, saying so: every post is answered, each on a
+// connection of its own.
+TEST_P(BenchClient, FollowsAServiceThatClosesEachConnectionAfterItsReply) {
+  test::HttpTestServer server;
+  HttpTestAnswer closing = HttpTestAnswer::ok("<SCORE/>");
+  closing.close = HttpTestAnswer::Close::kAfterAnswerSaid;
+  server.setDefault(closing);
+  const auto post = clientOf(GetParam(), server.uri("/score"));
+  std::string results;
+  for (int i = 0; i < 3; ++i) results += post("<R/>") ? "ok " : "failed ";
+  EXPECT_EQ(results, "ok ok ok ");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[1].connection, requests[0].connection);
+  EXPECT_NE(requests[2].connection, requests[1].connection);
 }
 
 INSTANTIATE_TEST_SUITE_P(Baselines, BenchClient, ::testing::Values("floor", "curl-multi", "curl-easy"));

@@ -1,34 +1,17 @@
 // hcs run as a user runs it: what it refuses, a benchmark sweep, and the demo script's build.
-#include <cstdio>
 #include <filesystem>
 #include <string>
-
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include "config/ini_fixture.h"
+#include "integration/hcs/shell_run.h"
 
 namespace hcs {
 namespace {
 
-struct ShellRun {
-  int status = -1;
-  std::string out;
-};
-
-// Runs `command` through the shell, ended after `seconds`, so a command that wrongly keeps running
-// fails the test instead of hanging it. It stays in the test's process group: ending the test ends it.
-ShellRun shell(const std::string& command, int seconds) {
-  ShellRun run;
-  FILE* pipe = ::popen(("timeout --foreground " + std::to_string(seconds) + " " + command).c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[4096];
-  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.out.append(chunk, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::shell;
+using test::ShellRun;
 
 size_t occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
@@ -37,11 +20,19 @@ size_t occurrences(const std::string& text, const std::string& part) {
 }
 
 // The echo service once took --threads and --keep-alive and ignored them; a benchmark once ran every
-// call against a service that could not answer one.
+// call against a service that could not answer one. TLS options come whole, and never where they would
+// be ignored.
 TEST(HcsTool, RefusesWhatItWouldIgnoreOrCannotMeasure) {
   const std::pair<std::string, std::string> cases[] = {
       {"serve --echo --threads 4", "--threads excludes --echo"},
       {"serve --echo --keep-alive 5", "--keep-alive excludes --echo"},
+      {"serve --tls-cert c.pem", "--tls-cert requires --tls-key"},
+      {"serve --tls-key c.key", "--tls-key requires --tls-cert"},
+      {"serve --client-ca ca.pem", "--client-ca requires --tls-cert"},
+      {"serve --echo --tls-cert c.pem --tls-key c.key", "--tls-cert excludes --echo"},
+      {"bench --tls --url https://127.0.0.1:1/", "--url excludes --tls"},
+      {"bench --reconnect --echo", "--echo excludes --reconnect"},
+      {"bench --tls --no-resume", "--no-resume requires --reconnect"},
       {"bench --threads 1,0", "--threads: Value 0 not in range 1 to 256"},
       {"bench --echo --url http://127.0.0.1:1/", "--url excludes --echo"},
       {"bench --url http://127.0.0.1:1/score --calls 10",

@@ -19,6 +19,21 @@ size_t gather(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
+// The options the plugin sets on an https handle: verification always on, its minimum version, its
+// files and pins.
+void setTlsOptions(CURL* easy, const TlsSettings& tls) {
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION, tls.tls13 ? CURL_SSLVERSION_TLSv1_3 : CURL_SSLVERSION_TLSv1_2);
+  if (!tls.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, tls.caFile.c_str());
+  if (!tls.certFile.empty()) {
+    curl_easy_setopt(easy, CURLOPT_SSLCERT, tls.certFile.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSLKEY, tls.keyFile.c_str());
+  }
+  if (!tls.pinnedPublicKey.empty())
+    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, tls.pinnedPublicKey.c_str());
+}
+
 }  // namespace
 
 void CurlHeaders::append(const char* line) {
@@ -28,13 +43,16 @@ void CurlHeaders::append(const char* line) {
   if (list_ == nullptr) list_.reset(list);
 }
 
-CurlPoster::CurlPoster(const std::string& url) : easy_(curl_easy_init()) {
+CurlPoster::CurlPoster(const ServiceUrl& target) : easy_(curl_easy_init()) {
   if (easy_ == nullptr) throw std::runtime_error("curl_easy_init failed");
   headers_.append("Content-Type: text/xml; charset=UTF-8");
   headers_.append("Expect:");
   headers_.append("Accept:");
   CURL* easy = easy_.get();
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  // libcurl copies every string it is given.
+  curl_easy_setopt(easy, CURLOPT_URL, target.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, target.tls ? "https" : "http");
+  if (target.tls) setTlsOptions(easy, *target.tls);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
@@ -58,7 +76,7 @@ bool CurlPoster::succeeded(CURLcode result) const {
          status == 200;
 }
 
-CurlMultiClient::CurlMultiClient(const std::string& url) : CurlPoster(url), multi_(curl_multi_init()) {
+CurlMultiClient::CurlMultiClient(const ServiceUrl& target) : CurlPoster(target), multi_(curl_multi_init()) {
   if (multi_ == nullptr) throw std::runtime_error("curl_multi_init failed");
   curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
 }
@@ -101,7 +119,7 @@ bool CurlMultiClient::post(std::string_view body) {
   return succeeded(result);
 }
 
-CurlEasyClient::CurlEasyClient(const std::string& url) : CurlPoster(url) {
+CurlEasyClient::CurlEasyClient(const ServiceUrl& target) : CurlPoster(target) {
   curl_easy_setopt(easy_.get(), CURLOPT_TIMEOUT_MS, kConnectWaitMs + static_cast<long>(kReplyWait.count()));
 }
 

@@ -6,6 +6,8 @@
 
 #include <curl/curl.h>
 
+#include "bench/service_url.h"
+
 namespace hcs::bench {
 
 // Owners of libcurl handles: each frees its handle when it ends, on every path.
@@ -33,12 +35,14 @@ class CurlHeaders {
 };
 
 // What both libcurl baselines share: one easy handle set up once, the headers the plugin sends (no
-// Expect, no Accept, its Content-Type), the reply body gathered into a buffer kept between posts, and
-// the plugin's default waits: 10 s to connect, 10 s for the reply.
+// Expect, no Accept, its Content-Type), the reply body gathered into a buffer kept between posts, the
+// plugin's default waits (10 s to connect, 10 s for the reply) and over https its TLS options. The
+// handle keeps its own TLS session cache, so a new connection resumes the last session as the
+// plugin's handles do through their shared one.
 class CurlPoster {
  public:
   // Throws std::runtime_error when libcurl cannot make a handle.
-  explicit CurlPoster(const std::string& url);
+  explicit CurlPoster(const ServiceUrl& target);
 
  protected:
   // Sets the body of the next post.
@@ -56,7 +60,7 @@ class CurlPoster {
 // The multi handle keeps the connection between posts. One thread at a time.
 class CurlMultiClient : public CurlPoster {
  public:
-  explicit CurlMultiClient(const std::string& url);
+  explicit CurlMultiClient(const ServiceUrl& target);
   ~CurlMultiClient();
   bool post(std::string_view body);
 
@@ -69,7 +73,7 @@ class CurlMultiClient : public CurlPoster {
 // libcurl's own loop: curl_easy_perform on one easy handle, which keeps the connection between posts.
 class CurlEasyClient : public CurlPoster {
  public:
-  explicit CurlEasyClient(const std::string& url);
+  explicit CurlEasyClient(const ServiceUrl& target);
   bool post(std::string_view body);
 };
 

@@ -17,21 +17,33 @@ namespace {
 
 constexpr size_t kReplyBuffer = 64 * 1024;
 
-// The Content-Length of a reply head (the lines after the status line), -1 when absent or not a number.
-long contentLength(std::string_view head) {
-  static constexpr std::string_view kName = "\r\ncontent-length:";
+// The value of the field `name` ("\r\nname:", lower case) in a reply head (the lines after the status
+// line), without leading blanks; empty when absent.
+std::string_view fieldValue(std::string_view head, std::string_view name) {
   for (size_t at = head.find("\r\n"); at != std::string_view::npos; at = head.find("\r\n", at + 2)) {
-    if (head.size() - at < kName.size() || ::strncasecmp(head.data() + at, kName.data(), kName.size()) != 0)
+    if (head.size() - at < name.size() || ::strncasecmp(head.data() + at, name.data(), name.size()) != 0)
       continue;
-    std::string_view value = head.substr(at + kName.size());
+    std::string_view value = head.substr(at + name.size());
+    value = value.substr(0, value.find('\r'));
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    long length = -1;
-    const auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
-    return parsed.ec == std::errc() && (parsed.ptr == value.data() + value.size() || *parsed.ptr == '\r')
-               ? length
-               : -1;
+    return value;
   }
-  return -1;
+  return {};
+}
+
+// The Content-Length of a reply head, -1 when absent or not a number.
+long contentLength(std::string_view head) {
+  const std::string_view value = fieldValue(head, "\r\ncontent-length:");
+  long length = -1;
+  const auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
+  return !value.empty() && parsed.ec == std::errc() && parsed.ptr == value.data() + value.size() ? length
+                                                                                                 : -1;
+}
+
+// Whether the service closes the connection after this reply.
+bool closesAfter(std::string_view head) {
+  const std::string_view value = fieldValue(head, "\r\nconnection:");
+  return value.size() == 5 && ::strncasecmp(value.data(), "close", 5) == 0;
 }
 
 }  // namespace
@@ -74,9 +86,10 @@ FloorClient::~FloorClient() { disconnect(); }
 
 bool FloorClient::post(std::string_view body) {
   if (fd_ < 0 && !connect()) return false;
-  if (exchange(body)) return true;
-  disconnect();
-  return false;
+  closing_ = false;
+  const bool ok = exchange(body);
+  if (!ok || closing_) disconnect();
+  return ok;
 }
 
 bool FloorClient::connect() {
@@ -124,6 +137,7 @@ bool FloorClient::exchange(std::string_view body) {
     if (headEnd == std::string_view::npos) continue;
     const long bodyBytes = contentLength(text.substr(0, headEnd + 2));
     if (bodyBytes < 0 || !text.starts_with("HTTP/1.1 200 ")) return false;
+    closing_ = closesAfter(text.substr(0, headEnd + 2));
     whole = headEnd + 4 + static_cast<size_t>(bodyBytes);
   }
   return received == whole;

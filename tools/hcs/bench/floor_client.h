@@ -34,8 +34,8 @@ class FloorClient {
   FloorClient(const FloorClient&) = delete;
   FloorClient& operator=(const FloorClient&) = delete;
 
-  // One exchange: true when a whole 200 reply came back. After a failure the connection is closed and
-  // the next post makes a new one.
+  // One exchange: true when a whole 200 reply came back. After a failure, or a reply saying
+  // "Connection: close", the connection is closed and the next post makes a new one.
   bool post(std::string_view body);
 
  private:
@@ -49,6 +49,7 @@ class FloorClient {
   std::string request_;
   std::vector<char> reply_;
   int fd_ = -1;
+  bool closing_ = false;  // the last reply said the service closes the connection
 };
 
 }  // namespace hcs::bench

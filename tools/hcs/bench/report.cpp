@@ -24,9 +24,11 @@ std::string threadList(const BenchReport& report) {
 }
 
 void printHeading(std::FILE* out, const BenchReport& report) {
-  const std::string service = report.service == "echo"        ? "echo service in a child process"
-                              : report.service == "reference" ? "reference service in this process"
-                                                              : "service";
+  const std::string service = report.service == "echo"              ? "echo service in a child process"
+                              : report.service == "reference"       ? "reference service in this process"
+                              : report.service != "reference-child" ? "service"
+                              : report.tls ? "reference service over TLS in a child process"
+                                           : "reference service in a child process";
   const bool sweep = report.runs.size() > 1;
   const int threads = report.runs.empty() ? 0 : report.runs.front().threads;
   const std::string counts = sweep          ? "threads " + threadList(report)
@@ -35,6 +37,7 @@ void printHeading(std::FILE* out, const BenchReport& report) {
   std::fprintf(out, "hcs bench: %s %s; pattern %s; %s; %ld calls per side%s in %d rounds\n", service.c_str(),
                report.url.c_str(), report.pattern.c_str(), counts.c_str(), report.callsPerSide,
                sweep ? " per thread count" : "", report.rounds);
+  for (const std::string& note : report.notes) std::fprintf(out, "%s\n", note.c_str());
 }
 
 std::string microsOrDash(double micros, const char* format = "%.2f") {
@@ -59,14 +62,26 @@ std::string allocationLine(const BenchReport& report, const CountRun& run) {
   const SideTotals* plugin = run.side(kPlugin);
   if (plugin == nullptr) return "";
   if (!report.allocationsCounted) return "allocations per score call: not counted in this build (sanitizer)";
+  const SideTotals* multi = run.side(kCurlMulti);
   char text[200];
   std::snprintf(text, sizeof text, "allocations per score call: %.2f in the plugin's own code",
                 plugin->ownAllocationsPerCall());
   std::string line = text;
+  // OpenSSL is set up while hcs loads, before it could be given counting memory functions: its
+  // allocations count as the caller's own, and the curl-multi side, which allocates nothing itself,
+  // shows how many they are.
+  if (report.tls) {
+    line += " and OpenSSL";
+    if (multi != nullptr) {
+      std::snprintf(text, sizeof text, " (%.2f on the curl-multi side: OpenSSL's alone)",
+                    multi->ownAllocationsPerCall());
+      line += text;
+    }
+  }
   if (!report.curlAllocationsApart) return line + " (libcurl's included: they could not be told apart)";
   std::snprintf(text, sizeof text, ", %.2f in libcurl", plugin->curlAllocationsPerCall());
   line += text;
-  if (const SideTotals* multi = run.side(kCurlMulti)) {
+  if (multi != nullptr) {
     std::snprintf(text, sizeof text, " (%.2f on the curl-multi side)", multi->curlAllocationsPerCall());
     line += text;
   }
@@ -131,7 +146,8 @@ void printSweep(std::FILE* out, const BenchReport& report) {
   }
   std::fprintf(out,
                "p/m: the plugin's figure, then curl-multi's; cpu: the calling threads' per call; allocs: the "
-               "plugin's own per score call\n");
+               "plugin's own per score call%s\n",
+               report.tls ? ", OpenSSL's included" : "");
 }
 
 void jsonNumber(std::FILE* out, const char* name, double value, bool last = false) {
@@ -209,7 +225,10 @@ void printJson(std::FILE* out, const BenchReport& report) {
                "{\"url\": %s, \"service\": %s, \"pattern\": %s, \"calls_per_side\": %ld, \"rounds\": %d, ",
                jsonString(report.url).c_str(), jsonString(report.service).c_str(),
                jsonString(report.pattern).c_str(), report.callsPerSide, report.rounds);
-  std::fprintf(out, "\"allocations_counted\": %s, \"curl_allocations_apart\": %s,\n \"runs\": [",
+  std::fprintf(out, "\"tls\": %s, \"notes\": [", report.tls ? "true" : "false");
+  for (size_t n = 0; n < report.notes.size(); ++n)
+    std::fprintf(out, "%s%s", n == 0 ? "" : ", ", jsonString(report.notes[n]).c_str());
+  std::fprintf(out, "],\n \"allocations_counted\": %s, \"curl_allocations_apart\": %s,\n \"runs\": [",
                report.allocationsCounted ? "true" : "false", report.curlAllocationsApart ? "true" : "false");
   for (size_t r = 0; r < report.runs.size(); ++r) {
     const CountRun& run = report.runs[r];

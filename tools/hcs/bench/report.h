@@ -33,7 +33,9 @@ struct CountRun {
 
 struct BenchReport {
   std::string url;
-  std::string service;  // "echo", "reference" or "given"
+  std::string service;  // "echo", "reference" (in this process), "reference-child" or "given"
+  bool tls = false;
+  std::vector<std::string> notes;  // how the run differs from the usual one, a line each
   std::string pattern;
   long callsPerSide = 0;  // at each thread count
   int rounds = 0;
@@ -46,7 +48,7 @@ struct BenchReport {
 };
 
 // One thread count: a table of the sides, the plugin against each baseline, allocations, memory and
-// the plugin's outcome counts, in at most 12 lines. Several: one line per thread count instead.
+// the plugin's outcome counts, in at most 12 lines and the notes. Several: one line per thread count instead.
 void printText(std::FILE* out, const BenchReport& report);
 // The same figures as one JSON object.
 void printJson(std::FILE* out, const BenchReport& report);

@@ -13,11 +13,13 @@
 #include "bench/alloc_count.h"
 #include "bench/call_pattern.h"
 #include "bench/curl_clients.h"
-#include "bench/echo_child.h"
 #include "bench/floor_client.h"
 #include "bench/harness.h"
 #include "bench/process_resources.h"
 #include "bench/report.h"
+#include "bench/service_child.h"
+#include "bench/service_url.h"
+#include "bench/throwaway_pki.h"
 #include "commands/commands.h"
 #include "commands/local_service.h"
 #include "host/bundled_files.h"
@@ -42,11 +44,14 @@ struct BenchOptions {
                                  std::string(bench::kCurlEasy), std::string(bench::kPlugin)};
   bool pluginOnly = false;
   bool echo = false;
+  bool tls = false;
+  bool reconnect = false;
+  bool noResume = false;
   bool json = false;
   std::string pattern = "usual";
 };
 
-// A caller posting the calls' wire documents in turn through a client of type Client.
+// A caller posting the calls' wire documents in turn through a client of type Client made for `target`.
 template <class Client, class Target>
 CallerFactory baseline(const Target& target, const std::vector<CallDocuments>& calls) {
   return [&target, &calls] {
@@ -107,12 +112,16 @@ bool measure(const BenchOptions& options, const std::vector<Side>& sides,
 
 int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, const BenchOptions& options,
                     const std::function<long long()>& serviceCpu, bench::BenchReport& report) {
-  const auto wanted = [&](std::string_view side) {
+  // The baselines post where the plugin posts, with the TLS settings it reads from the same query.
+  const bench::ServiceUrl service = bench::readServiceUrl(url);
+  const auto asked = [&](std::string_view side) {
     return std::find(options.sides.begin(), options.sides.end(), side) != options.sides.end() &&
            (!options.pluginOnly || side == bench::kPlugin);
   };
+  const bool floor = asked(bench::kFloor) && !service.tls;
+  if (asked(bench::kFloor) && service.tls) report.notes.push_back("floor left out: it speaks no TLS");
   bench::HttpTarget target;
-  if (wanted(bench::kFloor) && !bench::parseHttpTarget(url, target)) {
+  if (floor && !bench::parseHttpTarget(service.url, target)) {
     std::fprintf(stderr, "hcs bench: %s is not http://host[:port][/path], which the floor client needs\n",
                  url.c_str());
     return 2;
@@ -127,12 +136,16 @@ int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, c
   }
   const std::vector<CallDocuments> calls = bench::callsOf(options.pattern);
   std::vector<Side> sides;
-  if (wanted(bench::kFloor)) sides.push_back({bench::kFloor, baseline<bench::FloorClient>(target, calls)});
-  if (wanted(bench::kCurlMulti))
-    sides.push_back({bench::kCurlMulti, baseline<bench::CurlMultiClient>(url, calls)});
-  if (wanted(bench::kCurlEasy))
-    sides.push_back({bench::kCurlEasy, baseline<bench::CurlEasyClient>(url, calls)});
-  if (wanted(bench::kPlugin)) sides.push_back({bench::kPlugin, pluginSide(plugin, calls)});
+  if (floor) sides.push_back({bench::kFloor, baseline<bench::FloorClient>(target, calls)});
+  if (asked(bench::kCurlMulti))
+    sides.push_back({bench::kCurlMulti, baseline<bench::CurlMultiClient>(service, calls)});
+  if (asked(bench::kCurlEasy))
+    sides.push_back({bench::kCurlEasy, baseline<bench::CurlEasyClient>(service, calls)});
+  if (asked(bench::kPlugin)) sides.push_back({bench::kPlugin, pluginSide(plugin, calls)});
+  if (sides.empty()) {
+    std::fprintf(stderr, "hcs bench: no side left to measure: the floor speaks no TLS\n");
+    return 2;
+  }
   if (!measure(options, sides, serviceCpu, report)) return 2;
   for (const bench::CountRun& run : report.runs) {
     for (const bench::SideRun& side : run.sides) {
@@ -140,6 +153,33 @@ int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, c
     }
   }
   return 0;
+}
+
+// `hcs serve` as --tls and --reconnect want it: the reference service in a child process, over TLS with
+// a throwaway CA, closing each connection after one reply. Enough workers for every side's connections
+// at the largest thread count and the plugin's idle ones, which stay open while the other sides run.
+std::vector<std::string> childArguments(const BenchOptions& options, const bench::ThrowawayPki* pki) {
+  const int threads = *std::max_element(options.threads.begin(), options.threads.end());
+  std::vector<std::string> arguments{"--host",       "127.0.0.1",
+                                     "--threads",    std::to_string(std::max(64, 2 * threads + 16)),
+                                     "--keep-alive", "60"};
+  if (pki != nullptr)
+    arguments.insert(arguments.end(), {"--tls-cert", pki->certificate(), "--tls-key", pki->key()});
+  if (options.noResume) arguments.push_back("--no-tls-resumption");
+  if (options.reconnect) arguments.insert(arguments.end(), {"--requests-per-connection", "1"});
+  return arguments;
+}
+
+// What the service does to connections, said once under the heading.
+void noteConnections(const BenchOptions& options, bench::BenchReport& report) {
+  if (!options.reconnect) return;
+  std::string note = "a new connection for every call (the service closes each after one reply)";
+  if (options.tls) {
+    note += options.noResume
+                ? ", TLS sessions never resumed (the service refuses; the plugin's cache stays on)"
+                : ", TLS sessions resumed";
+  }
+  report.notes.push_back(note);
 }
 
 int runBench(const BenchOptions& options) {
@@ -151,18 +191,28 @@ int runBench(const BenchOptions& options) {
   report.allocationsCounted = bench::allocationsCounted();
   bench::raiseDescriptorLimit();
   std::optional<LocalService> service;
-  std::optional<bench::EchoChild> echo;
+  std::optional<bench::ThrowawayPki> pki;
+  std::optional<bench::ServiceChild> child;
+  constexpr const char* kSelf = "/proc/self/exe";
   report.url = options.url;
   report.service = "given";
+  report.tls = bench::readServiceUrl(options.url).tls.has_value();
   if (options.echo) {
-    echo.emplace();
-    report.url = echo->url();
+    child.emplace(kSelf, std::vector<std::string>{"--echo"});
+    report.url = child->url();
     report.service = "echo";
+  } else if (options.tls || options.reconnect) {
+    if (options.tls) pki.emplace();
+    child.emplace(kSelf, childArguments(options, pki ? &*pki : nullptr));
+    report.url = child->url() + (pki ? "?caFile=" + bench::queryValue(pki->ca()) : "");
+    report.service = "reference-child";
+    report.tls = options.tls;
   } else if (report.url.empty()) {
     service.emplace();
     report.url = service->url();
     report.service = "reference";
   }
+  noteConnections(options, report);
   report.pattern = options.pattern;
   report.callsPerSide = options.calls;
   report.rounds = options.rounds;
@@ -174,7 +224,7 @@ int runBench(const BenchOptions& options) {
     return 2;
   }
   std::function<long long()> serviceCpu;
-  if (echo) serviceCpu = [&echo] { return echo->cpuNanos(); };
+  if (child) serviceCpu = [&child] { return child->cpuNanos(); };
   const int status = benchWithPlugin(*plugin, report.url, options, serviceCpu, report);
   if (status == 2) return status;
   // The same counters a host's metrics file shows.
@@ -197,8 +247,33 @@ void addBenchCommand(CLI::App& app, int& status) {
       "service: a bare socket client (the floor), libcurl driven as the plugin drives it, curl_easy_perform");
   CLI::Option* url = command->add_option("--url", options->url,
                                          "scoring service to use (default: start the reference service)");
-  command->add_flag("--echo", options->echo, "start hcs serve --echo in a child process and use it")
-      ->excludes(url);
+  CLI::Option* echo =
+      command->add_flag("--echo", options->echo, "start hcs serve --echo in a child process and use it")
+          ->excludes(url);
+  CLI::Option* tls =
+      command
+          ->add_flag(
+              "--tls", options->tls,
+              "measure over TLS: hcs serve --tls-cert … in a child process, with a throwaway CA made for "
+              "the run and removed after it; the floor, which speaks no TLS, is left out (for a TLS "
+              "service of your own: --url 'https://…?caFile=…')")
+          ->excludes(url)
+          ->excludes(echo);
+  CLI::Option* reconnect =
+      command
+          ->add_flag(
+              "--reconnect", options->reconnect,
+              "a new connection for every call: the reference service, in a child process, closes each "
+              "connection after one reply")
+          ->excludes(url)
+          ->excludes(echo);
+  command
+      ->add_flag(
+          "--no-resume", options->noResume,
+          "with --tls --reconnect: the service refuses to resume TLS sessions, so every connection makes "
+          "a full handshake (the plugin keeps its session cache on; this shows what it saves)")
+      ->needs(tls)
+      ->needs(reconnect);
   command
       ->add_option("--pattern", options->pattern,
                    "what changes from call to call: same (nothing), usual (the matched record), all-new "

@@ -1,10 +1,6 @@
 #include "commands/local_service.h"
 
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
-
-#include <stdlib.h>
 
 namespace hcs::tool {
 
@@ -28,23 +24,6 @@ LocalService::LocalService() : server_(localOptions()) {
 LocalService::~LocalService() {
   server_.stop();
   thread_.join();
-}
-
-TempDirectory::TempDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "hcs-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary directory");
-  path_ = pattern;
-}
-
-TempDirectory::~TempDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDirectory::write(const std::string& name, const std::string& content) const {
-  const std::string file = path_ + "/" + name;
-  std::ofstream(file, std::ios::binary) << content;
-  return file;
 }
 
 }  // namespace hcs::tool

@@ -4,9 +4,12 @@
 #include <string>
 #include <thread>
 
+#include "host/temp_directory.h"
 #include "service/score_server.h"
 
 namespace hcs::tool {
+
+using host::TempDirectory;
 
 // The reference service running on a thread of this process, on a free loopback port, until the
 // object is destroyed.
@@ -25,21 +28,6 @@ class LocalService {
   service::ScoreServer server_;
   std::string url_;
   std::thread thread_;
-};
-
-// A temporary directory removed with its contents on destruction.
-class TempDirectory {
- public:
-  TempDirectory();
-  ~TempDirectory();
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-
-  // Writes `content` to `name` inside the directory and returns its path.
-  std::string write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
 };
 
 }  // namespace hcs::tool

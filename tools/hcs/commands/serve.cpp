@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -19,7 +20,10 @@ struct ServeOptions {
   int port = 8080;
   std::size_t threads = 64;
   int keepAlive = 10;
+  std::size_t requestsPerConnection = 0;
   bool echo = false;
+  std::string tlsCert, tlsKey, clientCa;
+  bool noResumption = false;
 };
 
 // Blocks SIGINT and SIGTERM in this thread and every thread started from here on, so they reach the
@@ -63,25 +67,40 @@ int serve(const ServeOptions& options) {
   service::ScoreServer::Options serverOptions;
   serverOptions.threads = options.threads;
   serverOptions.keepAliveSeconds = options.keepAlive;
-  service::ScoreServer server(serverOptions);
-  const int port = server.bind(options.host, options.port);
+  serverOptions.requestsPerConnection = options.requestsPerConnection;
+  if (!options.tlsCert.empty() || !options.tlsKey.empty()) {
+    serverOptions.tls =
+        service::ServerTls{options.tlsCert, options.tlsKey, options.clientCa, !options.noResumption};
+    // A client that hangs up while a reply is written must cost that connection, not the process: TLS
+    // writes go through OpenSSL, which cannot ask the kernel to spare it the signal.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+  std::optional<service::ScoreServer> server;
+  try {
+    server.emplace(serverOptions);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hcs serve: %s\n", e.what());
+    return 1;
+  }
+  const int port = server->bind(options.host, options.port);
   if (port < 0) {
     std::fprintf(stderr, "hcs serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
   }
-  std::printf("listening on http://%s:%d/score\n", options.host.c_str(), port);
+  std::printf("listening on %s://%s:%d/score\n", serverOptions.tls ? "https" : "http", options.host.c_str(),
+              port);
   std::fflush(stdout);
 
   std::thread waiter([&server, &signals] {
     int signal = 0;
     sigwait(&signals, &signal);
-    server.stop();
+    server->stop();
   });
-  const bool ok = server.run();
+  const bool ok = server->run();
   // The waiter may still be waiting when the server ended by itself.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
-  std::printf("stopped after %zu requests\n", server.answered());
+  std::printf("stopped after %zu requests\n", server->answered());
   return ok ? 0 : 1;
 }
 
@@ -103,13 +122,33 @@ void addServeCommand(CLI::App& app, int& status) {
       command->add_option("--keep-alive", options->keepAlive, "seconds an idle connection stays open")
           ->check(CLI::Range(1, 3600))
           ->capture_default_str();
-  // The echo service sizes itself and keeps connections until the client closes them: it would
-  // ignore both, so it refuses them.
-  command
-      ->add_flag("--echo", options->echo,
-                 "answer every POST with a fixed score, at the least cost (127.0.0.1 only; for hcs bench)")
-      ->excludes(threads)
-      ->excludes(keepAlive);
+  CLI::Option* requests =
+      command
+          ->add_option("--requests-per-connection", options->requestsPerConnection,
+                       "requests a connection serves before the service closes it; 0: no limit, 1: a new "
+                       "connection for every request")
+          ->check(CLI::Range(std::size_t{0}, std::size_t{100000000}))
+          ->capture_default_str();
+  CLI::Option* cert = command->add_option("--tls-cert", options->tlsCert,
+                                          "serve HTTPS (TLS 1.2 or later) with this PEM certificate chain");
+  CLI::Option* key = command->add_option("--tls-key", options->tlsKey, "the PEM private key of --tls-cert");
+  CLI::Option* clientCa = command->add_option("--client-ca", options->clientCa,
+                                              "require a client certificate signed by a CA of this PEM file");
+  CLI::Option* noResumption = command->add_flag(
+      "--no-tls-resumption", options->noResumption,
+      "never resume a TLS session: every new connection makes a full handshake (to measure what "
+      "resumption saves)");
+  cert->needs(key);
+  key->needs(cert);
+  clientCa->needs(cert);
+  noResumption->needs(cert);
+  // The echo service sizes itself, keeps connections until the client closes them and speaks plain
+  // HTTP: it would ignore all of these, so it refuses them.
+  CLI::Option* echo = command->add_flag(
+      "--echo", options->echo,
+      "answer every POST with a fixed score, at the least cost (127.0.0.1 only, plain HTTP; for hcs bench)");
+  for (CLI::Option* ignored : {threads, keepAlive, requests, cert, key, clientCa, noResumption})
+    echo->excludes(ignored);
   command->callback([options, &status] { status = serve(*options); });
 }
 

@@ -1,6 +1,7 @@
 #include "service/score_server.h"
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include <httplib.h>
@@ -10,7 +11,7 @@
 namespace hcs::service {
 
 struct ScoreServer::State {
-  httplib::Server server;
+  std::unique_ptr<httplib::Server> server;
   std::atomic<std::size_t> answered{0};
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> runEntered{false};
@@ -19,14 +20,29 @@ struct ScoreServer::State {
 
 ScoreServer::ScoreServer() : ScoreServer(Options{}) {}
 
+namespace {
+
+std::unique_ptr<httplib::Server> makeServer(const std::optional<ServerTls>& tls) {
+  if (!tls) return std::make_unique<httplib::Server>();
+  std::string problem;
+  auto server = std::make_unique<httplib::SSLServer>(
+      [&](SSL_CTX& context) { return (problem = setUpServerContext(context, *tls)).empty(); });
+  if (!server->is_valid()) throw std::runtime_error(problem.empty() ? "cannot set up TLS" : problem);
+  return server;
+}
+
+}  // namespace
+
 ScoreServer::ScoreServer(const Options& options) : state_(std::make_unique<State>()) {
-  httplib::Server& server = state_->server;
+  state_->server = makeServer(options.tls);
+  httplib::Server& server = *state_->server;
   const std::size_t threads = options.threads == 0 ? 1 : options.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   // Small request and reply on a kept-open connection: Nagle's delay would dominate every exchange.
   server.set_tcp_nodelay(true);
   // The client keeps its connections for many requests; the library's default would close after five.
-  server.set_keep_alive_max_count(100000000);
+  server.set_keep_alive_max_count(options.requestsPerConnection == 0 ? 100000000
+                                                                     : options.requestsPerConnection);
   server.set_keep_alive_timeout(options.keepAliveSeconds);
   server.set_payload_max_length(options.maxBodyBytes);
   State* state = state_.get();
@@ -49,8 +65,8 @@ ScoreServer::ScoreServer(const Options& options) : state_(std::make_unique<State
 ScoreServer::~ScoreServer() { stop(); }
 
 int ScoreServer::bind(const std::string& host, int port) {
-  if (port == 0) return state_->server.bind_to_any_port(host);
-  return state_->server.bind_to_port(host, port) ? port : -1;
+  if (port == 0) return state_->server->bind_to_any_port(host);
+  return state_->server->bind_to_port(host, port) ? port : -1;
 }
 
 namespace {
@@ -69,13 +85,13 @@ bool ScoreServer::run() {
   state_->runEntered = true;
   if (state_->stopRequested) {
     // Stopped before serving: start and stop at once, which also closes the listening socket.
-    std::thread closer([this] { stopWhenRunning(state_->server, state_->runDone); });
-    state_->server.listen_after_bind();
+    std::thread closer([this] { stopWhenRunning(*state_->server, state_->runDone); });
+    state_->server->listen_after_bind();
     state_->runDone = true;
     closer.join();
     return true;
   }
-  const bool ok = state_->server.listen_after_bind();
+  const bool ok = state_->server->listen_after_bind();
   state_->runDone = true;
   return ok;
 }
@@ -83,9 +99,9 @@ bool ScoreServer::run() {
 void ScoreServer::stop() {
   state_->stopRequested = true;
   if (state_->runEntered) {
-    stopWhenRunning(state_->server, state_->runDone);
+    stopWhenRunning(*state_->server, state_->runDone);
   } else {
-    state_->server.stop();
+    state_->server->stop();
   }
 }
 

@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "service/server_tls.h"
 
 namespace hcs::service {
 
@@ -11,15 +14,22 @@ namespace hcs::service {
 //
 // Each open connection holds one worker thread while it lives, so `threads` bounds the number of
 // clients served at once; later connections wait for a free worker.
+//
+// With `tls` it speaks HTTPS only (TLS 1.2 or later, see setUpServerContext).
 class ScoreServer {
  public:
   struct Options {
     std::size_t threads = 64;
     int keepAliveSeconds = 10;
     std::size_t maxBodyBytes = 1 << 20;
+    // Requests a connection serves before the service closes it (0: no limit). 1 makes every request
+    // come on a new connection, as behind a service or balancer that does not keep connections.
+    std::size_t requestsPerConnection = 0;
+    std::optional<ServerTls> tls;
   };
 
   ScoreServer();
+  // Throws std::runtime_error, naming the file and the reason, when `options.tls` cannot be set up.
   explicit ScoreServer(const Options& options);
   ~ScoreServer();
   ScoreServer(const ScoreServer&) = delete;

@@ -1,4 +1,4 @@
-#include "bench/echo_child.h"
+#include "bench/service_child.h"
 
 #include <stdexcept>
 
@@ -12,9 +12,19 @@
 
 namespace hcs::bench {
 
-EchoChild::EchoChild() {
+ServiceChild::ServiceChild(const std::string& program, const std::vector<std::string>& serveArguments) {
+  std::vector<std::string> arguments{"hcs", "serve"};
+  arguments.insert(arguments.end(), serveArguments.begin(), serveArguments.end());
+  arguments.insert(arguments.end(), {"--port", "0"});
+  std::string command;
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+    command += (command.empty() ? "" : " ") + argument;
+  }
+  argv.push_back(nullptr);
   int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("cannot start hcs serve --echo: no pipe");
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("cannot start " + command + ": no pipe");
   const pid_t parent = ::getpid();
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -22,7 +32,7 @@ EchoChild::EchoChild() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
     ::dup2(out[1], STDOUT_FILENO);
-    ::execl("/proc/self/exe", "hcs", "serve", "--echo", "--port", "0", static_cast<char*>(nullptr));
+    ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   ::close(out[1]);
@@ -37,23 +47,23 @@ EchoChild::EchoChild() {
   const std::string prefix = "listening on ";
   if (pid_ < 0 || line.rfind(prefix, 0) != 0) {
     stop();
-    throw std::runtime_error("cannot start hcs serve --echo");
+    throw std::runtime_error("cannot start " + command);
   }
   url_ = line.substr(prefix.size());
 }
 
-EchoChild::~EchoChild() { stop(); }
+ServiceChild::~ServiceChild() { stop(); }
 
-long long EchoChild::cpuNanos() const {
+long long ServiceChild::cpuNanos() const {
   clockid_t clock{};
   timespec used{};
   if (pid_ <= 0 || ::clock_getcpuclockid(pid_, &clock) != 0 || ::clock_gettime(clock, &used) != 0) return -1;
   return used.tv_sec * 1000000000LL + used.tv_nsec;
 }
 
-void EchoChild::stop() {
+void ServiceChild::stop() {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
+  ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
 }
