@@ -304,11 +304,15 @@ std::string CalloutSettings::describe() const {
   if (instances.size() > 1) {
     text = "instances=";
     for (const UriInstance& i : instances) {
-      text.append(&i == &instances.front() ? "" : ",").append(i.host) += ":" + std::to_string(i.port);
+      text.append(&i == &instances.front() ? "" : ",")
+          .append(i.host)
+          .append(":")
+          .append(std::to_string(i.port));
     }
   }
   for (const Setting& s : kSettings) {
-    if (applies(s, *this)) text.append(text.empty() ? "" : " ").append(s.name) += "=" + s.show(*this);
+    if (applies(s, *this))
+      text.append(text.empty() ? "" : " ").append(s.name).append("=").append(s.show(*this));
   }
   return text;
 }
