@@ -45,8 +45,9 @@ fi
 
 # nginx for the fleet tests, which run the binary themselves as a plain process. The package would start
 # a system service on port 80 and enable it for every boot: a policy-rc.d refuses the start during the
-# install (invoke-rc.d and deb-systemd-invoke both ask it), and the service is then disabled for systemd
-# and sysvinit alike. An nginx that is already there is left as its owner set it up.
+# install (invoke-rc.d and deb-systemd-invoke both ask it), and update-rc.d then disables the service for
+# sysvinit and, through systemctl, for systemd (an upgrade keeps it so). An nginx that is already there
+# is left as its owner set it up.
 if [ ! -x /usr/sbin/nginx ]; then
   echo "setup-deps: installing nginx-light (its service neither started nor enabled)"
   policy=/usr/sbin/policy-rc.d
@@ -56,8 +57,7 @@ if [ ! -x /usr/sbin/nginx ]; then
     $SUDO chmod 755 "$policy"
   fi
   install nginx-light
-  $SUDO deb-systemd-helper disable nginx.service >/dev/null 2>&1 || true
-  $SUDO update-rc.d nginx disable >/dev/null 2>&1 || true
+  $SUDO update-rc.d nginx disable >/dev/null 2>&1
   # A booted systemd that started it anyway (a policy-rc.d of the machine's own that allows starts).
   if [ -d /run/systemd/system ]; then $SUDO systemctl stop nginx.service >/dev/null 2>&1 || true; fi
 fi
