@@ -82,6 +82,7 @@ int ChildProcess::waitEnd(std::chrono::milliseconds bound) {
 void ChildProcess::kill() {
   if (pid_ <= 0) return;
   ::kill(-pid_, SIGKILL);
+  ::kill(pid_, SIGKILL);  // in case it never made its group
   reap(0);
 }
 
