@@ -26,9 +26,6 @@ using test::NginxBalancer;
 // the balancer are tried again, twice, after a short random pause.
 constexpr char kCallout[] = "/score?retries=2&retryOn=connect,reset,5xx&backoff=20";
 
-// The interface's counters outlive the callout table, which keeps every interface to the end.
-CalloutMetrics& countersFor(const char* type) { return *new CalloutMetrics(0, type); }
-
 // "ok 1200, reset 3" : the attempts of every result that occurred.
 std::string attempts(const CalloutMetrics& metrics) {
   std::string text;
@@ -58,7 +55,8 @@ class NginxFleet : public ::testing::Test {
 TEST_F(NginxFleet, RollingRestartAndReloadFailNoCall) {
   HcsFleet fleet(HCS_TOOL_PATH);
   NginxBalancer nginx(fleet.addresses(), {});
-  CalloutMetrics& metrics = countersFor("FLEET");
+  // Outlives the callout table, which keeps every interface to the end.
+  static CalloutMetrics& metrics = *new CalloutMetrics(0, "FLEET");
   test::ScoreLoad load(test::registerWithSettings(nginx.uri(kCallout), "FLEET", &metrics), 4);
   for (const std::string& instance : fleet.addresses())
     ASSERT_TRUE(nginx.waitUntilServes(instance, milliseconds(10000))) << instance << " never served";
@@ -105,7 +103,7 @@ TEST_F(NginxFleet, RollingRestartAndReloadFailNoCall) {
 TEST_F(NginxFleet, ConnectionsTheBalancerClosesWhenIdleCostNoRetry) {
   HcsFleet fleet(HCS_TOOL_PATH);
   NginxBalancer nginx(fleet.addresses(), {.idleClientSeconds = 1});
-  CalloutMetrics& metrics = countersFor("IDLE");
+  static CalloutMetrics& metrics = *new CalloutMetrics(0, "IDLE");
   const std::string key = test::registerWithSettings(nginx.uri(kCallout), "IDLE", &metrics);
   constexpr int kThreads = 4, kRounds = 6;
   constexpr milliseconds kSpacing(1100);
