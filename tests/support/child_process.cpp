@@ -92,21 +92,37 @@ int runToEnd(const std::vector<std::string>& argv, const std::string& outputFile
   return child.waitEnd(bound);
 }
 
-bool waitForPort(int port, ChildProcess& child, std::chrono::milliseconds bound) {
+namespace {
+
+bool answers(int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(port));
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+}  // namespace
+
+bool waitForPort(int port, ChildProcess& child, std::chrono::milliseconds bound) {
   const auto until = std::chrono::steady_clock::now() + bound;
   while (child.running()) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool answered = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    if (answered) return true;
+    if (answers(port)) return true;
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+bool waitUntilRefused(int port, std::chrono::milliseconds bound) {
+  for (const auto until = std::chrono::steady_clock::now() + bound; answers(port);) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 int freeLoopbackPort() {

@@ -49,6 +49,9 @@ int runToEnd(const std::vector<std::string>& argv, const std::string& outputFile
 // Waits at most `bound` until 127.0.0.1:`port` accepts a connection; gives up early when `child` ends.
 bool waitForPort(int port, ChildProcess& child, std::chrono::milliseconds bound);
 
+// Waits at most `bound` until 127.0.0.1:`port` refuses connections.
+bool waitUntilRefused(int port, std::chrono::milliseconds bound);
+
 // A loopback port nothing listens on now. It is taken below the kernel's range for outgoing connections,
 // so a port left free between two runs of a server is not handed to some client's connection meanwhile.
 int freeLoopbackPort();

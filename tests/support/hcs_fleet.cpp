@@ -27,20 +27,38 @@ void HcsInstance::start() {
 void HcsInstance::stop() {
   if (!process_) return;
   process_->signal(SIGTERM);
-  // It waits for each connection a client keeps idle until its keep-alive (10 s) runs out.
-  const bool ended = process_->waitEnd(milliseconds(15000)) >= 0;
+  const bool closed = waitUntilRefused(port_, milliseconds(10000));
+  draining_.push_back(std::move(process_));
+  if (!closed) {
+    kill();
+    throw std::runtime_error("hcs serve on " + address() + " still listened 10 s after SIGTERM");
+  }
+}
+
+void HcsInstance::finish() {
+  for (auto& run : draining_) {
+    if (run->waitEnd(milliseconds(15000)) < 0) {
+      kill();
+      throw std::runtime_error("hcs serve on " + address() + " did not end 15 s after SIGTERM");
+    }
+  }
+  draining_.clear();
+}
+
+void HcsInstance::kill() {
   process_.reset();
-  if (!ended) throw std::runtime_error("hcs serve on " + address() + " did not end 15 s after SIGTERM");
-  // Each run ends its output with this line; the sum of them is what the instance served.
+  draining_.clear();
+}
+
+long HcsInstance::served() const {
+  // Each run ends its output with this line.
   static const std::regex stopped("stopped after ([0-9]+) requests");
   const std::string text = output();
   long total = 0;
   for (std::sregex_iterator it(text.begin(), text.end(), stopped), end; it != end; ++it)
     total += std::stol((*it)[1].str());
-  served_ = total;
+  return total;
 }
-
-void HcsInstance::kill() { process_.reset(); }
 
 std::string HcsInstance::output() const { return TempDir::read(outputFile_); }
 
@@ -88,6 +106,7 @@ std::vector<HcsFleet::Restart> HcsFleet::rollingRestart(milliseconds down,
 
 void HcsFleet::stopAll() {
   for (auto& instance : instances_) instance->stop();
+  for (auto& instance : instances_) instance->finish();
 }
 
 }  // namespace hcs::test

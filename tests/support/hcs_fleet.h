@@ -21,18 +21,21 @@ class HcsInstance {
   // Starts the process and waits until its port accepts connections. Throws std::runtime_error, with
   // the instance's output, when it does not within 10 s.
   void start();
-  // SIGTERM, then waits for the process to end and adds the requests it reports having answered to
-  // `served()`. A connection a client keeps open and idle holds the process until the service's
-  // keep-alive (10 s) runs out. Throws std::runtime_error (the process killed) after 15 s.
+  // SIGTERM, then waits until the port refuses connections. The process drains meanwhile: it ends each
+  // connection it holds after the request under way, and a connection a client keeps idle only when the
+  // service's keep-alive (10 s) runs out; start() may run on the same port before that. Throws
+  // std::runtime_error (the process killed) when the port still answers after 10 s.
   void stop();
-  // SIGKILL: ended at once, as a crash ends it; its answers are not counted.
+  // Waits for every stopped run to end, 15 s each at most (then it is killed and throws).
+  void finish();
+  // SIGKILL to every run: ended at once, as a crash ends them; their answers are not counted.
   void kill();
 
   bool running() const { return process_ != nullptr; }
   int port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  // Requests answered by the runs of this instance that stop() has ended.
-  long served() const { return served_; }
+  // Requests answered by the runs of this instance that have ended, as each reports on its way out.
+  long served() const;
   std::string output() const;
 
  private:
@@ -40,14 +43,14 @@ class HcsInstance {
   std::string outputFile_;
   int port_;
   std::unique_ptr<ChildProcess> process_;
-  long served_ = 0;
+  std::vector<std::unique_ptr<ChildProcess>> draining_;
 };
 
 // Instances of the reference service, started together and stopped when the fleet goes.
 class HcsFleet {
  public:
   // One instance's turn in a rolling restart: from the stop signal until it was back (its port answered
-  // and `back` returned); of that, how long the process took to end, and from its new start until back.
+  // and `back` returned); of that, until the port refused connections, and from the new start until back.
   struct Restart {
     std::string address;
     std::chrono::milliseconds took{0};
@@ -65,13 +68,14 @@ class HcsFleet {
   // "http://127.0.0.1:p1,127.0.0.1:p2,…" followed by `pathAndQuery`: every instance in one callout URI.
   std::string uri(const std::string& pathAndQuery) const;
 
-  // Restarts the instances one after another, each down for `down`. After each start `back` is called
-  // with the instance and must return once it serves again (for example when a balancer has sent it a
-  // request); only then is the next one stopped.
+  // Restarts the instances one after another, each refusing connections for `down`. After each start
+  // `back` is called with the instance and must return once it serves again (for example when a
+  // balancer has sent it a request); only then is the next one stopped.
   std::vector<Restart> rollingRestart(std::chrono::milliseconds down,
                                       const std::function<void(const HcsInstance&)>& back);
 
-  // Stops every running instance; afterwards served() of each holds all its runs.
+  // Stops every instance and waits for every run to end; afterwards served() of each holds all its
+  // runs. Clients that keep idle connections to the instances should close them first.
   void stopAll();
 
  private:

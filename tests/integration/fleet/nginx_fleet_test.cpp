@@ -83,7 +83,7 @@ TEST_F(NginxFleet, RollingRestartAndReloadFailNoCall) {
     EXPECT_GT(tally.answeredBy(address), 0) << address;
   }
   for (const auto& restart : restarts) {
-    restartTimes += " " + std::to_string(restart.took.count()) + " ms (stop " +
+    restartTimes += " " + std::to_string(restart.took.count()) + " ms (closed " +
                     std::to_string(restart.stopping.count()) + ", back " +
                     std::to_string(restart.returning.count()) + ")";
   }
