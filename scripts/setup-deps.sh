@@ -57,7 +57,7 @@ if [ ! -x /usr/sbin/nginx ]; then
     $SUDO chmod 755 "$policy"
   fi
   install nginx-light
-  $SUDO update-rc.d nginx disable >/dev/null 2>&1
+  $SUDO update-rc.d nginx disable >/dev/null 2>&1 || echo "setup-deps: could not disable the nginx service" >&2
   # A booted systemd that started it anyway (a policy-rc.d of the machine's own that allows starts).
   if [ -d /run/systemd/system ]; then $SUDO systemctl stop nginx.service >/dev/null 2>&1 || true; fi
 fi

@@ -92,7 +92,7 @@ std::vector<HcsFleet::Restart> HcsFleet::rollingRestart(milliseconds down,
     Restart restart{instance->address()};
     const auto began = Clock::now();
     instance->stop();
-    restart.stopping = since(began);
+    restart.closing = since(began);
     std::this_thread::sleep_for(down);
     const auto started = Clock::now();
     instance->start();

@@ -54,7 +54,7 @@ class HcsFleet {
   struct Restart {
     std::string address;
     std::chrono::milliseconds took{0};
-    std::chrono::milliseconds stopping{0};
+    std::chrono::milliseconds closing{0};
     std::chrono::milliseconds returning{0};
   };
 

@@ -102,7 +102,7 @@ TEST_F(InstanceListFleet, RollingRestartFailsNoCall) {
   }
   for (const auto& restart : restarts) {
     restartTimes += " " + std::to_string(restart.took.count()) + " ms (closed " +
-                    std::to_string(restart.stopping.count()) + ", back " +
+                    std::to_string(restart.closing.count()) + ", back " +
                     std::to_string(restart.returning.count()) + ")";
   }
   std::printf(
