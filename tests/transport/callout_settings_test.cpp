@@ -169,9 +169,12 @@ TEST(CircuitBreaker, OpensAtTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeO
   call(220, Result::kSucceeded);  // closed already: nothing more to log
   EXPECT_EQ(call(220, Result::kFailed), Admission::kPass);
   EXPECT_FALSE(breaker.isOpen()) << "the count starts anew after closing";
+  call(230, Result::kFailed);
+  call(230, Result::kFailed);
+  EXPECT_TRUE(breaker.isOpen()) << "and opens again at the threshold";
 
   const auto entries = log.entries();
-  ASSERT_EQ(entries.size(), 2u);
+  ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].level, kLogWarning);
   EXPECT_EQ(entries[0].lines[0],
             "HTTP Callout circuit for ATTR_TYPE [T] http://h/ opened after 3 failed calls: "
@@ -179,6 +182,7 @@ TEST(CircuitBreaker, OpensAtTheThresholdProbesOnceAfterTheWaitAndLogsEachChangeO
   EXPECT_EQ(entries[1].level, kLogNote);
   EXPECT_EQ(entries[1].lines[0],
             "HTTP Callout circuit for ATTR_TYPE [T] http://h/ closed: the service answers again");
+  EXPECT_EQ(entries[2].level, kLogWarning);
 }
 
 // Many threads admit and finish calls against a service that fails and comes back, with the time
