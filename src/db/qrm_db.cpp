@@ -2,13 +2,12 @@
 
 #include <unistd.h>
 
-#include <unicode/uchar.h>
-
 #include "db/dbi/odbc_database.h"
 #include "db/index_metadata.h"
 #include "db/string_table_row.h"
 #include "log/log_message.h"
 #include "util/format.h"
+#include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -111,18 +110,7 @@ icu::UnicodeString QRMDB::moduleName() {
 }
 
 uint32_t QRMDB::uriNumber(const icu::UnicodeString& text) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < text.length(); ++i) {
-    const char16_t c = text.charAt(i);
-    if (u_isdigit(c)) {
-      value = value * 10 + static_cast<uint32_t>(u_charDigitValue(c));
-    } else if (c == u' ' && value == 0) {
-      continue;
-    } else {
-      break;
-    }
-  }
-  return value;
+  return static_cast<uint32_t>(readLenient(text, {.digits = DigitSet::kUnicodeUnits, .minus = false}).value);
 }
 
 bool QRMDB::isValid() const { return connection_ && connection_->isValid(); }

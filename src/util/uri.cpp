@@ -1,10 +1,10 @@
 #include "util/uri.h"
 
-#include <algorithm>
 #include <string>
 
 #include <unicode/uchar.h>
 
+#include "util/numbers.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -225,13 +225,9 @@ bool isHttpsScheme(const CUri& uri) { return uri.scheme.caseCompare(u"https", U_
 
 int32_t httpPort(const CUri& uri) {
   if (uri.port.isEmpty()) return isHttpsScheme(uri) ? 443 : 80;
-  int64_t value = 0;
-  for (int32_t i = 0; i < uri.port.length(); ++i) {
-    const UChar c = uri.port.charAt(i);
-    if (c < u'0' || c > u'9') return -1;
-    value = std::min<int64_t>(value * 10 + (c - u'0'), INT32_MAX);
-  }
-  return static_cast<int32_t>(value);
+  const StrictNumber port = readStrict(uri.port, {.high = INT32_MAX});
+  if (port.refusal == Refusal::kMalformed) return -1;
+  return port ? static_cast<int32_t>(port.value) : INT32_MAX;
 }
 
 icu::UnicodeString maskedUri(const icu::UnicodeString& text) {
