@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,6 +12,8 @@
 #include <netinet/tcp.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include "util/numbers.h"
 
 namespace hcs::bench {
 namespace {
@@ -25,11 +28,10 @@ long contentLength(std::string_view head) {
       continue;
     std::string_view value = head.substr(at + kName.size());
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-    long length = -1;
-    const auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
-    return parsed.ec == std::errc() && (parsed.ptr == value.data() + value.size() || *parsed.ptr == '\r')
-               ? length
-               : -1;
+    // "-0" reads as 0; any other sign is no length.
+    const StrictNumber length =
+        readStrict(value.substr(0, value.find('\r')), {.high = LONG_MAX, .minus = true});
+    return length ? length.value : -1;
   }
   return -1;
 }
@@ -49,10 +51,10 @@ bool parseHttpTarget(std::string_view url, HttpTarget& out) {
   if (out.host.empty() || out.host.find_first_of("@[] ") != std::string::npos) return false;
   out.port = 80;
   if (colon == std::string_view::npos) return true;
-  const std::string_view port = authority.substr(colon + 1);
-  const auto parsed = std::from_chars(port.data(), port.data() + port.size(), out.port);
-  return !port.empty() && parsed.ec == std::errc() && parsed.ptr == port.data() + port.size() &&
-         out.port > 0 && out.port <= 65535;
+  const StrictNumber port = readStrict(authority.substr(colon + 1), {.low = 1, .high = 65535});
+  if (!port) return false;
+  out.port = static_cast<int>(port.value);
+  return true;
 }
 
 FloorClient::FloorClient(const HttpTarget& target) : reply_(kReplyBuffer) {

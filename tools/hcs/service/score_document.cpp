@@ -1,5 +1,6 @@
 #include "service/score_document.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
@@ -8,6 +9,7 @@
 #include <unicode/uchar.h>
 
 #include "service/similarity.h"
+#include "util/numbers.h"
 
 namespace hcs::service {
 namespace {
@@ -18,14 +20,6 @@ constexpr std::string_view kTypeId = "ATTR_TYPE_ID";
 constexpr std::size_t kMaxDepth = 64;
 
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// 0-15 for a hexadecimal digit, -1 otherwise.
-int digitValue(char d) {
-  if (d >= '0' && d <= '9') return d - '0';
-  if (d >= 'a' && d <= 'f') return d - 'a' + 10;
-  if (d >= 'A' && d <= 'F') return d - 'A' + 10;
-  return -1;
-}
 
 // Decodes one UTF-8 sequence at `text[i]`, advancing `i`; false on malformed input.
 bool decodeUtf8(std::string_view text, std::size_t& i, char32_t& c) {
@@ -244,17 +238,16 @@ class Reader {
     if (body.size() > 1 && body[0] == '#') {
       const bool hex = body[1] == 'x';
       const std::string_view digits = body.substr(hex ? 2 : 1);
-      if (digits.empty()) return fail("a malformed character reference");
-      uint32_t value = 0;
-      for (char d : digits) {
-        const int v = digitValue(d);
-        if (v < 0 || v >= (hex ? 16 : 10)) return fail("a malformed character reference");
-        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-        if (value > 0x10FFFF) return fail("a character reference out of range");
-      }
-      if (value == 0 || (value >= 0xD800 && value <= 0xDFFF))
+      // Whichever fault comes first names it: digits past U+10FFFF before a character that is no digit.
+      const std::size_t run =
+          std::min(digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789"), digits.size());
+      const StrictNumber value =
+          readStrict(digits.substr(0, run), {.high = 0x10FFFF, .radix = hex ? 16 : 10});
+      if (value.refusal == Refusal::kOutOfRange) return fail("a character reference out of range");
+      if (!value || run < digits.size()) return fail("a malformed character reference");
+      if (value.value == 0 || (value.value >= 0xD800 && value.value <= 0xDFFF))
         return fail("a character reference out of range");
-      c = value;
+      c = static_cast<char32_t>(value.value);
     } else {
       return fail("an unknown entity &" + std::string(body) + ";");
     }
