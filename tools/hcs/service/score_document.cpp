@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include "service/similarity.h"
 #include "util/numbers.h"
@@ -20,35 +21,6 @@ constexpr std::string_view kTypeId = "ATTR_TYPE_ID";
 constexpr std::size_t kMaxDepth = 64;
 
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Decodes one UTF-8 sequence at `text[i]`, advancing `i`; false on malformed input.
-bool decodeUtf8(std::string_view text, std::size_t& i, char32_t& c) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length;
-  char32_t min;
-  if (lead < 0x80) {
-    c = lead;
-    ++i;
-    return true;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, c = lead & 0x1F, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, c = lead & 0x0F, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, c = lead & 0x07, min = 0x10000;
-  } else {
-    return false;
-  }
-  if (text.size() - i < length) return false;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return false;
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  i += length;
-  return true;
-}
 
 class Reader {
  public:
@@ -212,8 +184,11 @@ class Reader {
       char32_t c;
       if (references && chars[i] == '&') {
         if (!reference(chars, i, c)) return false;
-      } else if (!decodeUtf8(chars, i, c)) {
-        return fail("the document is not UTF-8");
+      } else {
+        UChar32 code;
+        U8_NEXT(chars.data(), i, chars.size(), code);
+        if (code < 0) return fail("the document is not UTF-8");
+        c = static_cast<char32_t>(code);
       }
       // Text outside ATTR1 and ATTR2 is checked but not kept.
       if (keep) put(c);
