@@ -1,11 +1,10 @@
 #include "db/qrm_db.h"
 
-#include <unistd.h>
-
 #include "db/dbi/odbc_database.h"
 #include "db/index_metadata.h"
 #include "db/string_table_row.h"
 #include "log/log_message.h"
+#include "log/log_platform.h"
 #include "util/format.h"
 #include "util/numbers.h"
 #include "util/ucstring.h"
@@ -177,7 +176,7 @@ void QRMDB::connect(const CUri& uri) {
   if (params.vendor == "pg") params.database = pathText(uri.path, false);
   if (params.vendor == "sqlite") params.database = pathText(uri.path, true);
   icu::UnicodeString application = moduleName();
-  formatUnicode(application, u"%S:%u", moduleName(), static_cast<unsigned>(::gettid()));
+  formatUnicode(application, u"%S:%u", moduleName(), static_cast<unsigned>(currentThreadId()));
   params.applicationName = toUtf8(application);
 
   database_ = openDatabase(params);
