@@ -196,7 +196,7 @@ class ArgCursor {
   size_t next_ = 0;
 };
 
-// A larger width or precision is refused rather than asking for a text of gigabytes.
+// Widths and precisions stop near a billion; a larger one would only ask for gigabytes of text.
 constexpr int64_t kMaxWidth = 1'000'000'009;
 
 // A width or precision at format[i], in digits or '*'; `into` keeps its value when there is none.
