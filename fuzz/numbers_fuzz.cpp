@@ -1,7 +1,8 @@
 // parseInt on arbitrary text, toUtf8/toStdString on arbitrary UTF-16, localRoundTrip on arbitrary bytes
 // against the trip through UTF-16, and the formatters with a fixed set of well-formed formats and
 // fuzzed arguments. A conversion its argument does not fit throws the documented "0000E" record (so do
-// invalid UTF-16 in toUtf8 and a missing argument); anything else must format.
+// invalid UTF-16 in toUtf8 and a missing argument); anything else must format. The strict and lenient
+// number rules are checked against each other.
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -143,6 +144,25 @@ void addArgument(FuzzedDataProvider& in, char kind, Arguments& args) {
   }
 }
 
+// A text the strict rule takes is read alike by the lenient rule with the same digits and sign; the
+// strict value keeps to its range, a refusal has none, and the wrapping lenient rule stays in 32 bits.
+void numberRules(FuzzedDataProvider& in, const icu::UnicodeString& text) {
+  using hcs::DigitSet;
+  const auto digits = in.PickValueInArray({DigitSet::kAscii, DigitSet::kUnicodeUnits, DigitSet::kUnicode});
+  const hcs::StrictRule strict{.low = in.ConsumeIntegral<int64_t>(),
+                               .high = in.ConsumeIntegral<int64_t>(),
+                               .maxDigits = in.ConsumeIntegralInRange(0, 25),
+                               .minus = in.ConsumeBool(),
+                               .digits = digits};
+  const hcs::StrictNumber number = hcs::readStrict(text, strict);
+  if (number ? number.value < strict.low || number.value > strict.high : number.value != 0) __builtin_trap();
+  const hcs::LenientNumber wide = hcs::readLenient(
+      text, {.digits = digits, .minus = strict.minus, .overflow = hcs::LenientRule::Overflow::kSaturate64});
+  if (number && (wide.value != number.value || wide.overflow)) __builtin_trap();
+  const hcs::LenientNumber narrow = hcs::readLenient(text, {.digits = digits, .plus = in.ConsumeBool()});
+  if (narrow.value < INT32_MIN || narrow.value > INT32_MAX || narrow.overflow) __builtin_trap();
+}
+
 void formatOnce(FuzzedDataProvider& in) {
   const Format& format = kFormats[in.ConsumeIntegralInRange<size_t>(0, std::size(kFormats) - 1)];
   Arguments args;
@@ -192,6 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (direct != hcs::toStdString(hcs::UCString(bytes))) __builtin_trap();
 
   FuzzedDataProvider in(data, size);
+  numberRules(in, units);
   for (int i = 0; i < 4 && in.remaining_bytes() > 0; ++i) formatOnce(in);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <unicode/uchar.h>
 
 #include "db/qrm_db.h"
+#include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -129,16 +130,10 @@ icu::UnicodeString columnText(DBIReader& reader, size_t column) {
 // The year of "Microsoft SQL Server <year>…"; 0 for any other text.
 int32_t mssqlYear(const icu::UnicodeString& version) {
   static const icu::UnicodeString kProduct(u"Microsoft SQL Server ");
-  if (!version.startsWith(kProduct)) return 0;
-  int32_t year = 0;
-  int32_t at = kProduct.length();
-  for (; at < version.length() && at < kProduct.length() + 4; ++at) {
-    const char16_t c = version.charAt(at);
-    if (c < u'0' || c > u'9') return 0;
-    year = year * 10 + (c - u'0');
-  }
-  const bool fourDigits = at == kProduct.length() + 4;
-  return fourDigits && (at == version.length() || !u_isdigit(version.charAt(at))) ? year : 0;
+  const int32_t after = kProduct.length() + 4;
+  if (!version.startsWith(kProduct) || version.length() < after) return 0;
+  if (after < version.length() && u_isdigit(version.charAt(after))) return 0;
+  return static_cast<int32_t>(readStrict(version.tempSubString(kProduct.length(), 4), StrictRule{}).value);
 }
 
 icu::UnicodeString chooseQuery(QRMDB& database, const CUri& uri) {

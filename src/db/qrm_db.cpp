@@ -1,14 +1,12 @@
 #include "db/qrm_db.h"
 
-#include <unistd.h>
-
-#include <unicode/uchar.h>
-
 #include "db/dbi/odbc_database.h"
 #include "db/index_metadata.h"
 #include "db/string_table_row.h"
 #include "log/log_message.h"
+#include "log/log_platform.h"
 #include "util/format.h"
+#include "util/numbers.h"
 #include "util/ucstring.h"
 #include "util/uri.h"
 
@@ -111,18 +109,7 @@ icu::UnicodeString QRMDB::moduleName() {
 }
 
 uint32_t QRMDB::uriNumber(const icu::UnicodeString& text) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < text.length(); ++i) {
-    const char16_t c = text.charAt(i);
-    if (u_isdigit(c)) {
-      value = value * 10 + static_cast<uint32_t>(u_charDigitValue(c));
-    } else if (c == u' ' && value == 0) {
-      continue;
-    } else {
-      break;
-    }
-  }
-  return value;
+  return static_cast<uint32_t>(readLenient(text, {.digits = DigitSet::kUnicodeUnits, .minus = false}).value);
 }
 
 bool QRMDB::isValid() const { return connection_ && connection_->isValid(); }
@@ -189,7 +176,7 @@ void QRMDB::connect(const CUri& uri) {
   if (params.vendor == "pg") params.database = pathText(uri.path, false);
   if (params.vendor == "sqlite") params.database = pathText(uri.path, true);
   icu::UnicodeString application = moduleName();
-  formatUnicode(application, u"%S:%u", moduleName(), static_cast<unsigned>(::gettid()));
+  formatUnicode(application, u"%S:%u", moduleName(), static_cast<unsigned>(currentThreadId()));
   params.applicationName = toUtf8(application);
 
   database_ = openDatabase(params);

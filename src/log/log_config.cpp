@@ -13,6 +13,7 @@
 #include "log/event_writer.h"
 #include "log/file_writer.h"
 #include "log/log_platform.h"
+#include "util/numbers.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -51,14 +52,7 @@ void checkParameterNames(const CUri& uri, std::initializer_list<std::u16string_v
 void checkNumber(const CUri& uri, const char16_t* name, int64_t max, std::string_view destination) {
   icu::UnicodeString value;
   if (!uri.findParam(name, value)) return;
-  int64_t number = 0;
-  bool ok = value.length() > 0 && value.length() <= 10;
-  for (int32_t i = 0; ok && i < value.length(); ++i) {
-    const char16_t c = value[i];
-    ok = c >= u'0' && c <= u'9';
-    number = number * 10 + (c - u'0');
-  }
-  if (!ok || number > max) {
+  if (!readStrict(value, {.high = max, .maxDigits = 10})) {
     malformed(destination, toStdString(icu::UnicodeString(name)) + " must be a whole number from 0 to " +
                                std::to_string(max) + ", not \"" + toStdString(value) + "\"");
   }

@@ -13,6 +13,7 @@
 
 #include "metrics/metrics_platform.h"
 #include "util/fork_safety.h"
+#include "util/numbers.h"
 #include "util/random_source.h"
 
 namespace hcs {
@@ -43,17 +44,12 @@ std::string decoded(std::string_view text) {
 
 // Seconds from 1 to 86400, written as plain decimal digits.
 std::chrono::seconds intervalFrom(std::string_view value) {
-  long seconds = 0;
-  bool ok = !value.empty() && value.size() <= 5;
-  for (const char c : value) {
-    ok = ok && c >= '0' && c <= '9';
-    seconds = seconds * 10 + (c - '0');
-  }
-  if (!ok || seconds < 1 || seconds > 86400) {
+  const StrictNumber seconds = readStrict(value, {.low = 1, .high = 86400, .maxDigits = 5});
+  if (!seconds) {
     throw std::invalid_argument("interval must be a whole number of seconds from 1 to 86400, not \"" +
                                 std::string(value) + "\"");
   }
-  return std::chrono::seconds(seconds);
+  return std::chrono::seconds(seconds.value);
 }
 
 }  // namespace

@@ -28,18 +28,13 @@ namespace {
 // A plain decimal from `low` to `high`; anything else is refused, naming the parameter.
 uint32_t number(std::string_view name, const std::string& value, uint32_t low, uint32_t high,
                 std::string_view what) {
-  uint64_t n = 0;
-  bool ok = !value.empty() && value.size() <= 10;
-  for (const char c : value) {
-    ok = ok && c >= '0' && c <= '9';
-    n = n * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (!ok || n < low || n > high) {
+  const StrictNumber n = readStrict(value, {.low = low, .high = high, .maxDigits = 10});
+  if (!n) {
     badValue(name, value,
              "a whole number " + std::string(what) + " from " + std::to_string(low) + " to " +
                  std::to_string(high) + " is expected");
   }
-  return static_cast<uint32_t>(n);
+  return static_cast<uint32_t>(n.value);
 }
 
 uint32_t milliseconds(std::string_view name, const std::string& value, uint32_t low) {
@@ -284,12 +279,11 @@ int32_t readRetries(const CUri& uri, bool& capped) {
   if (!uri.findParam(icu::UnicodeString(u"retries"), value) || !isRetriesNumber(value)) {
     return CalloutSettings::kDefaultRetries;
   }
-  int32_t significant = 0;  // digits after the leading zeros: more than three is past the cap
-  for (int32_t i = 0; i < value.length(); ++i) {
-    if (significant > 0 || u_charDigitValue(value.charAt(i)) != 0) ++significant;
-  }
-  capped = significant > 3 || parseInt(value) > CalloutSettings::kMaxRetries;
-  return capped ? CalloutSettings::kMaxRetries : parseInt(value);
+  // Digits only by now, or none: "" reads as 0, the value of a refusal.
+  const StrictNumber n =
+      readStrict(value, {.high = CalloutSettings::kMaxRetries, .digits = DigitSet::kUnicodeUnits});
+  capped = n.refusal == Refusal::kOutOfRange;
+  return capped ? CalloutSettings::kMaxRetries : static_cast<int32_t>(n.value);
 }
 
 CalloutSettings CalloutSettings::defaults(uint32_t timeoutMs) {

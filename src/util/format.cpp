@@ -5,6 +5,7 @@
 #include <string>
 
 #include "error/qrm_exception.h"
+#include "util/numbers.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -167,13 +168,18 @@ void convert(Sink& sink, const Conversion& c, const FormatArg& arg) {
   }
 }
 
-template <class Ch, class Sink>
-void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs args) {
-  ++tFormatCalls;
-  size_t next = 0;
-  auto takeInt = [&](char conversion) {
-    if (next >= args.size()) formatError("missing argument", conversion);
-    const FormatArg& a = args[next++];
+// The arguments in the order the conversions and their '*' widths take them.
+class ArgCursor {
+ public:
+  explicit ArgCursor(FormatArgs args) : args_(args) {}
+
+  const FormatArg& take(char conversion) {
+    if (next_ >= args_.size()) formatError("missing argument", conversion);
+    return args_[next_++];
+  }
+
+  int takeInt(char conversion) {
+    const FormatArg& a = take(conversion);
     if (a.kind() != FormatArg::Kind::Signed && a.kind() != FormatArg::Kind::Unsigned) {
       formatError("'*' argument is not an integer", conversion);
     }
@@ -183,61 +189,84 @@ void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs args) 
                           : a.asUnsigned() <= INT_MAX;
     if (!fits) formatError("width or precision too large", conversion);
     return static_cast<int>(a.kind() == FormatArg::Kind::Signed ? a.asSigned() : a.asUnsigned());
-  };
+  }
+
+ private:
+  FormatArgs args_;
+  size_t next_ = 0;
+};
+
+// Widths and precisions stop near a billion; a larger one would only ask for gigabytes of text.
+constexpr int64_t kMaxWidth = 1'000'000'009;
+
+// A width or precision at format[i], in digits or '*'; `into` keeps its value when there is none.
+template <class Ch>
+void readWidth(std::basic_string_view<Ch> format, size_t& i, ArgCursor& args, int& into) {
+  if (i < format.size() && format[i] == Ch('*')) {
+    ++i;
+    into = args.takeInt('*');
+    return;
+  }
+  size_t end = i;
+  while (end < format.size() && format[end] >= Ch('0') && format[end] <= Ch('9')) ++end;
+  if (end == i) return;
+  const StrictNumber width = readStrict(format.substr(i, end - i), {.high = kMaxWidth});
+  if (!width) formatError("width or precision too large", 0);
+  into = static_cast<int>(width.value);
+  i = end;
+}
+
+// The conversion that starts after a '%' at format[i]: flags, width, precision and length modifiers are
+// read, and `i` is left on the conversion character.
+template <class Ch>
+Conversion readConversion(std::basic_string_view<Ch> format, size_t& i, ArgCursor& args) {
   const size_t n = format.size();
-  for (size_t i = 0; i < n; ++i) {
+  Conversion c;
+  while (i < n && (format[i] == Ch('-') || format[i] == Ch('+') || format[i] == Ch(' ') ||
+                   format[i] == Ch('#') || format[i] == Ch('0'))) {
+    c.flags.push_back(static_cast<char>(format[i++]));
+  }
+  readWidth(format, i, args, c.width);
+  if (c.width < 0 && c.width != -1) {  // a negative '*' width means left-justified, as in C
+    c.flags.push_back('-');
+    c.width = -c.width;
+  }
+  if (i < n && format[i] == Ch('.')) {
+    ++i;
+    c.precision = 0;
+    readWidth(format, i, args, c.precision);
+    if (c.precision < 0) c.precision = -1;
+  }
+  // Length modifiers describe how C would pass the argument; here the argument carries its type.
+  while (i < n &&
+         (format[i] == Ch('h') || format[i] == Ch('l') || format[i] == Ch('L') || format[i] == Ch('j') ||
+          format[i] == Ch('z') || format[i] == Ch('t') || format[i] == Ch('q'))) {
+    ++i;
+  }
+  if (i >= n) formatError("format ends inside a conversion", 0);
+  if (format[i] > Ch(0x7f)) formatError("unsupported conversion", '?');
+  c.conversion = static_cast<char>(format[i]);
+  if (c.conversion == 'n') formatError("%n is not supported", 0);
+  return c;
+}
+
+template <class Ch, class Sink>
+void formatInto(Sink& sink, std::basic_string_view<Ch> format, FormatArgs list) {
+  ++tFormatCalls;
+  ArgCursor args(list);
+  for (size_t i = 0; i < format.size(); ++i) {
     const Ch ch = format[i];
     if (ch != Ch('%')) {
       sink.literal(ch);
       continue;
     }
-    if (++i >= n) formatError("format ends inside a conversion", 0);
+    if (++i >= format.size()) formatError("format ends inside a conversion", 0);
     if (format[i] == Ch('%')) {
       sink.literal(ch);
       continue;
     }
-    Conversion c;
-    while (i < n && (format[i] == Ch('-') || format[i] == Ch('+') || format[i] == Ch(' ') ||
-                     format[i] == Ch('#') || format[i] == Ch('0'))) {
-      c.flags.push_back(static_cast<char>(format[i++]));
-    }
-    auto readNumber = [&](int& into) {
-      if (i < n && format[i] == Ch('*')) {
-        ++i;
-        into = takeInt('*');
-        return;
-      }
-      if (i < n && format[i] >= Ch('0') && format[i] <= Ch('9')) {
-        into = 0;
-        while (i < n && format[i] >= Ch('0') && format[i] <= Ch('9')) {
-          if (into > 100000000) formatError("width or precision too large", 0);
-          into = into * 10 + static_cast<int>(format[i++] - Ch('0'));
-        }
-      }
-    };
-    readNumber(c.width);
-    if (c.width < 0 && c.width != -1) {  // a negative '*' width means left-justified, as in C
-      c.flags.push_back('-');
-      c.width = -c.width;
-    }
-    if (i < n && format[i] == Ch('.')) {
-      ++i;
-      c.precision = 0;
-      readNumber(c.precision);
-      if (c.precision < 0) c.precision = -1;
-    }
-    // Length modifiers describe how C would pass the argument; here the argument carries its type.
-    while (i < n &&
-           (format[i] == Ch('h') || format[i] == Ch('l') || format[i] == Ch('L') || format[i] == Ch('j') ||
-            format[i] == Ch('z') || format[i] == Ch('t') || format[i] == Ch('q'))) {
-      ++i;
-    }
-    if (i >= n) formatError("format ends inside a conversion", 0);
-    if (format[i] > Ch(0x7f)) formatError("unsupported conversion", '?');
-    c.conversion = static_cast<char>(format[i]);
-    if (c.conversion == 'n') formatError("%n is not supported", 0);
-    if (next >= args.size()) formatError("missing argument", c.conversion);
-    convert(sink, c, args[next++]);
+    const Conversion c = readConversion(format, i, args);
+    convert(sink, c, args.take(c.conversion));
   }
 }
 

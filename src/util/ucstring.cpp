@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 #include <unicode/utypes.h>
 
 #include "error/qrm_exception.h"
@@ -62,44 +63,27 @@ bool toUtf8(const icu::UnicodeString& text, std::string& out) {
   return U_SUCCESS(status);
 }
 
+namespace {
+
+bool eightAsciiBytes(const uint8_t* bytes) {
+  uint64_t eight;
+  std::memcpy(&eight, bytes, 8);
+  return (eight & 0x8080808080808080u) == 0;
+}
+
+}  // namespace
+
 bool isUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const unsigned char* const end = p + bytes.size();
-  while (p < end) {
+  const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t size = bytes.size();
+  size_t i = 0;
+  while (i < size) {
     // Replies are mostly ASCII: eight bytes at a time while no high bit is set.
-    while (end - p >= 8) {
-      uint64_t eight;
-      std::memcpy(&eight, p, 8);
-      if ((eight & 0x8080808080808080u) != 0) break;
-      p += 8;
-    }
-    if (p == end) break;
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
-      ++p;
-      continue;
-    }
-    // The second byte's range depends on the lead (RFC 3629); later ones are 80..BF.
-    int trail = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      trail = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      trail = 2;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      trail = 3;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
-    } else {
-      return false;
-    }
-    if (end - p <= trail || p[1] < low || p[1] > high) return false;
-    for (int i = 2; i <= trail; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
-    p += trail + 1;
+    while (size - i >= 8 && eightAsciiBytes(text + i)) i += 8;
+    if (i == size) break;
+    UChar32 c;
+    U8_NEXT(text, i, size, c);
+    if (c < 0) return false;
   }
   return true;
 }

@@ -1,10 +1,10 @@
 #include "util/uri.h"
 
-#include <algorithm>
 #include <string>
 
 #include <unicode/uchar.h>
 
+#include "util/numbers.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -188,8 +188,7 @@ std::string instanceProblem(const std::string& s, size_t& i, bool callout, bool 
     const size_t digits = i;
     while (i < s.size() && isAsciiDigit(s[i])) ++i;
     // A port past 65535 would otherwise wrap to some other port, or fail every call.
-    const size_t first = s.find_first_not_of('0', digits);
-    if (callout && first < i && (i - first > 5 || std::stol(s.substr(first, i - first)) > 65535)) {
+    if (callout && !readStrict(std::string_view(s).substr(digits, i - digits), {.high = 65535})) {
       return "the port is above 65535";
     }
   }
@@ -249,10 +248,9 @@ std::vector<UriInstance> uriInstances(const icu::UnicodeString& text) {
     const size_t colon = item.find(':');
     UriInstance instance{item.substr(0, colon), https ? 443 : 80};
     if (colon != std::string::npos) {
-      instance.port = 0;
-      for (const char c : item.substr(colon + 1)) {
-        instance.port = std::min<int32_t>(instance.port * 10 + (c - '0'), 65536);
-      }
+      // The grammar let only digits up to 65535 through.
+      instance.port =
+          static_cast<int32_t>(readStrict(std::string_view(item).substr(colon + 1), {.high = 65535}).value);
     }
     instances.push_back(std::move(instance));
     i = comma + 1;
@@ -264,13 +262,9 @@ bool isHttpsScheme(const CUri& uri) { return uri.scheme.caseCompare(u"https", U_
 
 int32_t httpPort(const CUri& uri) {
   if (uri.port.isEmpty()) return isHttpsScheme(uri) ? 443 : 80;
-  int64_t value = 0;
-  for (int32_t i = 0; i < uri.port.length(); ++i) {
-    const UChar c = uri.port.charAt(i);
-    if (c < u'0' || c > u'9') return -1;
-    value = std::min<int64_t>(value * 10 + (c - u'0'), INT32_MAX);
-  }
-  return static_cast<int32_t>(value);
+  const StrictNumber port = readStrict(uri.port, {.high = INT32_MAX});
+  if (port.refusal == Refusal::kMalformed) return -1;
+  return port ? static_cast<int32_t>(port.value) : INT32_MAX;
 }
 
 icu::UnicodeString maskedUri(const icu::UnicodeString& text) {

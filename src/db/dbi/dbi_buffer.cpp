@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "util/numbers.h"
 #include "util/ucstring.h"
 
 namespace hcs {
@@ -47,11 +48,15 @@ bool exactText(const DBIValue& value, std::string& out) {
 // "+42" and "1.50" do not): otherwise the text the caller bound would not be what reaches the database.
 template <class T>
 bool numberFromText(const std::string& text, T& out) {
-  const char* end = text.data() + text.size();
-  auto [parsed, error] = std::from_chars(text.data(), end, out);
-  if (error != std::errc() || parsed != end) return false;
   if constexpr (std::is_floating_point_v<T>) {
-    if (!std::isfinite(out)) return false;
+    const char* end = text.data() + text.size();
+    auto [parsed, error] = std::from_chars(text.data(), end, out);
+    if (error != std::errc() || parsed != end || !std::isfinite(out)) return false;
+  } else {
+    const StrictNumber number = readStrict(
+        text, {.low = std::numeric_limits<T>::min(), .high = std::numeric_limits<T>::max(), .minus = true});
+    if (!number) return false;
+    out = static_cast<T>(number.value);
   }
   char again[64];
   auto [written, failed] = std::to_chars(again, again + sizeof(again), out);

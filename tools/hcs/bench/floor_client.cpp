@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,6 +12,8 @@
 #include <netinet/tcp.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include "util/numbers.h"
 
 namespace hcs::bench {
 namespace {
@@ -34,10 +37,9 @@ std::string_view fieldValue(std::string_view head, std::string_view name) {
 // The Content-Length of a reply head, -1 when absent or not a number.
 long contentLength(std::string_view head) {
   const std::string_view value = fieldValue(head, "\r\ncontent-length:");
-  long length = -1;
-  const auto parsed = std::from_chars(value.data(), value.data() + value.size(), length);
-  return !value.empty() && parsed.ec == std::errc() && parsed.ptr == value.data() + value.size() ? length
-                                                                                                 : -1;
+  // "-0" reads as 0; any other sign is no length.
+  const StrictNumber length = readStrict(value, {.high = LONG_MAX, .minus = true});
+  return length ? length.value : -1;
 }
 
 // Whether the service closes the connection after this reply.
@@ -61,10 +63,10 @@ bool parseHttpTarget(std::string_view url, HttpTarget& out) {
   if (out.host.empty() || out.host.find_first_of("@[] ") != std::string::npos) return false;
   out.port = 80;
   if (colon == std::string_view::npos) return true;
-  const std::string_view port = authority.substr(colon + 1);
-  const auto parsed = std::from_chars(port.data(), port.data() + port.size(), out.port);
-  return !port.empty() && parsed.ec == std::errc() && parsed.ptr == port.data() + port.size() &&
-         out.port > 0 && out.port <= 65535;
+  const StrictNumber port = readStrict(authority.substr(colon + 1), {.low = 1, .high = 65535});
+  if (!port) return false;
+  out.port = static_cast<int>(port.value);
+  return true;
 }
 
 FloorClient::FloorClient(const HttpTarget& target) : reply_(kReplyBuffer) {

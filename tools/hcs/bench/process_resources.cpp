@@ -1,10 +1,13 @@
 #include "bench/process_resources.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include <sys/resource.h>
+
+#include "util/numbers.h"
 
 namespace hcs::bench {
 
@@ -12,7 +15,10 @@ long residentKiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind("VmRSS:", 0) != 0) continue;
+    std::string_view kib = std::string_view(line).substr(6);  // "\t  123456 kB"
+    kib.remove_prefix(std::min(kib.find_first_not_of(" \t"), kib.size()));
+    return readStrict(kib.substr(0, kib.find(' ')), StrictRule{}).value;
   }
   return 0;
 }

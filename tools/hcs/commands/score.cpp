@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <map>
@@ -16,6 +15,7 @@
 #include "host/metrics_capture.h"
 #include "host/pairs.h"
 #include "host/plugin_library.h"
+#include "util/numbers.h"
 
 namespace hcs::tool {
 namespace {
@@ -58,11 +58,16 @@ int scoreWithPlugin(const host::PluginLibrary* plugin, const std::vector<host::A
   std::map<std::string, int> typeIds;
   for (const std::string& spec : options.types) {
     const size_t colon = spec.rfind(':');
-    if (colon == std::string::npos || colon == 0) {
+    StrictNumber id;
+    if (colon != std::string::npos && colon != 0) {
+      id = readStrict(std::string_view(spec).substr(colon + 1),
+                      {.low = INT32_MIN, .high = INT32_MAX, .minus = true});
+    }
+    if (!id) {
       std::fprintf(stderr, "hcs score: --type wants NAME:ID, got %s\n", spec.c_str());
       return 2;
     }
-    typeIds[spec.substr(0, colon)] = std::atoi(spec.c_str() + colon + 1);
+    typeIds[spec.substr(0, colon)] = static_cast<int>(id.value);
   }
   std::map<std::string, bool> initialised;
   int nextId = 1;

@@ -5,11 +5,13 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include <stdlib.h>
 
 #include "metrics/metrics_file.h"
+#include "util/numbers.h"
 
 namespace hcs::host {
 
@@ -89,7 +91,8 @@ std::map<std::string, long> outcomeCountsFromText(const std::string& text) {
     const size_t end = label == std::string::npos ? label : line.find("\"} ", label + kOutcome.size());
     if (end == std::string::npos) continue;
     const size_t from = label + kOutcome.size();
-    counts[line.substr(from, end - from)] += std::strtol(line.c_str() + end + 3, nullptr, 10);
+    const std::string_view value = std::string_view(line).substr(end + 3);
+    counts[line.substr(from, end - from)] += readStrict(value.substr(0, value.find(' ')), StrictRule{}).value;
   }
   return counts;
 }

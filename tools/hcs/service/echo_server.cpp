@@ -17,6 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "util/numbers.h"
+
 namespace hcs::service {
 namespace {
 
@@ -68,12 +70,9 @@ bool bodyLength(std::string_view head, size_t& length) {
   const std::string_view value = headerValue(head, "Content-Length", found);
   length = 0;
   if (!found) return true;
-  if (value.empty() || value.size() > 8) return false;
-  for (const char c : value) {
-    if (c < '0' || c > '9') return false;
-    length = length * 10 + static_cast<size_t>(c - '0');
-  }
-  return length <= kMaxBodyBytes;
+  const StrictNumber number = readStrict(value, {.high = kMaxBodyBytes, .maxDigits = 8});
+  length = static_cast<size_t>(number.value);
+  return static_cast<bool>(number);
 }
 
 enum class Framing { kIncomplete, kRequest, kBad };

@@ -1,13 +1,16 @@
 #include "service/score_document.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
 #include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include "service/similarity.h"
+#include "util/numbers.h"
 
 namespace hcs::service {
 namespace {
@@ -18,43 +21,6 @@ constexpr std::string_view kTypeId = "ATTR_TYPE_ID";
 constexpr std::size_t kMaxDepth = 64;
 
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// 0-15 for a hexadecimal digit, -1 otherwise.
-int digitValue(char d) {
-  if (d >= '0' && d <= '9') return d - '0';
-  if (d >= 'a' && d <= 'f') return d - 'a' + 10;
-  if (d >= 'A' && d <= 'F') return d - 'A' + 10;
-  return -1;
-}
-
-// Decodes one UTF-8 sequence at `text[i]`, advancing `i`; false on malformed input.
-bool decodeUtf8(std::string_view text, std::size_t& i, char32_t& c) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length;
-  char32_t min;
-  if (lead < 0x80) {
-    c = lead;
-    ++i;
-    return true;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, c = lead & 0x1F, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, c = lead & 0x0F, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, c = lead & 0x07, min = 0x10000;
-  } else {
-    return false;
-  }
-  if (text.size() - i < length) return false;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return false;
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  i += length;
-  return true;
-}
 
 class Reader {
  public:
@@ -218,8 +184,11 @@ class Reader {
       char32_t c;
       if (references && chars[i] == '&') {
         if (!reference(chars, i, c)) return false;
-      } else if (!decodeUtf8(chars, i, c)) {
-        return fail("the document is not UTF-8");
+      } else {
+        UChar32 code;
+        U8_NEXT(chars.data(), i, chars.size(), code);
+        if (code < 0) return fail("the document is not UTF-8");
+        c = static_cast<char32_t>(code);
       }
       // Text outside ATTR1 and ATTR2 is checked but not kept.
       if (keep) put(c);
@@ -244,17 +213,16 @@ class Reader {
     if (body.size() > 1 && body[0] == '#') {
       const bool hex = body[1] == 'x';
       const std::string_view digits = body.substr(hex ? 2 : 1);
-      if (digits.empty()) return fail("a malformed character reference");
-      uint32_t value = 0;
-      for (char d : digits) {
-        const int v = digitValue(d);
-        if (v < 0 || v >= (hex ? 16 : 10)) return fail("a malformed character reference");
-        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-        if (value > 0x10FFFF) return fail("a character reference out of range");
-      }
-      if (value == 0 || (value >= 0xD800 && value <= 0xDFFF))
+      // Whichever fault comes first names it: digits past U+10FFFF before a character that is no digit.
+      const std::size_t run =
+          std::min(digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789"), digits.size());
+      const StrictNumber value =
+          readStrict(digits.substr(0, run), {.high = 0x10FFFF, .radix = hex ? 16 : 10});
+      if (value.refusal == Refusal::kOutOfRange) return fail("a character reference out of range");
+      if (!value || run < digits.size()) return fail("a malformed character reference");
+      if (value.value == 0 || (value.value >= 0xD800 && value.value <= 0xDFFF))
         return fail("a character reference out of range");
-      c = value;
+      c = static_cast<char32_t>(value.value);
     } else {
       return fail("an unknown entity &" + std::string(body) + ";");
     }
