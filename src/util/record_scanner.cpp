@@ -9,6 +9,7 @@
 #include <unicode/utf8.h>
 
 #include "util/kept_buffer.h"
+#include "util/record_text.h"
 #include "util/xml_document.h"
 #include "util/xml_escape.h"
 
@@ -18,15 +19,10 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
-// Names are ASCII here: markup outside ASCII is never handled (see prepare), and these are the ASCII
-// name characters of XML 1.0.
+// Names are ASCII here: markup outside ASCII is never handled (see prepareRecordText), and these are the
+// ASCII name characters of XML 1.0.
 bool isNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':'; }
 bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
-
-bool isXmlChar(UChar32 c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0x10FFFF);
-}
 
 void appendUtf8(std::string& out, UChar32 c) {
   char bytes[U8_MAX_LENGTH];
@@ -85,7 +81,8 @@ class RecordScanner {
     const size_t mark = out.size();
     out_ = &out;
     valueName_ = rules.valueName;
-    const bool handled = prepare(utf8, rules.renameFrom, rules.renameTo) && document();
+    const bool handled =
+        prepareRecordText(utf8, rules.renameFrom, rules.renameTo, text_, nameMarks_) && document();
     if (handled && value != nullptr) {
       value->assign(std::string_view(capture_).substr(rootHit_.begin, rootHit_.end - rootHit_.begin));
     }
@@ -107,67 +104,7 @@ class RecordScanner {
     }
   }
 
-  // The text as the parser gets it: renamed, markup upper-cased, line ends normalised. Refuses what the
-  // parser would not read as the same characters, and markup that is not ASCII: its upper-case form
-  // would need the Unicode tables. Written through a pointer into a buffer sized once: this runs on
-  // every byte of every record.
-  bool prepare(std::string_view raw, std::string_view from, std::string_view to) {
-    nameMarks_ = 0;
-    if (raw.empty() || raw.starts_with("\xEF\xBB\xBF")) return false;
-    size_t bound = raw.size();
-    if (!from.empty() && to.size() > from.size())
-      bound += raw.size() / from.size() * (to.size() - from.size());
-    text_.resize(bound);
-    char* const begin = text_.data();
-    char* write = begin;
-    bool inside = false;
-    const size_t n = raw.size();
-    size_t i = 0;
-    while (i < n) {
-      const char c = raw[i];
-      if (static_cast<unsigned char>(c) >= 0x80) {
-        const size_t start = i;
-        UChar32 decoded = 0;
-        U8_NEXT(reinterpret_cast<const uint8_t*>(raw.data()), i, n, decoded);
-        if (inside || decoded < 0 || !isXmlChar(decoded)) return false;
-        write = std::copy(raw.data() + start, raw.data() + i, write);
-        continue;
-      }
-      if (!from.empty() && c == from.front() && raw.substr(i, from.size()) == from) {
-        write = std::copy(to.begin(), to.end(), write);
-        inside = false;  // both end in '>'
-        i += from.size();
-        continue;
-      }
-      char written = c;
-      switch (c) {
-        case '<':
-          if (i + 1 >= n || raw[i + 1] != '?') inside = true;  // <? leaves the state as it was
-          ++nameMarks_;
-          break;
-        case '=':
-          ++nameMarks_;
-          break;
-        case '>':
-          inside = false;
-          break;
-        case '\r':
-          written = '\n';
-          if (i + 1 < n && raw[i + 1] == '\n') ++i;
-          break;
-        default:
-          if (c < 0x20 && c != '\t' && c != '\n') return false;
-          if (inside && c >= 'a' && c <= 'z') written = static_cast<char>(c - ('a' - 'A'));
-          break;
-      }
-      *write++ = written;
-      ++i;
-    }
-    text_.resize(static_cast<size_t>(write - begin));
-    return true;
-  }
-
-  bool at(std::string_view s) const { return std::string_view(text_).substr(pos_).starts_with(s); }
+  bool at(std::string_view s) const { return follows(text_, pos_, s); }
   bool more() const { return pos_ < text_.size(); }
   char peek() const { return text_[pos_]; }
   // Moves past `s` when it follows.
@@ -261,9 +198,10 @@ class RecordScanner {
   // What follows at pos_ inside the root.
   bool content() {
     if (peek() != '<') return characters();
-    if (at("</")) return endTag();
-    if (at("<!--")) return comment();
-    if (at("<![CDATA[")) return cdata();
+    const char next = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
+    if (next == '/') return endTag();
+    if (next == '!' && at("<!--")) return comment();
+    if (next == '!' && at("<![CDATA[")) return cdata();
     return startTag();
   }
 
@@ -279,14 +217,28 @@ class RecordScanner {
 
   bool startTag() {
     ++pos_;
-    Frame frame{};
-    if (!name(frame.nameBegin, frame.nameLength)) return false;  // also <!DOCTYPE, <? and the like
+    size_t nameBegin = 0;
+    size_t nameLength = 0;
+    if (!name(nameBegin, nameLength)) return false;  // also <!DOCTYPE, <? and the like
     if (frames_.size() >= static_cast<size_t>(kXmlMaxDepth)) return false;
     child();
-    std::string& out = *out_;
-    const std::string_view tag = nameOf(frame.nameBegin, frame.nameLength);
+    const std::string_view tag = nameOf(nameBegin, nameLength);
     if (!counted(tag)) return false;
-    out.append("<").append(tag);
+    out_->append("<").append(tag);
+    if (!attributes()) return false;
+    const bool empty = skip("/>");
+    if (!empty && !skip(">")) return false;
+    const bool isValue = !valueName_.empty() && tag == valueName_;
+    if (isValue) ++valuesOpen_;
+    // Made in place: copying in a frame whose fields were just written stalls on the stores.
+    frames_.emplace_back(nameBegin, nameLength, capture_.size(), Hit{}, Hit{}, true, isValue);
+    if (empty) endElement();
+    return true;
+  }
+
+  // The attributes of a start tag, written as the writer writes them: sorted by name, as the DOM keeps
+  // them.
+  bool attributes() {
     attributes_.clear();
     values_.clear();
     while (true) {
@@ -300,10 +252,10 @@ class RecordScanner {
       attribute.valueEnd = values_.size();
       attributes_.push_back(attribute);
     }
-    // The DOM keeps attributes sorted by name, and the writer writes them in that order.
     std::sort(attributes_.begin(), attributes_.end(), [this](const Attribute& a, const Attribute& b) {
       return nameOf(a.nameBegin, a.nameLength) < nameOf(b.nameBegin, b.nameLength);
     });
+    std::string& out = *out_;
     for (size_t k = 0; k < attributes_.size(); ++k) {
       const Attribute& attribute = attributes_[k];
       const std::string_view attributeName = nameOf(attribute.nameBegin, attribute.nameLength);
@@ -314,14 +266,6 @@ class RecordScanner {
       out.append(" ").append(attributeName).append("=\"");
       out.append(values_, attribute.valueBegin, attribute.valueEnd - attribute.valueBegin).push_back('"');
     }
-    const bool empty = skip("/>");
-    if (!empty && !skip(">")) return false;
-    frame.startOpen = true;
-    frame.isValue = !valueName_.empty() && tag == valueName_;
-    frame.captureBegin = capture_.size();
-    if (frame.isValue) ++valuesOpen_;
-    frames_.push_back(frame);
-    if (empty) endElement();
     return true;
   }
 
@@ -348,8 +292,7 @@ class RecordScanner {
   // Writes the end of the innermost element and hands its search result to its parent, in the order
   // CXmlDocument::findNode searches: a direct child with the name, else the first child's hit.
   void endElement() {
-    const Frame frame = frames_.back();
-    frames_.pop_back();
+    const Frame& frame = frames_.back();
     std::string& out = *out_;
     if (frame.startOpen) {
       out.append("/>");
@@ -358,13 +301,15 @@ class RecordScanner {
     }
     if (frame.isValue) --valuesOpen_;
     const Hit hit = frame.direct.found ? frame.direct : frame.deep;
-    if (frames_.empty()) {
+    if (frames_.size() == 1) {
       rootHit_ = hit;
-      return;
+    } else {
+      Frame& parent = frames_[frames_.size() - 2];
+      if (frame.isValue && !parent.direct.found)
+        parent.direct = Hit{frame.captureBegin, capture_.size(), true};
+      if (hit.found && !parent.deep.found) parent.deep = hit;
     }
-    Frame& parent = frames_.back();
-    if (frame.isValue && !parent.direct.found) parent.direct = Hit{frame.captureBegin, capture_.size(), true};
-    if (hit.found && !parent.deep.found) parent.deep = hit;
+    frames_.pop_back();
   }
 
   // The character of a reference at pos_: the five predefined entities and character references.
