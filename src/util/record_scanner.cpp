@@ -65,14 +65,17 @@ struct Attribute {
   size_t valueEnd;
 };
 
+// An open element.
 struct Frame {
+  Frame(size_t nameBegin, size_t nameLength, size_t captureBegin, bool isValue)
+      : nameBegin(nameBegin), nameLength(nameLength), captureBegin(captureBegin), isValue(isValue) {}
   size_t nameBegin;  // in the prepared text
   size_t nameLength;
   size_t captureBegin;
-  Hit direct;      // the first child with the name the rules give
-  Hit deep;        // what the search below the first child that has a hit found
-  bool startOpen;  // start tag written without its '>': written as <A/> if nothing follows
-  bool isValue;    // named as the rules give
+  Hit direct;             // the first child with the name the rules give
+  Hit deep;               // what the search below the first child that has a hit found
+  bool startOpen = true;  // start tag written without its '>': written as <A/> if nothing follows
+  bool isValue;           // named as the rules give
 };
 
 class RecordScanner {
@@ -231,7 +234,7 @@ class RecordScanner {
     const bool isValue = !valueName_.empty() && tag == valueName_;
     if (isValue) ++valuesOpen_;
     // Made in place: copying in a frame whose fields were just written stalls on the stores.
-    frames_.emplace_back(nameBegin, nameLength, capture_.size(), Hit{}, Hit{}, true, isValue);
+    frames_.emplace_back(nameBegin, nameLength, capture_.size(), isValue);
     if (empty) endElement();
     return true;
   }
