@@ -23,17 +23,9 @@ constexpr RecordRules kMatchedRules{kRecordRoot, kMatchedRoot, kTypeName};
 // In the order the document holds them.
 constexpr const char* kRecordNames[] = {"request", "inbound", "matched"};
 
-icu::UnicodeString fromAscii(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
-
-const icu::UnicodeString& typeName() {
-  static const icu::UnicodeString name = fromAscii(kTypeName);
-  return name;
-}
-
 icu::UnicodeString typeOf(const CXmlDocument& record) {
-  return record.getValue(record.getRoot(), typeName(), icu::UnicodeString(), true);
+  static const UCString name(kTypeName);
+  return record.getValue(record.getRoot(), name, icu::UnicodeString(), true);
 }
 
 }  // namespace
@@ -97,7 +89,7 @@ DocumentProblem OutgoingDocument::build() {
   if (request.getRoot() == nullptr) return {kRecordNames[0], &request.error};
   // The three roots copied under a new wrapper element, written without building it, and well-formed on
   // its own (entity references expanded).
-  static const icu::UnicodeString wrapper = fromAscii(kWrapper);
+  static const UCString wrapper(kWrapper);
   const int32_t uncarried =
       toXmlWrapped(wrapper, {request.getRoot(), inbound_->getRoot(), matched_->getRoot()}, parsedUtf16_);
   if (uncarried >= 0) return {kRecordNames[uncarried], nullptr};

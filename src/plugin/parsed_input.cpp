@@ -6,15 +6,9 @@
 
 namespace hcs {
 
-namespace {
-icu::UnicodeString fromAscii(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
-}  // namespace
-
 UCString recordText(std::string_view bytes, std::string_view renameFrom, std::string_view renameTo) {
   UCString unicode(bytes);
-  if (!renameFrom.empty()) unicode.findAndReplace(fromAscii(renameFrom), fromAscii(renameTo));
+  if (!renameFrom.empty()) unicode.findAndReplace(UCString(renameFrom), UCString(renameTo));
   return unicode;
 }
 
