@@ -69,8 +69,8 @@ void BM_ScoreDocumentParsed(benchmark::State& state) {
 }
 BENCHMARK(BM_ScoreDocumentParsed);
 
-// The same output the way the document was first defined, the wrapper parsed as a document and the
-// roots copied into it and written: against BM_ScoreDocumentParsed, what writing the roots straight saves.
+// The same XML work with the wrapper built as a document: parsed, the three roots copied into it and
+// the whole written; against BM_ScoreDocumentParsed, what writing the roots straight saves.
 void BM_ScorePattern(benchmark::State& state) {
   const UCString inbound(kRecord), matched(kRecord), request(kRequest);
   for (auto _ : state) {
