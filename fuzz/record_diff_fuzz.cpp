@@ -1,6 +1,6 @@
-// The record scanner against the parser's way, which is the reference: whenever the scanner handles
-// three records, the parser must read all three, and the outgoing bytes and both type texts must be
-// the same, byte for byte.
+// Score's two builds of the outgoing document against each other, the parsed build being the reference:
+// whenever the scanned build takes three records, the parser must read all three, and the outgoing bytes
+// and both type texts must be the same, byte for byte.
 //
 // Input: request, inbound and matched records separated by 0x1E. A missing record is a plain one, so
 // an input of one record is tried in the request's place and gets a type to compare.
@@ -10,50 +10,15 @@
 #include <string>
 #include <string_view>
 
-#include "util/record_scanner.h"
+#include "plugin/outgoing_document.h"
 #include "util/ucstring.h"
-#include "util/xml_document.h"
 
 namespace {
 
-struct Outgoing {
-  bool written = false;
-  std::string text;
-  std::string inboundType;
-  std::string matchedType;
-};
-
-// What the score call does with the three texts.
-Outgoing parserWay(std::string_view request, std::string_view inbound, std::string_view matched) {
-  static const hcs::UCString kTypeName("ATTR_TYPE_ID");
-  hcs::UCString requestText(request);
-  hcs::UCString inboundText(inbound);
-  inboundText.findAndReplace(u"ATTRIBUTE>", u"ATTR1>");
-  hcs::UCString matchedText(matched);
-  matchedText.findAndReplace(u"ATTRIBUTE>", u"ATTR2>");
-  const hcs::CXmlDocument requestDoc(requestText);
-  const hcs::CXmlDocument inboundDoc(inboundText);
-  const hcs::CXmlDocument matchedDoc(matchedText);
-  Outgoing result;
-  result.inboundType =
-      hcs::toUtf8(inboundDoc.getValue(inboundDoc.getRoot(), kTypeName, hcs::UCString(), true));
-  result.matchedType =
-      hcs::toUtf8(matchedDoc.getValue(matchedDoc.getRoot(), kTypeName, hcs::UCString(), true));
-  if (requestDoc.getRoot() == nullptr || inboundDoc.getRoot() == nullptr || matchedDoc.getRoot() == nullptr) {
-    return result;
-  }
-  icu::UnicodeString text;
-  if (hcs::toXmlWrapped(u"ATTRS_TO_SCORE", {requestDoc.getRoot(), inboundDoc.getRoot(), matchedDoc.getRoot()},
-                        text) >= 0) {
-    return result;
-  }
-  result.written = true;
-  result.text = hcs::toUtf8(text);
-  return result;
-}
-
-[[noreturn]] void differ(const char* what, const std::string& fast, const std::string& parsed) {
-  std::fprintf(stderr, "%s differ:\n  scanner: [%s]\n  parser:  [%s]\n", what, fast.c_str(), parsed.c_str());
+[[noreturn]] void differ(const char* what, std::string_view scanned, std::string_view parsed) {
+  std::fprintf(stderr, "%s differ:\n  scanner: [%.*s]\n  parser:  [%.*s]\n", what,
+               static_cast<int>(scanned.size()), scanned.data(), static_cast<int>(parsed.size()),
+               parsed.data());
   __builtin_trap();
 }
 
@@ -71,14 +36,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
   }
 
-  static std::string text;
-  static std::string inboundType;
-  static std::string matchedType;
-  if (!hcs::buildOutgoing(records[0], records[1], records[2], text, inboundType, matchedType)) return 0;
-  const Outgoing parsed = parserWay(records[0], records[1], records[2]);
-  if (!parsed.written) differ("handled records the parser refuses", text, "");
-  if (text != parsed.text) differ("outgoing documents", text, parsed.text);
-  if (inboundType != parsed.inboundType) differ("inbound types", inboundType, parsed.inboundType);
-  if (matchedType != parsed.matchedType) differ("matched types", matchedType, parsed.matchedType);
+  // Kept from input to input, as a thread's are from call to call.
+  static hcs::OutgoingBuffers scannedBuffers;
+  static hcs::OutgoingBuffers parsedBuffers;
+  const hcs::ScoreTexts texts{records[0], records[1], records[2]};
+  hcs::OutgoingDocument scanned(texts, scannedBuffers);
+  if (!scanned.scanned()) return 0;
+  hcs::OutgoingDocument parsed(texts, parsedBuffers, hcs::OutgoingDocument::Builds::kParsedOnly);
+  if (parsed.unreadableRecord() || parsed.build() || parsed.unconverted() != nullptr) {
+    differ("handled records the parser refuses", scanned.utf8(), "");
+  }
+  if (scanned.build()) differ("a scanned build that fails", scanned.utf8(), parsed.utf8());
+  if (scanned.utf8() != parsed.utf8()) differ("outgoing documents", scanned.utf8(), parsed.utf8());
+  if (scanned.inboundType() != parsed.inboundType()) {
+    differ("inbound types", hcs::toUtf8(scanned.inboundType()), hcs::toUtf8(parsed.inboundType()));
+  }
+  if (scanned.matchedType() != parsed.matchedType()) {
+    differ("matched types", hcs::toUtf8(scanned.matchedType()), hcs::toUtf8(parsed.matchedType()));
+  }
   return 0;
 }

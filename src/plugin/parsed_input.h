@@ -1,18 +1,17 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "util/ucstring.h"
 #include "util/xml_document.h"
 
 namespace hcs {
 
-// A host text as UTF-16 with every "ATTRIBUTE>" replaced by `newRoot` (nullptr: none). Done on the text,
-// before parsing, so a root written in lower case keeps its name. Null or a length of 0 or less reads
-// as empty text.
-UCString recordText(const char* text, int32_t length, const char16_t* newRoot);
+// A host text as UTF-16 with every `renameFrom` replaced by `renameTo` (renameFrom empty: none). Done on
+// the text, before parsing, so a root written in lower case keeps its name.
+UCString recordText(std::string_view bytes, std::string_view renameFrom, std::string_view renameTo);
 
 // The last document of one kind this thread parsed. Hosts score one request and inbound record against
 // many matched records, so the same bytes usually come again and need not be parsed again. Documents
@@ -23,15 +22,17 @@ UCString recordText(const char* text, int32_t length, const char16_t* newRoot);
 // Not thread-safe: one instance per thread (thread_local) and kind of record.
 class ParsedInput {
  public:
-  // `newRoot` (a literal, or nullptr) renames the root as recordText does.
-  explicit ParsedInput(const char16_t* newRoot) : newRoot_(newRoot) {}
+  // Texts are renamed as recordText does; the two views must outlive the object (literals).
+  ParsedInput(std::string_view renameFrom, std::string_view renameTo)
+      : renameFrom_(renameFrom), renameTo_(renameTo) {}
 
   // The document for these bytes, valid until the next get on this object. One too large to keep is
   // parsed into `uncached` instead, which the caller holds for as long as it uses the document.
-  const CXmlDocument& get(const char* text, int32_t length, std::unique_ptr<CXmlDocument>& uncached);
+  const CXmlDocument& get(std::string_view bytes, std::unique_ptr<CXmlDocument>& uncached);
 
  private:
-  const char16_t* newRoot_;
+  std::string_view renameFrom_;
+  std::string_view renameTo_;
   std::string bytes_;
   std::unique_ptr<CXmlDocument> document_;
 };

@@ -5,28 +5,32 @@
 
 namespace hcs {
 
-// The fast way from host records to the outgoing document, for the common records: plain elements,
-// attributes, text, comments, CDATA, the predefined entities and character references, an optional
-// XML 1.0 declaration. One pass over the UTF-8 bytes, no parser, no UTF-16 and no DOM; the result is
-// byte for byte what CXmlDocument and toXmlWrapped give, written as UTF-8.
+// The fast way from one record's UTF-8 bytes to its root element as the DOM writer writes it, for the
+// common records: plain elements, attributes, text, comments, CDATA, the predefined entities and
+// character references, an optional XML 1.0 declaration. One pass over the bytes, no parser, no UTF-16
+// and no DOM; the result is byte for byte what CXmlDocument and writeXmlNode(root, out, true) give,
+// written as UTF-8.
 //
 // Anything else (a DOCTYPE, other entities, XML 1.1, another encoding, processing instructions,
 // lower-case letters outside ASCII in markup, invalid UTF-8, nesting deeper than kXmlMaxDepth, more
-// different names than kXmlMaxNames, ...)
-// is "not handled": the caller takes the parser's way, which stays the reference. A record the parser
-// refuses is never handled here.
+// different names than kXmlMaxNames, ...) is "not handled": the caller takes the parser's way, which
+// stays the reference. A record the parser refuses is never handled here.
 
-// Checks one record and appends its root element, as it is written inside the wrapper, to `out`.
-// `newRoot` replaces every "ATTRIBUTE>" of the text before anything else ("" for none, as for the
-// request). With `typeId`, also sets it to the ATTR_TYPE_ID text of the record, found and defaulted as
-// CXmlDocument::getValue(root, "ATTR_TYPE_ID", "", true) does. Returns false when the record is not
-// handled; `out` is then as it was.
-bool scanRecord(std::string_view utf8, std::string_view newRoot, std::string& out, std::string* typeId);
+// How one record is read.
+struct RecordRules {
+  // Every occurrence of `renameFrom` in the text is replaced by `renameTo` before anything else, as
+  // the caller does to the text it hands the parser; empty: nothing is replaced. Both are ASCII name
+  // characters followed by '>', and `renameTo` is in upper case.
+  std::string_view renameFrom;
+  std::string_view renameTo;
+  // The element whose text is read, found and defaulted as CXmlDocument::getValue(root, valueName,
+  // "", true) does; empty: none is read.
+  std::string_view valueName;
+};
 
-// The whole outgoing document: the request, the inbound record (root renamed to ATTR1) and the matched
-// record (ATTR2) under ATTRS_TO_SCORE, with both type texts. False when any of the three is not
-// handled; the outputs then hold nothing to use.
-bool buildOutgoing(std::string_view request, std::string_view inbound, std::string_view matched,
-                   std::string& out, std::string& inboundType, std::string& matchedType);
+// Checks one record and appends its root element to `out`. With `value`, also sets it to the text of
+// the element the rules name. Returns false when the record is not handled; `out` is then as it was.
+// Uses buffers of this thread's own: not reentrant, safe on any number of threads at once.
+bool scanRecord(std::string_view utf8, const RecordRules& rules, std::string& out, std::string* value);
 
 }  // namespace hcs

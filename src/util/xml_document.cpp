@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <vector>
 
 #include <unicode/uchar.h>
 #include <xercesc/dom/DOMElement.hpp>
@@ -10,6 +9,7 @@
 #include <xercesc/sax/SAXException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "util/dom_walk.h"
 #include "util/ucstring.h"
 #include "util/xml_platform.h"
 #include "util/xml_writer.h"
@@ -97,27 +97,15 @@ void appendTextContent(const DOMNode* node, icu::UnicodeString& out) {
     default:
       break;
   }
-  // The way back up is kept here: Xerces-C's getParentNode makes a dynamic_cast on every call.
-  thread_local std::vector<const DOMNode*> parents;
-  parents.clear();
-  parents.push_back(node);
-  const DOMNode* current = node->getFirstChild();
-  while (current != nullptr) {
-    const DOMNode::NodeType type = current->getNodeType();
-    if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) {
-      out.append(current->getNodeValue(), -1);
-    } else if (const DOMNode* child = current->getFirstChild(); child != nullptr) {
-      parents.push_back(current);
-      current = child;
-      continue;
-    }
-    while (current != node && current->getNextSibling() == nullptr) {
-      current = parents.back();
-      parents.pop_back();
-    }
-    if (current == node) break;
-    current = current->getNextSibling();
-  }
+  walkDom(
+      node,
+      [&](const DOMNode* current) {
+        const DOMNode::NodeType type = current->getNodeType();
+        if (type != DOMNode::TEXT_NODE && type != DOMNode::CDATA_SECTION_NODE) return true;
+        out.append(current->getNodeValue(), -1);
+        return false;
+      },
+      [](const DOMNode*) {});
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -14,6 +14,9 @@
 #include <xercesc/dom/DOMProcessingInstruction.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
+
+#include "util/dom_walk.h"
+#include "util/xml_escape.h"
 
 using namespace xercesc;
 
@@ -40,35 +43,10 @@ void appendEscaped(Out& out, const XMLCh* text, bool attribute) {
   if (text == nullptr) return;
   const XMLCh* run = text;
   for (const XMLCh* p = text; *p != 0; ++p) {
-    const char16_t* entity = nullptr;
-    switch (*p) {
-      case u'&':
-        entity = u"&amp;";
-        break;
-      case u'<':
-        entity = u"&lt;";
-        break;
-      case u'>':
-        entity = attribute ? nullptr : u"&gt;";
-        break;
-      case u'"':
-        entity = attribute ? u"&quot;" : nullptr;
-        break;
-      // A parser would normalise these away, so the serializer keeps them as references.
-      case u'\r':
-        entity = u"&#xD;";
-        break;
-      case u'\n':
-        entity = attribute ? u"&#xA;" : nullptr;
-        break;
-      case u'\t':
-        entity = attribute ? u"&#x9;" : nullptr;
-        break;
-      default:
-        break;
-    }
-    if (entity == nullptr) continue;
-    out.append(run, static_cast<int32_t>(p - run)).append(entity, -1);
+    const std::string_view escape = xmlEscape(*p, attribute);
+    if (escape.empty()) continue;
+    out.append(run, static_cast<int32_t>(p - run));
+    for (const char c : escape) out.append(static_cast<char16_t>(c));
     run = p + 1;
   }
   out.append(run, -1);
@@ -181,37 +159,22 @@ bool hasXml11OnlyCharacter(const icu::UnicodeString& text, int32_t from) {
   return false;
 }
 
-// Walks the subtree through the DOM links instead of recursing, so depth costs no stack. The way back
-// up is kept here: Xerces-C's getParentNode makes a dynamic_cast on every call.
+// An entity reference is written by name, its expansion left out, unless entities are expanded.
 template <class Out>
 void walk(const DOMNode* node, Out& out, bool expandEntities) {
-  thread_local std::vector<const DOMNode*> parents;
-  parents.clear();
-  const DOMNode* current = node;
-  while (true) {
-    writeStartOrLeaf(current, out, expandEntities);
-    // An entity reference is written by name, its expansion left out, unless entities are expanded.
-    const DOMNode::NodeType type = current->getNodeType();
-    if ((type == DOMNode::ELEMENT_NODE || (type == DOMNode::ENTITY_REFERENCE_NODE && expandEntities)) &&
-        current->hasChildNodes()) {
-      parents.push_back(current);
-      current = current->getFirstChild();
-      continue;
-    }
-    while (true) {
-      if (current == node) return;
-      if (const DOMNode* next = current->getNextSibling(); next != nullptr) {
-        current = next;
-        break;
-      }
-      current = parents.back();
-      parents.pop_back();
-      if (current->getNodeType() != DOMNode::ELEMENT_NODE) continue;  // an expanded entity reference
-      out.append(u"</", 2);
-      appendRaw(out, current->getNodeName());
-      out.append(u'>');
-    }
-  }
+  walkDom(
+      node,
+      [&](const DOMNode* current) {
+        writeStartOrLeaf(current, out, expandEntities);
+        const DOMNode::NodeType type = current->getNodeType();
+        return type == DOMNode::ELEMENT_NODE || (type == DOMNode::ENTITY_REFERENCE_NODE && expandEntities);
+      },
+      [&](const DOMNode* parent) {
+        if (parent->getNodeType() != DOMNode::ELEMENT_NODE) return;  // an expanded entity reference
+        out.append(u"</", 2);
+        appendRaw(out, parent->getNodeName());
+        out.append(u'>');
+      });
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <xercesc/dom/DOMLSSerializer.hpp>
 #include <xercesc/util/XMLString.hpp>
 
-#include "util/record_scanner.h"
 #include "util/ucstring.h"
 #include "util/xml_writer.h"
 
@@ -190,14 +189,6 @@ std::string repeat(std::string_view part, int times) {
 
 std::string nested(int depth) { return repeat("<N>", depth) + "deep" + repeat("</N>", depth); }
 
-// " P0='v' P1='v' ..." with `count` attributes named prefix + number, in the order the numbers sort as
-// text would not give.
-std::string attributes(std::string_view prefix, int count) {
-  std::string out;
-  for (int i = count - 1; i >= 0; --i) out += " " + std::string(prefix) + std::to_string(i) + "='v'";
-  return out;
-}
-
 // Documents come from the host: no external entity may make the process read a file or open a connection,
 // and expansion and nesting are capped well above ordinary use. Each document with the start of the error
 // it must give, or "" when it must parse.
@@ -251,115 +242,6 @@ TEST(XmlThreads, EightThreadsParseCopyAndWrite) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
-}
-
-const std::string kMatched = "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID></ATTRIBUTE>";
-
-// What score posts when the parser reads the request "<req/>", `inbound` and kMatched, and the
-// inbound type it reads; "refused" for a record the parser refuses.
-std::pair<std::string, std::string> parserOutgoing(const std::string& inbound) {
-  UCString inboundText(inbound), matchedText(kMatched);
-  inboundText.findAndReplace(u"ATTRIBUTE>", u"ATTR1>");
-  matchedText.findAndReplace(u"ATTRIBUTE>", u"ATTR2>");
-  Parsed request("<req/>");
-  const CXmlDocument in(inboundText), match(matchedText);
-  U text;
-  if (!in.parsed() ||
-      toXmlWrapped(u"ATTRS_TO_SCORE", {request.doc.getRoot(), in.getRoot(), match.getRoot()}, text) != -1) {
-    return {"refused", in.error.what()};
-  }
-  return {utf8(text), utf8(in.getValue(in.getRoot(), u"ATTR_TYPE_ID", u"", true))};
-}
-
-// The scanner's document and type must be the parser's, byte for byte; what it does not handle is
-// left to the parser, untouched. Each case: an inbound record and whether the scanner handles it.
-class RecordScan : public testing::TestWithParam<std::pair<std::string, bool>> {};
-
-TEST_P(RecordScan, WritesWhatTheParserWritesOrLeavesTheRecordToIt) {
-  const auto& [record, handled] = GetParam();
-  std::string out = "kept";
-  EXPECT_EQ(scanRecord(record, "ATTR1", out, nullptr), handled);
-  if (!handled) {
-    EXPECT_EQ(out, "kept");
-  }
-  std::string inboundType, matchedType;
-  ASSERT_EQ(buildOutgoing("<req/>", record, kMatched, out, inboundType, matchedType), handled);
-  if (!handled) return;
-  EXPECT_EQ(std::pair(out, inboundType), parserOutgoing(record));
-  EXPECT_EQ(matchedType, "7");
-}
-
-// Both ways read a large record of plain markup alike, whatever leads it. A dense tree takes Xerces some
-// 75 bytes per character, which the parser's memory cap must leave to it: only expansion is capped.
-TEST(RecordScanLarge, DenseMarkupIsReadAlikeWhateverLeadsIt) {
-  const std::string body =
-      "<ATTRIBUTE><ATTR_TYPE_ID>7</ATTR_TYPE_ID>" + repeat("x<A/>", 200000) + "</ATTRIBUTE>";
-  std::string scanned, inboundType, matchedType;
-  ASSERT_TRUE(buildOutgoing("<req/>", body, kMatched, scanned, inboundType, matchedType));
-  for (const char* lead : {"", "<!DOCTYPE ATTRIBUTE>", "<?xml version=\"1.1\"?>", "<?pi x?>"}) {
-    const auto [outgoing, type] = parserOutgoing(lead + body);
-    EXPECT_TRUE(outgoing == scanned) << lead << ": " << outgoing.substr(0, 200) << " " << type;
-    EXPECT_EQ(type, "7") << lead;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, RecordScan,
-    testing::Values(
-        // Attributes come out sorted and escaped, a direct child beats a deeper type, a '>' ends the
-        // upper-casing inside a value, references are expanded and written as the writer does.
-        std::pair{
-            std::string(
-                "<?xml version='1.0' encoding='utf-8' standalone='no'?>\r\n<!-- r -->"
-                "<ATTRIBUTE><G z=\"1\" a='\"&#9;\t&#60;'><ATTR_TYPE_ID>8</ATTR_TYPE_ID></G>"
-                "<attr_type_id><![CDATA[7]]>&#55;<!--x--></attr_type_id><v b=\"x>&amp;\">"
-                "Jos\xc3\xa9 \xe2\x82\xac\xef\xbf\xbd &lt;&gt;]&#x1F600;&#13;\r\n<E></E></v></ATTRIBUTE>\n"),
-            true},
-        std::pair{std::string("<ATTRIBUTE><ATTR_TYPE_ID/><B><ATTR_TYPE_ID>9</ATTR_TYPE_ID></B></ATTRIBUTE>"),
-                  true},
-        std::pair{std::string("<attribute><A><ATTR_TYPE_ID>1<X>2</X></ATTR_TYPE_ID></A></attribute>"), true},
-        std::pair{nested(kXmlMaxDepth), true}, std::pair{nested(kXmlMaxDepth + 1), false},
-        // Left to the parser, which reads them.
-        std::pair{std::string("<!DOCTYPE ATTRIBUTE [<!ENTITY E \"7\">]><ATTRIBUTE>&E;</ATTRIBUTE>"), false},
-        std::pair{std::string("<?xml version=\"1.1\"?><ATTRIBUTE/>"), false},
-        std::pair{std::string("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><ATTRIBUTE/>"), false},
-        std::pair{std::string("<ATTRIBUTE><?pi x?></ATTRIBUTE>"), false},
-        std::pair{std::string("<ATTRIBUTE><stra\xc3\x9f\xc3\xa9/></ATTRIBUTE>"), false},
-        std::pair{std::string("<ATTRIBUTE>\xff</ATTRIBUTE>"), false},
-        // Refused by both.
-        std::pair{std::string("<ATTRIBUTE><A></B></ATTRIBUTE>"), false},
-        std::pair{std::string("<?xml version='1.0' standalone='maybe'?><ATTRIBUTE/>"), false},
-        std::pair{std::string("<ATTRIBUTE a='&quot;'/>"), false}));
-
-// A record may use kXmlMaxNames different element and attribute names, on one element or on many, and
-// repeat them freely; with one more the scanner leaves it to the parser, which refuses it. (Many
-// attributes reach the tree sorted, and past 256 go to the parser's hashing scanner.)
-TEST(RecordScanNames, UpToTheCapBothReadAlikePastItTheParserRefuses) {
-  // Besides the numbered names, the records at the cap use ATTR1 and E.
-  const auto onOneElement = [](int count) {
-    return "<ATTRIBUTE><E" + attributes("A", count) + "/></ATTRIBUTE>";
-  };
-  const auto elements = [](int count) {
-    std::string record = "<ATTRIBUTE><E/>";
-    for (int i = 0; i < count; ++i) record += "<E" + std::to_string(i) + "/>";
-    return record + "</ATTRIBUTE>";
-  };
-  for (const auto& [record, accepted] :
-       {std::pair{onOneElement(kXmlMaxNames - 2), true}, std::pair{onOneElement(kXmlMaxNames - 1), false},
-        std::pair{elements(kXmlMaxNames - 2), true}, std::pair{elements(kXmlMaxNames - 1), false},
-        std::pair{"<ATTRIBUTE>" + repeat("<E" + attributes("A", 100) + "/>", 300) + "</ATTRIBUTE>", true},
-        std::pair{"<ATTRIBUTE><F" + attributes("B", 17) + "/><E" + attributes("A", 300) + "/></ATTRIBUTE>",
-                  true}}) {
-    std::string scanned, inboundType, matchedType;
-    EXPECT_EQ(buildOutgoing("<req/>", record, kMatched, scanned, inboundType, matchedType), accepted)
-        << record.size();
-    const auto [outgoing, detail] = parserOutgoing(record);
-    EXPECT_EQ(outgoing == scanned, accepted) << record.size() << ": " << detail;
-    if (!accepted) {
-      EXPECT_EQ(detail,
-                "XML Parse failed:the document uses more than 10000 different element and attribute names");
-    }
-  }
 }
 
 }  // namespace

@@ -5,10 +5,10 @@
 
 namespace hcs::bench {
 
-// The body the plugin posts for one score call: the request, the inbound record with its root renamed
-// ATTR1 and the matched record renamed ATTR2, under ATTRS_TO_SCORE, and a final line feed. For records
-// whose root is <ATTRIBUTE> and whose markup needs no rewriting (upper case, no declaration), as the
-// benchmark's own records are; the baselines post these bytes, so every side sends the same.
+// The body the plugin posts for one score call: its outgoing document, as the plugin builds it, and the
+// line feed the transport adds. The baselines post these bytes, so every side sends the same. For
+// records the plugin scans without a parser, as the benchmark's own are; throws std::invalid_argument
+// for others.
 std::string outgoingDocument(std::string_view request, std::string_view inbound, std::string_view matched);
 
 }  // namespace hcs::bench
