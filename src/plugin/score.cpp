@@ -36,8 +36,6 @@ ThreadBuffers& thisThread() {
 
 CallOutcome outcomeOf(CalloutCall::Stop stop) {
   switch (stop) {
-    case CalloutCall::Stop::kCircuitOpen:
-      return CallOutcome::kCircuitOpen;
     case CalloutCall::Stop::kDeadline:
       return CallOutcome::kDeadline;
     case CalloutCall::Stop::kNotRetriedAnswer:

@@ -36,7 +36,6 @@ CalloutCall::CalloutCall(const Callout& callout, Clock::time_point started)
       started_(started) {
   if (breaker_ == nullptr) return;
   admission_ = breaker_->admit(started_, stopText_);
-  if (admission_ == CircuitBreaker::Admission::kRefused) stop_ = Stop::kCircuitOpen;
 }
 
 CalloutCall::~CalloutCall() {

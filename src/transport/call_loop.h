@@ -32,7 +32,6 @@ class CalloutCall {
   enum class End { kDelivered, kExhausted, kStopped };
   enum class Stop {
     kNone,
-    kCircuitOpen,        // refused by the circuit; nothing was sent
     kDeadline,           // the deadline ended the call
     kNotRetriedAnswer,   // the service answered with a status retryOn leaves out
     kNotRetriedFailure,  // a transport failure retryOn leaves out
