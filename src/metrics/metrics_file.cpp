@@ -15,32 +15,13 @@
 #include "util/fork_safety.h"
 #include "util/numbers.h"
 #include "util/random_source.h"
+#include "util/uri.h"
 
 namespace hcs {
 
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string decoded(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // Seconds from 1 to 86400, written as plain decimal digits.
 std::chrono::seconds intervalFrom(std::string_view value) {
@@ -66,7 +47,7 @@ MetricsFileSetting parseMetricsSetting(std::string_view value) {
   std::string_view rest = value.substr(kScheme.size());
   const size_t query = rest.find('?');
   MetricsFileSetting setting;
-  setting.path = decoded(rest.substr(0, query));
+  setting.path = percentDecoded(rest.substr(0, query));
   if (setting.path.starts_with("./"))
     setting.path.erase(0, 2);
   else if (!setting.path.starts_with("/"))
@@ -83,9 +64,9 @@ MetricsFileSetting parseMetricsSetting(std::string_view value) {
     params = amp == std::string_view::npos ? std::string_view() : params.substr(amp + 1);
     if (param.empty()) continue;
     const size_t eq = param.find('=');
-    const std::string name = decoded(param.substr(0, eq));
+    const std::string name = percentDecoded(param.substr(0, eq));
     if (name != "interval") throw std::invalid_argument("unknown parameter \"" + name + "\"");
-    setting.interval = intervalFrom(eq == std::string_view::npos ? "" : decoded(param.substr(eq + 1)));
+    setting.interval = intervalFrom(eq == std::string_view::npos ? "" : percentDecoded(param.substr(eq + 1)));
   }
   return setting;
 }

@@ -298,4 +298,21 @@ bool userInfoIsAmbiguous(const icu::UnicodeString& text) {
   return colon >= 0 && text.indexOf(u':', colon + 1, at - colon - 1) >= 0;
 }
 
+std::string percentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const StrictNumber byte = text[i] == '%' && i + 2 < text.size()
+                                  ? readStrict(text.substr(i + 1, 2), {.high = 255, .radix = 16})
+                                  : StrictNumber{};
+    if (byte) {
+      out += static_cast<char>(byte.value);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace hcs

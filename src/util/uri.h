@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unicode/unistr.h>
@@ -77,5 +78,8 @@ icu::UnicodeString maskedUri(const icu::UnicodeString& text);
 // start of the authority. CUri would then put pieces of the password into the host, port, path or user
 // name, so such a URI must not be used; percent-encoded, those characters are read as data.
 bool userInfoIsAmbiguous(const icu::UnicodeString& text);
+
+// 8-bit text with every "%" and two hexadecimal digits replaced by that byte; any other "%" stays.
+std::string percentDecoded(std::string_view text);
 
 }  // namespace hcs

@@ -28,11 +28,14 @@ std::function<bool(std::string_view)> clientOf(const std::string& kind, const st
     auto client = std::make_shared<bench::FloorClient>(target);
     return [client](std::string_view body) { return client->post(body); };
   }
+  bench::ServiceUrl service;
+  std::string why;
+  EXPECT_TRUE(bench::readServiceUrl(url, service, why)) << why;
   if (kind == "curl-multi") {
-    auto client = std::make_shared<bench::CurlMultiClient>(bench::readServiceUrl(url));
+    auto client = std::make_shared<bench::CurlMultiClient>(service);
     return [client](std::string_view body) { return client->post(body); };
   }
-  auto client = std::make_shared<bench::CurlEasyClient>(bench::readServiceUrl(url));
+  auto client = std::make_shared<bench::CurlEasyClient>(service);
   return [client](std::string_view body) { return client->post(body); };
 }
 

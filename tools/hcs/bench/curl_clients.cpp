@@ -21,7 +21,7 @@ size_t gather(char* data, size_t size, size_t count, void* out) {
 
 // The options the plugin sets on an https handle: verification always on, its minimum version, its
 // files and pins.
-void setTlsOptions(CURL* easy, const TlsSettings& tls) {
+void setTlsOptions(CURL* easy, const CalloutSettings& tls) {
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(easy, CURLOPT_SSLVERSION, tls.tls13 ? CURL_SSLVERSION_TLSv1_3 : CURL_SSLVERSION_TLSv1_2);
@@ -51,8 +51,8 @@ CurlPoster::CurlPoster(const ServiceUrl& target) : easy_(curl_easy_init()) {
   CURL* easy = easy_.get();
   // libcurl copies every string it is given.
   curl_easy_setopt(easy, CURLOPT_URL, target.url.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, target.tls ? "https" : "http");
-  if (target.tls) setTlsOptions(easy, *target.tls);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, target.settings.tls ? "https" : "http");
+  if (target.settings.tls) setTlsOptions(easy, target.settings);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);

@@ -113,13 +113,20 @@ bool measure(const BenchOptions& options, const std::vector<Side>& sides,
 int benchWithPlugin(const host::PluginLibrary& plugin, const std::string& url, const BenchOptions& options,
                     const std::function<long long()>& serviceCpu, bench::BenchReport& report) {
   // The baselines post where the plugin posts, with the TLS settings it reads from the same query.
-  const bench::ServiceUrl service = bench::readServiceUrl(url);
+  bench::ServiceUrl service;
+  std::string why;
+  if (!bench::readServiceUrl(url, service, why)) {
+    std::fprintf(stderr, "hcs bench: initPlugin would refuse %s: %s\n", url.c_str(), why.c_str());
+    return 2;
+  }
   const auto asked = [&](std::string_view side) {
     return std::find(options.sides.begin(), options.sides.end(), side) != options.sides.end() &&
            (!options.pluginOnly || side == bench::kPlugin);
   };
-  const bool floor = asked(bench::kFloor) && !service.tls;
-  if (asked(bench::kFloor) && service.tls) report.notes.push_back("floor left out: it speaks no TLS");
+  report.tls = service.settings.tls;
+  const bool floor = asked(bench::kFloor) && !service.settings.tls;
+  if (asked(bench::kFloor) && service.settings.tls)
+    report.notes.push_back("floor left out: it speaks no TLS");
   bench::HttpTarget target;
   if (floor && !bench::parseHttpTarget(service.url, target)) {
     std::fprintf(stderr, "hcs bench: %s is not http://host[:port][/path], which the floor client needs\n",
@@ -196,7 +203,6 @@ int runBench(const BenchOptions& options) {
   constexpr const char* kSelf = "/proc/self/exe";
   report.url = options.url;
   report.service = "given";
-  report.tls = bench::readServiceUrl(options.url).tls.has_value();
   if (options.echo) {
     child.emplace(kSelf, std::vector<std::string>{"--echo"});
     report.url = child->url();
@@ -206,7 +212,6 @@ int runBench(const BenchOptions& options) {
     child.emplace(kSelf, childArguments(options, pki ? &*pki : nullptr));
     report.url = child->url() + (pki ? "?caFile=" + bench::queryValue(pki->ca()) : "");
     report.service = "reference-child";
-    report.tls = options.tls;
   } else if (report.url.empty()) {
     service.emplace();
     report.url = service->url();
