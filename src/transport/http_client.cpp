@@ -10,6 +10,7 @@
 #include "transport/socket_platform.h"
 #include "transport/tls_files.h"
 #include "util/fork_safety.h"
+#include "util/uri.h"
 
 namespace hcs {
 namespace {
@@ -29,20 +30,7 @@ bool usableHostByte(unsigned char c) {
 
 // Blanks and control bytes would break the request line apart; everything else goes out as stored.
 std::string requestTarget(std::string_view target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(target.size());
-  for (const char ch : target) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return percentEncoded(target, [](unsigned char c) { return c <= 0x20 || c == 0x7F; });
 }
 
 // Milliseconds as libcurl takes them; long is 32 bits on some platforms.

@@ -315,4 +315,21 @@ std::string percentDecoded(std::string_view text) {
   return out;
 }
 
+std::string percentEncoded(std::string_view text, bool (*escaped)(unsigned char)) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (escaped(c)) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 }  // namespace hcs

@@ -82,4 +82,7 @@ bool userInfoIsAmbiguous(const icu::UnicodeString& text);
 // 8-bit text with every "%" and two hexadecimal digits replaced by that byte; any other "%" stays.
 std::string percentDecoded(std::string_view text);
 
+// `text` with every byte for which `escaped` holds written as "%" and two upper-case hexadecimal digits.
+std::string percentEncoded(std::string_view text, bool (*escaped)(unsigned char));
+
 }  // namespace hcs

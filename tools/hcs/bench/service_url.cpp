@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "util/ucstring.h"
+#include "util/uri.h"
 
 namespace hcs::bench {
 
@@ -19,20 +20,10 @@ bool readServiceUrl(std::string_view uri, ServiceUrl& out, std::string& why) {
 }
 
 std::string queryValue(std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : value) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~' || c == '/') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
+  return percentEncoded(value, [](unsigned char c) {
+    return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+             c == '.' || c == '_' || c == '~' || c == '/');
+  });
 }
 
 }  // namespace hcs::bench

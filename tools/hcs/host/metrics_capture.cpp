@@ -12,6 +12,7 @@
 
 #include "metrics/metrics_file.h"
 #include "util/numbers.h"
+#include "util/uri.h"
 
 namespace hcs::host {
 
@@ -21,19 +22,8 @@ constexpr std::string_view kOutcome = "outcome=\"";
 
 // `path` as the plugin's parser reads it back: "%", "?", "#", blanks and control bytes escaped.
 std::string uriPath(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : path) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= ' ' || c == 0x7F || c == '%' || c == '?' || c == '#') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return percentEncoded(
+      path, [](unsigned char c) { return c <= ' ' || c == 0x7F || c == '%' || c == '?' || c == '#'; });
 }
 }  // namespace
 
