@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/capturing_dispatcher.h"
 #include "support/fake_call_time.h"
 #include "support/http_test_server.h"
 #include "transport/callout.h"
@@ -149,6 +151,31 @@ TEST(CalloutLoopCircuit, AProbeLeftByAnExceptionHandsTheProbeOn) {
   server.listen();
   EXPECT_EQ(call(*http, time), "delivered") << "the next call is the probe";
   EXPECT_FALSE(http->breaker()->isOpen());
+}
+
+// The request id carries all 128 bits of two draws; a refused connection is logged as the defined
+// record, which has no number, with that id after it.
+TEST(CalloutLoopRequestId, CarriesEveryBitOfTwoDrawsOnTheWireAndInTheLog) {
+  HttpTestServer server(false);  // refuses connections
+  FakeCallTime time;
+  time.drawn = 0x0123456789abcdefu;
+  const std::string id = "fedcba9876543210fedcba9876543210";
+  const auto http = callout(server.uri("/s?retries=0&requestIdHeader=X-Id"), time);
+  {
+    test::CapturingDispatcher log;
+    EXPECT_EQ(call(*http, time), "exhausted");
+    const std::vector<std::string> lines = log.allLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex("CRITICAL ERROR: Failed to connect to .+: Couldn't connect to "
+                                              "server \\[request id " +
+                                              id + "\\]")))
+        << lines[0];
+  }
+  server.listen();
+  EXPECT_EQ(call(*http, time), "delivered");
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(server.requests()[0].header("X-Id"), id);
 }
 
 }  // namespace
