@@ -131,23 +131,37 @@ CalloutCall::End CalloutCall::run(const icu::UnicodeString& message, std::string
       reply);
 }
 
+void CalloutCall::startRequestId() {
+  newRequestId(time_, requestId_);
+  requestIdLength_ = sizeof requestId_;
+  // Kept from call to call on this thread: the header costs no allocation once it has a place.
+  thread_local std::string header;
+  header.assign(settings_.requestIdHeader).append(": ").append(requestId_, requestIdLength_);
+  idHeader_ = header;
+}
+
+std::string CalloutCall::deadlineText(int32_t made) const {
+  return "deadline of " + std::to_string(settings_.deadlineMs) + " ms reached after " + std::to_string(made) +
+         (made == 1 ? " attempt" : " attempts");
+}
+
+// A service that answers, even with a 4xx, is up: only calls that got no answer count against it, and
+// a call that sent nothing tells nothing about the service.
+void CalloutCall::finishCircuit(int32_t made, End end, AttemptResult last) {
+  if (breaker_ == nullptr) return;
+  using Result = CircuitBreaker::Result;
+  const Result result = made == 0                                               ? Result::kNothingSent
+                        : end == End::kDelivered || last == AttemptResult::k4xx ? Result::kSucceeded
+                                                                                : Result::kFailed;
+  breaker_->finish(admission_, result, time_.now());
+  finished_ = true;
+}
+
 template <class Post>
 CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) {
   const int32_t attempts = settings_.retries + 1;
   if (settings_.deadlineMs > 0) deadline_ = started_ + std::chrono::milliseconds(settings_.deadlineMs);
-  if (!settings_.requestIdHeader.empty()) {
-    newRequestId(time_, requestId_);
-    requestIdLength_ = sizeof requestId_;
-    // Kept from call to call on this thread: the header costs no allocation once it has a place.
-    thread_local std::string header;
-    header.assign(settings_.requestIdHeader).append(": ").append(requestId_, requestIdLength_);
-    idHeader_ = header;
-  }
-  const auto deadlineText = [&](int32_t made) {
-    return "deadline of " + std::to_string(settings_.deadlineMs) + " ms reached after " +
-           std::to_string(made) + (made == 1 ? " attempt" : " attempts");
-  };
-
+  if (!settings_.requestIdHeader.empty()) startRequestId();
   // Without a deadline the clock is not read: the defined loop costs nothing extra.
   const bool bounded = deadline_ != Clock::time_point::max();
   const auto pastDeadline = [&] { return bounded && time_.now() >= deadline_; };
@@ -188,16 +202,7 @@ CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) 
     }
   }
   if (end == End::kDelivered && settings_.optedIn) lastExchangeFailure_.clear();
-  // A service that answers, even with a 4xx, is up: only calls that got no answer count against it, and
-  // a call that sent nothing tells nothing about the service.
-  if (breaker_ != nullptr) {
-    using Result = CircuitBreaker::Result;
-    const Result result = made == 0                                               ? Result::kNothingSent
-                          : end == End::kDelivered || last == AttemptResult::k4xx ? Result::kSucceeded
-                                                                                  : Result::kFailed;
-    breaker_->finish(admission_, result, time_.now());
-    finished_ = true;
-  }
+  finishCircuit(made, end, last);
   return end;
 }
 

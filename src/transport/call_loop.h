@@ -78,6 +78,11 @@ class CalloutCall {
   void logExchangeFailure(AttemptResult result, const std::string& why) const;
   void pause(int32_t attemptsMade);
   End stopWith(Stop stop, std::string text);
+  // Draws this call's request id and makes its header.
+  void startRequestId();
+  std::string deadlineText(int32_t made) const;
+  // Tells the circuit, if any, how the call ended.
+  void finishCircuit(int32_t made, End end, AttemptResult last);
 
   const Callout& callout_;
   const CalloutSettings& settings_;

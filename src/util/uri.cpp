@@ -41,25 +41,143 @@ bool userInfoSpan(const icu::UnicodeString& text, int32_t& start, int32_t& at) {
 
 }  // namespace
 
-CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), target(u"/"), text(uri) {
-  State state = State::Scheme;
-  icu::UnicodeString name;
-  icu::UnicodeString value;
-  const int32_t length = uri.length();
-  // Appends to both forms of the path; the escape starts at `from` when `decoded`.
-  auto appendPath = [&](UChar c, bool decoded, int32_t from) {
-    path.append(c);
-    if (decoded && keepsEscape(c)) {
-      target.append(uri, from, 3);
-    } else {
-      target.append(c);
+namespace {
+
+// The split of one URI, one character at a time, into the parts of `out`.
+class UriSplitter {
+ public:
+  UriSplitter(CUri& out, const icu::UnicodeString& uri) : out_(out), uri_(uri) {}
+
+  // `c` at `start` (an escape decoded to `c` when `decoded`, its last digit at `i`).
+  void take(UChar c, bool decoded, int32_t start, int32_t i) {
+    switch (state_) {
+      case State::Scheme:
+        if (c == u'/') {
+          state_ = State::Slash;
+        } else if (c != u':') {
+          out_.scheme.append(c);
+        }
+        break;
+      case State::Slash:
+        if (c == u'/' && !decoded) {
+          state_ = State::Authority;
+        } else {
+          appendPath(c, decoded, start);
+          state_ = State::Path;
+        }
+        break;
+      case State::Authority:
+        takeAuthority(c, decoded, i);
+        break;
+      case State::Port:
+        if (c == u'/' && !decoded) {
+          state_ = State::Path;
+        } else {
+          out_.port.append(c);
+        }
+        break;
+      case State::Path:
+        if (c == u'?' && !decoded) {
+          state_ = State::Name;
+        } else {
+          appendPath(c, decoded, start);
+        }
+        break;
+      case State::Name:
+        if (c == u'=' && !decoded) {
+          state_ = State::Value;
+        } else {
+          name_.append(c);
+        }
+        break;
+      case State::Value:
+        if ((c == u'&' || c == u';') && !decoded) {
+          out_.params[name_] = value_;
+          name_.remove();
+          value_.remove();
+          state_ = State::Name;
+        } else {
+          value_.append(c);
+        }
+        break;
     }
-  };
+  }
+
+  // The last parameter, when it has a name.
+  void finish() {
+    if (!name_.isEmpty()) out_.params[name_] = value_;
+  }
+
+  bool inScheme() const { return state_ == State::Scheme; }
+
+ private:
+  void takeAuthority(UChar c, bool decoded, int32_t i) {
+    if (decoded) {
+      out_.host.append(c);
+    } else if (c == u'/') {
+      state_ = State::Path;
+    } else if (c == u':') {
+      // A ':' before an '@' (in this authority) separates user and password; otherwise the port.
+      int32_t end = uri_.indexOf(u'/', i + 1);
+      if (end < 0) end = uri_.length();
+      if (uri_.indexOf(u'@', i + 1, end - (i + 1)) >= 0) {
+        out_.user = out_.host;
+        out_.host.remove();
+      } else {
+        state_ = State::Port;
+      }
+    } else if (c == u'@') {
+      out_.password = out_.host;
+      out_.host.remove();
+    } else {
+      out_.host.append(c);
+    }
+  }
+
+  // Appends to both forms of the path; the escape starts at `from` when `decoded`.
+  void appendPath(UChar c, bool decoded, int32_t from) {
+    out_.path.append(c);
+    if (decoded && keepsEscape(c)) {
+      out_.target.append(uri_, from, 3);
+    } else {
+      out_.target.append(c);
+    }
+  }
+
+  CUri& out_;
+  const icu::UnicodeString& uri_;
+  State state_ = State::Scheme;
+  icu::UnicodeString name_;
+  icu::UnicodeString value_;
+};
+
+// Where a "file" URI's host is a drive letter or a relative "." or "..", it belongs to the path.
+void applyFileRules(CUri& out, const icu::UnicodeString& uri) {
+  if (out.scheme == u"file") {
+    if ((out.host == u"." || out.host == u"..") && !out.path.isEmpty()) {
+      out.path.insert(0, out.host);
+      out.host.remove();
+    } else if (out.host.length() == 1 && out.host != u"." && uri.indexOf(u':') >= 0 && !out.path.isEmpty()) {
+      out.path.insert(0, icu::UnicodeString(out.host).append(u':'));
+      out.host.remove();
+    }
+    if (out.path.indexOf(u':') >= 0 || startsWith(uri, u"file:/.")) stripLeadingSlashes(out.path);
+  }
+  if (out.scheme == u"msmq") stripLeadingSlashes(out.path);
+  // Scheme names are case-insensitive: "HTTP" is http too.
+  if (!isHttpScheme(out)) out.path.findAndReplace(u"/", u"\\");
+}
+
+}  // namespace
+
+CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), target(u"/"), text(uri) {
+  UriSplitter split(*this, uri);
+  const int32_t length = uri.length();
   for (int32_t i = 0; i < length; ++i) {
     const int32_t start = i;
     UChar c = uri.charAt(i);
     bool decoded = false;
-    if (state != State::Scheme && c == u'%' && i + 2 < length && u_isxdigit(uri.charAt(i + 1)) &&
+    if (!split.inScheme() && c == u'%' && i + 2 < length && u_isxdigit(uri.charAt(i + 1)) &&
         u_isxdigit(uri.charAt(i + 2))) {
       const int32_t v = u_digit(uri.charAt(i + 1), 16) * 16 + u_digit(uri.charAt(i + 2), 16);
       if (v > 0) {
@@ -68,92 +186,10 @@ CUri::CUri(const icu::UnicodeString& uri) : path(u"/"), target(u"/"), text(uri) 
         decoded = true;
       }
     }
-    switch (state) {
-      case State::Scheme:
-        if (c == u'/') {
-          state = State::Slash;
-        } else if (c != u':') {
-          scheme.append(c);
-        }
-        break;
-      case State::Slash:
-        if (c == u'/' && !decoded) {
-          state = State::Authority;
-        } else {
-          appendPath(c, decoded, start);
-          state = State::Path;
-        }
-        break;
-      case State::Authority:
-        if (decoded) {
-          host.append(c);
-        } else if (c == u'/') {
-          state = State::Path;
-        } else if (c == u':') {
-          // A ':' before an '@' (in this authority) separates user and password; otherwise the port.
-          int32_t end = uri.indexOf(u'/', i + 1);
-          if (end < 0) end = length;
-          if (uri.indexOf(u'@', i + 1, end - (i + 1)) >= 0) {
-            user = host;
-            host.remove();
-          } else {
-            state = State::Port;
-          }
-        } else if (c == u'@') {
-          password = host;
-          host.remove();
-        } else {
-          host.append(c);
-        }
-        break;
-      case State::Port:
-        if (c == u'/' && !decoded) {
-          state = State::Path;
-        } else {
-          port.append(c);
-        }
-        break;
-      case State::Path:
-        if (c == u'?' && !decoded) {
-          state = State::Name;
-        } else {
-          appendPath(c, decoded, start);
-        }
-        break;
-      case State::Name:
-        if (c == u'=' && !decoded) {
-          state = State::Value;
-        } else {
-          name.append(c);
-        }
-        break;
-      case State::Value:
-        if ((c == u'&' || c == u';') && !decoded) {
-          params[name] = value;
-          name.remove();
-          value.remove();
-          state = State::Name;
-        } else {
-          value.append(c);
-        }
-        break;
-    }
+    split.take(c, decoded, start, i);
   }
-  if (!name.isEmpty()) params[name] = value;
-
-  if (scheme == u"file") {
-    if ((host == u"." || host == u"..") && !path.isEmpty()) {
-      path.insert(0, host);
-      host.remove();
-    } else if (host.length() == 1 && host != u"." && uri.indexOf(u':') >= 0 && !path.isEmpty()) {
-      path.insert(0, icu::UnicodeString(host).append(u':'));
-      host.remove();
-    }
-    if (path.indexOf(u':') >= 0 || startsWith(uri, u"file:/.")) stripLeadingSlashes(path);
-  }
-  if (scheme == u"msmq") stripLeadingSlashes(path);
-  // Scheme names are case-insensitive: "HTTP" is http too.
-  if (!isHttpScheme(*this)) path.findAndReplace(u"/", u"\\");
+  split.finish();
+  applyFileRules(*this, uri);
 }
 
 bool CUri::findParam(const icu::UnicodeString& name, icu::UnicodeString& value) const {
