@@ -77,41 +77,51 @@ void addWidth(FuzzedDataProvider& in, Arguments& args) {
   }
 }
 
+void addSigned(FuzzedDataProvider& in, Arguments& args) {
+  switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+      args.list.emplace_back(in.ConsumeIntegral<int8_t>());
+      return;
+    case 1:
+      args.list.emplace_back(in.ConsumeIntegral<int16_t>());
+      return;
+    case 2:
+      args.list.emplace_back(in.ConsumeIntegral<int32_t>());
+      return;
+    default:
+      args.list.emplace_back(in.ConsumeIntegral<int64_t>());
+      return;
+  }
+}
+
+void addUnsigned(FuzzedDataProvider& in, Arguments& args) {
+  switch (in.ConsumeIntegralInRange(0, 4)) {
+    case 0:
+      args.list.emplace_back(in.ConsumeIntegral<uint8_t>());
+      return;
+    case 1:
+      args.list.emplace_back(in.ConsumeIntegral<uint16_t>());
+      return;
+    case 2:
+      args.list.emplace_back(in.ConsumeIntegral<uint32_t>());
+      return;
+    case 3:
+      args.list.emplace_back(in.ConsumeBool());
+      return;
+    default:
+      args.list.emplace_back(in.ConsumeIntegral<uint64_t>());
+      return;
+  }
+}
+
 void addArgument(FuzzedDataProvider& in, char kind, Arguments& args) {
   switch (kind) {
     case 'i':
-      switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0:
-          args.list.emplace_back(in.ConsumeIntegral<int8_t>());
-          return;
-        case 1:
-          args.list.emplace_back(in.ConsumeIntegral<int16_t>());
-          return;
-        case 2:
-          args.list.emplace_back(in.ConsumeIntegral<int32_t>());
-          return;
-        default:
-          args.list.emplace_back(in.ConsumeIntegral<int64_t>());
-          return;
-      }
+      addSigned(in, args);
+      return;
     case 'u':
-      switch (in.ConsumeIntegralInRange(0, 4)) {
-        case 0:
-          args.list.emplace_back(in.ConsumeIntegral<uint8_t>());
-          return;
-        case 1:
-          args.list.emplace_back(in.ConsumeIntegral<uint16_t>());
-          return;
-        case 2:
-          args.list.emplace_back(in.ConsumeIntegral<uint32_t>());
-          return;
-        case 3:
-          args.list.emplace_back(in.ConsumeBool());
-          return;
-        default:
-          args.list.emplace_back(in.ConsumeIntegral<uint64_t>());
-          return;
-      }
+      addUnsigned(in, args);
+      return;
     case 'c':
       args.list.emplace_back(in.ConsumeIntegral<char>());
       return;

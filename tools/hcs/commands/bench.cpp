@@ -242,23 +242,17 @@ int runBench(const BenchOptions& options) {
   return status;
 }
 
-}  // namespace
-
-void addBenchCommand(CLI::App& app, int& status) {
-  auto options = std::make_shared<BenchOptions>();
-  CLI::App* command = app.add_subcommand(
-      "bench",
-      "measure score calls through the plugin against three baselines posting the same bytes to the same "
-      "service: a bare socket client (the floor), libcurl driven as the plugin drives it, curl_easy_perform");
-  CLI::Option* url = command->add_option("--url", options->url,
+// Which service the sides post to: --url, or one hcs starts.
+void addServiceOptions(CLI::App* command, BenchOptions& options) {
+  CLI::Option* url = command->add_option("--url", options.url,
                                          "scoring service to use (default: start the reference service)");
   CLI::Option* echo =
-      command->add_flag("--echo", options->echo, "start hcs serve --echo in a child process and use it")
+      command->add_flag("--echo", options.echo, "start hcs serve --echo in a child process and use it")
           ->excludes(url);
   CLI::Option* tls =
       command
           ->add_flag(
-              "--tls", options->tls,
+              "--tls", options.tls,
               "measure over TLS: hcs serve --tls-cert … in a child process, with a throwaway CA made for "
               "the run and removed after it; the floor, which speaks no TLS, is left out (for a TLS "
               "service of your own: --url 'https://…?caFile=…')")
@@ -267,20 +261,24 @@ void addBenchCommand(CLI::App& app, int& status) {
   CLI::Option* reconnect =
       command
           ->add_flag(
-              "--reconnect", options->reconnect,
+              "--reconnect", options.reconnect,
               "a new connection for every call: the reference service, in a child process, closes each "
               "connection after one reply")
           ->excludes(url)
           ->excludes(echo);
   command
       ->add_flag(
-          "--no-resume", options->noResume,
+          "--no-resume", options.noResume,
           "with --tls --reconnect: the service refuses to resume TLS sessions, so every connection makes "
           "a full handshake (the plugin keeps its session cache on; this shows what it saves)")
       ->needs(tls)
       ->needs(reconnect);
+}
+
+// What is measured, how much, and how it is written.
+void addMeasureOptions(CLI::App* command, BenchOptions& options) {
   command
-      ->add_option("--pattern", options->pattern,
+      ->add_option("--pattern", options.pattern,
                    "what changes from call to call: same (nothing), usual (the matched record), all-new "
                    "(all three documents)")
       ->check(
@@ -288,27 +286,39 @@ void addBenchCommand(CLI::App& app, int& status) {
       ->capture_default_str();
   command
       ->add_option(
-          "--threads", options->threads,
+          "--threads", options.threads,
           "calling threads per side, each with its own connection; a list (1,2,4,8,16,64) measures each "
           "count in turn, one line per count")
       ->delimiter(',')
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
-  command->add_option("--calls", options->calls, "timed calls per side at each thread count")
+  command->add_option("--calls", options.calls, "timed calls per side at each thread count")
       ->check(CLI::Range(1L, 1000000000L))
       ->capture_default_str();
-  command->add_option("--rounds", options->rounds, "turns the sides take")
+  command->add_option("--rounds", options.rounds, "turns the sides take")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
   CLI::Option* sides =
-      command->add_option("--sides", options->sides, "the sides to measure (to profile one alone)")
+      command->add_option("--sides", options.sides, "the sides to measure (to profile one alone)")
           ->delimiter(',')
           ->check(CLI::IsMember({bench::kFloor, bench::kCurlMulti, bench::kCurlEasy, bench::kPlugin}))
           ->capture_default_str();
-  command->add_flag("--plugin-only", options->pluginOnly, "skip the three baselines (--sides plugin)")
+  command->add_flag("--plugin-only", options.pluginOnly, "skip the three baselines (--sides plugin)")
       ->excludes(sides);
-  command->add_flag("--json", options->json, "write the figures as one JSON object");
-  command->add_option("--plugin", options->plugin, "plugin library to load")->capture_default_str();
+  command->add_flag("--json", options.json, "write the figures as one JSON object");
+  command->add_option("--plugin", options.plugin, "plugin library to load")->capture_default_str();
+}
+
+}  // namespace
+
+void addBenchCommand(CLI::App& app, int& status) {
+  auto options = std::make_shared<BenchOptions>();
+  CLI::App* command = app.add_subcommand(
+      "bench",
+      "measure score calls through the plugin against three baselines posting the same bytes to the same "
+      "service: a bare socket client (the floor), libcurl driven as the plugin drives it, curl_easy_perform");
+  addServiceOptions(command, *options);
+  addMeasureOptions(command, *options);
   command->callback([options, &status] {
     try {
       status = runBench(*options);
