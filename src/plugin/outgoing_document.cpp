@@ -40,7 +40,10 @@ bool buildScanned(const ScoreTexts& texts, ScannedDocument& out) {
   // Once, at the size it nearly always needs: escapes may make the document longer than the records,
   // but hardly ever do.
   text.reserve(2 * kWrapper.size() + 5 + texts.request.size() + texts.inbound.size() + texts.matched.size());
-  text.assign("<").append(kWrapper).push_back('>');
+  // clear and push_back rather than assign("<"), over which g++ 12 at -O3 warns falsely (-Wrestrict).
+  text.clear();
+  text.push_back('<');
+  text.append(kWrapper).push_back('>');
   if (!scanRecord(texts.request, kRequestRules, text, nullptr) ||
       !scanRecord(texts.inbound, kInboundRules, text, &out.inboundType) ||
       !scanRecord(texts.matched, kMatchedRules, text, &out.matchedType)) {
