@@ -178,5 +178,27 @@ TEST(CalloutLoopRequestId, CarriesEveryBitOfTwoDrawsOnTheWireAndInTheLog) {
   EXPECT_EQ(server.requests()[0].header("X-Id"), id);
 }
 
+// A message that is no valid UTF-16 sends nothing: each attempt logs the conversion's record, the stop
+// names it, and the reply a previous call left is not handed back.
+TEST(CalloutLoopText, AMessageThatIsNoValidUtf16SendsNothingAndLeavesNoReply) {
+  HttpTestServer server;
+  server.setDefault(HttpTestAnswer::ok("<S/>"));
+  FakeCallTime time;
+  const auto http = callout(server.uri("/s?retryOn=connect"), time);
+  std::string reply;
+  {
+    CalloutCall valid(*http, time.now());
+    EXPECT_EQ(valid.run(icu::UnicodeString(u"<X/>"), reply), CalloutCall::End::kDelivered);
+  }
+  EXPECT_EQ(reply, "<S/>");
+  test::CapturingDispatcher log;
+  CalloutCall invalid(*http, time.now());
+  EXPECT_EQ(invalid.run(icu::UnicodeString(u"<X>\xD800</X>"), reply), CalloutCall::End::kStopped);
+  EXPECT_EQ(invalid.stopText(), "other failure is not retried: U_INVALID_CHAR_FOUND");
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(log.allLines(), std::vector<std::string>{"CRITICAL ERROR: U_INVALID_CHAR_FOUND"});
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
 }  // namespace
 }  // namespace hcs

@@ -90,6 +90,20 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     {"CRITICAL ERROR\\[UVO-00003\\]: Failed to send 404 Not Found\\."}},
         SettingCase{"status_retried", "retryOn=5xx", {k500}, "<S>1</S>", 2, {k500Line}},
+        // A 3xx is no success (nothing follows a redirect) and no 5xx.
+        SettingCase{"redirect_left_out",
+                    "retryOn=5xx",
+                    {HttpTestAnswer::withStatus(300, "Multiple Choices", "")},
+                    errorDocument("HTTP Callout: 300 Multiple Choices is not retried"),
+                    1,
+                    {"CRITICAL ERROR\\[UVO-00003\\]: Failed to send 300 Multiple Choices\\."}},
+        // The stop names the last attempt's failure, not an earlier answer's.
+        SettingCase{"garbage_after_status_left_out",
+                    "retryOn=5xx",
+                    {k500, HttpTestAnswer::withFault(HttpTestAnswer::Fault::kGarbageStatusLine)},
+                    errorDocument("HTTP Callout: other failure is not retried: .+"),
+                    2,
+                    {k500Line, "HTTP Callout attempt failed \\(other\\): .+"}},
         SettingCase{
             "reply_wait_left_out",
             "timeout=200&retryOn=5xx",
