@@ -114,6 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
             {"HTTP Callout attempt failed \\(timeout\\): Operation timed out after [0-9]+ milliseconds with "
              "0 "
              "bytes received"}},
+        // An attempt the deadline cuts ends the call at the deadline, whatever retryOn says of its class.
+        SettingCase{"deadline_cuts_a_late_reply",
+                    "deadline=200&retryOn=5xx",
+                    {late()},
+                    errorDocument("HTTP Callout: deadline of 200 ms reached after 1 attempt"),
+                    1,
+                    {"HTTP Callout attempt failed \\(timeout\\): .+"}},
         SettingCase{"request_id", "requestIdHeader=X-Request-Id", {k500}, "<S>1</S>", 2, {".*"}},
         // With a setting opted in, a retry that succeeds makes the call succeed; on a plain URI the
         // failed exchange still fails the call, as defined.
