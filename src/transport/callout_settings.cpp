@@ -112,10 +112,10 @@ const std::string& tlsValue(std::string_view name, const std::string& value, con
 }
 
 // Every parameter a callout URI may carry: its name, how its value is read into the settings, and how
-// the setting in force is shown. Only `retries` is part of the defined behaviour; any other one opts in.
+// the setting in force is shown. Only `retries` is part of the defined behaviour, read by its own rule
+// (no `read`); any other one opts in.
 struct Setting {
   std::string_view name;
-  bool optIn;
   enum Scope { kAny, kTls, kSeveral } scope;  // means something on any URI, an https one, one of instances
   void (*read)(CalloutSettings& s, std::string_view name, const std::string& value);
   std::string (*show)(const CalloutSettings& s);
@@ -123,19 +123,19 @@ struct Setting {
 
 // clang-format off
 constexpr Setting kSettings[] = {
-    {"connectTimeout", true, Setting::kAny,
+    {"connectTimeout", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.connectTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.connectTimeoutMs); }},
-    {"timeout", true, Setting::kAny,
+    {"timeout", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.replyTimeoutMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.replyTimeoutMs); }},
-    {"deadline", true, Setting::kAny,
+    {"deadline", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.deadlineMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return orOff(s.deadlineMs, "none"); }},
     // Read by its own defined rule (readRetries), lenient unless the URI opts in.
-    {"retries", false, Setting::kAny, nullptr,
+    {"retries", Setting::kAny, nullptr,
      [](const CalloutSettings& s) { return std::to_string(s.retries); }},
-    {"retryOn", true, Setting::kAny,
+    {"retryOn", Setting::kAny,
      [](CalloutSettings& s, std::string_view, const std::string& v) {
        s.retryOn = retryClasses(v);
        s.retryOnGiven = true;
@@ -144,55 +144,55 @@ constexpr Setting kSettings[] = {
        if (s.retryOnGiven) return failureClassList(s.retryOn, ",");
        return std::string(s.tls ? "all but tls" : "all");
      }},
-    {"backoff", true, Setting::kAny,
+    {"backoff", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.backoffMs = milliseconds(n, v, 0); },
      [](const CalloutSettings& s) { return std::to_string(s.backoffMs); }},
-    {"breaker", true, Setting::kAny,
+    {"breaker", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.breakerCalls = number(n, v, 0, CalloutSettings::kMaxBreakerCalls, "of calls");
      },
      [](const CalloutSettings& s) { return orOff(s.breakerCalls, "off"); }},
-    {"breakerWait", true, Setting::kAny,
+    {"breakerWait", Setting::kAny,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.breakerWaitMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.breakerWaitMs); }},
-    {"requestIdHeader", true, Setting::kAny,
+    {"requestIdHeader", Setting::kAny,
      [](CalloutSettings& s, std::string_view, const std::string& v) { s.requestIdHeader = headerName(v); },
      [](const CalloutSettings& s) { return s.requestIdHeader.empty() ? std::string("off") : s.requestIdHeader; }},
-    {"caFile", true, Setting::kTls,
+    {"caFile", Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.caFile = tlsValue(n, v, caFileProblem(v)); },
      [](const CalloutSettings& s) { return s.caFile.empty() ? std::string("system") : s.caFile; }},
-    {"certFile", true, Setting::kTls,
+    {"certFile", Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.certFile = tlsValue(n, v, certificateFileProblem(v));
      },
      [](const CalloutSettings& s) { return s.certFile.empty() ? std::string("none") : s.certFile; }},
     // Checked with its certificate, once the whole query is read.
-    {"keyFile", true, Setting::kTls,
+    {"keyFile", Setting::kTls,
      [](CalloutSettings& s, std::string_view, const std::string& v) { s.keyFile = v; },
      [](const CalloutSettings& s) { return s.keyFile.empty() ? std::string("none") : s.keyFile; }},
-    {"pinnedPublicKey", true, Setting::kTls,
+    {"pinnedPublicKey", Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.pinnedPublicKey = tlsValue(n, v, pinnedKeysProblem(v));
      },
      [](const CalloutSettings& s) { return s.pinnedPublicKey.empty() ? std::string("none") : s.pinnedPublicKey; }},
-    {"tlsMin", true, Setting::kTls,
+    {"tlsMin", Setting::kTls,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        if (v != "1.2" && v != "1.3") badValue(n, v, "1.2 or 1.3 is expected");
        s.tls13 = v == "1.3";
      },
      [](const CalloutSettings& s) { return std::string(s.tls13 ? "1.3" : "1.2"); }},
-    {"balance", true, Setting::kSeveral,
+    {"balance", Setting::kSeveral,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        if (v != "failover" && v != "roundRobin") badValue(n, v, "failover or roundRobin is expected");
        s.roundRobin = v == "roundRobin";
      },
      [](const CalloutSettings& s) { return std::string(s.roundRobin ? "roundRobin" : "failover"); }},
-    {"ejectAfter", true, Setting::kSeveral,
+    {"ejectAfter", Setting::kSeveral,
      [](CalloutSettings& s, std::string_view n, const std::string& v) {
        s.ejectAfter = number(n, v, 1, CalloutSettings::kMaxEjectAfter, "of attempts");
      },
      [](const CalloutSettings& s) { return std::to_string(s.ejectAfter); }},
-    {"ejectFor", true, Setting::kSeveral,
+    {"ejectFor", Setting::kSeveral,
      [](CalloutSettings& s, std::string_view n, const std::string& v) { s.ejectForMs = milliseconds(n, v, 1); },
      [](const CalloutSettings& s) { return std::to_string(s.ejectForMs); }},
 };
@@ -214,9 +214,9 @@ bool applies(const Setting& setting, const CalloutSettings& s) {
 // mean something for this callout alone.
 std::string knownNames(const CalloutSettings& s) {
   std::string known;
-  for (const bool optIn : {false, true}) {
+  for (const bool defined : {true, false}) {
     for (const Setting& setting : kSettings) {
-      if (setting.optIn == optIn && applies(setting, s))
+      if ((setting.read == nullptr) == defined && applies(setting, s))
         known.append(known.empty() ? "" : ", ").append(setting.name);
     }
   }

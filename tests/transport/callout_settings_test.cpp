@@ -76,6 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Beside a setting, "retries" must be a number.
         PolicyCase{"deadline=300&retries=x", kBad + "[retries=x]: a whole number of retries is expected"},
         PolicyCase{"backoff=5&retries=", kBad + "[retries=]: a whole number of retries is expected"},
+        // The smallest wait.
+        PolicyCase{"connectTimeout=1", "connectTimeout=1" + kDefaults.substr(kDefaults.find(' '))},
         PolicyCase{"deadline=3600001",
                    kBad + "[deadline=3600001]: a whole number of milliseconds from 1 to 3600000 is expected"},
         PolicyCase{"backoff=",
