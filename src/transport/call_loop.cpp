@@ -82,13 +82,16 @@ CalloutCall::End CalloutCall::stopWith(Stop stop, std::string text) {
 template <class Post>
 AttemptResult CalloutCall::attempt(const Post& post, CalloutTransport& transport, std::string& reply) {
   lastAnswered_ = false;
+  lastCutByDeadline_ = false;
   try {
     icu::UnicodeString status;
     HttpPostLimits limits;
-    // The transport counts on the real clock: what is left of the deadline on the callout's time.
-    limits.deadline = deadline_ == Clock::time_point::max() || &time_ == &CallTime::real()
-                          ? deadline_
-                          : deadline_ + (Clock::now() - time_.now());
+    if (deadline_ != Clock::time_point::max()) {
+      // The transport counts on the real clock: what is left of the deadline on the callout's time,
+      // read first, so that on the real clock the transport's deadline is never the earlier one.
+      const Clock::time_point callNow = time_.now();
+      limits.deadline = deadline_ + (Clock::now() - callNow);
+    }
     limits.extraHeader = idHeader_;
     const long code = post(transport, status, reply, limits);
     if (code >= 200 && code < 300) return AttemptResult::kOk;
@@ -98,10 +101,12 @@ AttemptResult CalloutCall::attempt(const Post& post, CalloutTransport& transport
     return statusClass(code);
   } catch (const CHttpConnectException& e) {
     // Nothing was sent: logged as the defined interface's record of a failed connection.
+    lastCutByDeadline_ = e.deadlineCut();
     lastFailure_ = e.why();
     logRecord(connectionRecord(e));
     return e.failure();
   } catch (const CHttpException& e) {
+    lastCutByDeadline_ = e.deadlineCut();
     lastExchangeFailure_ = e.why();
     lastFailure_ = e.why();
     logExchangeFailure(e.failure(), e.why());
@@ -189,7 +194,8 @@ CalloutCall::End CalloutCall::runAttempts(const Post& post, std::string& reply) 
       end = End::kDelivered;
       break;
     }
-    if (pastDeadline()) {
+    // The transport's word that the deadline cut the attempt stands whatever the clock reads now.
+    if (lastCutByDeadline_ || pastDeadline()) {
       end = stopWith(Stop::kDeadline, deadlineText(made));
       break;
     }

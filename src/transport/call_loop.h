@@ -91,8 +91,9 @@ class CalloutCall {
   CallTime& time_;
   Clock::time_point started_;
   CircuitBreaker::Admission admission_ = CircuitBreaker::Admission::kPass;
-  bool finished_ = false;      // the circuit was told how the call ended
-  bool lastAnswered_ = false;  // the last failed attempt got an answer (a status) from the service
+  bool finished_ = false;           // the circuit was told how the call ended
+  bool lastAnswered_ = false;       // the last failed attempt got an answer (a status) from the service
+  bool lastCutByDeadline_ = false;  // the transport ended the last attempt at the deadline
   Stop stop_ = Stop::kNone;
   std::string stopText_;
   std::string lastExchangeFailure_;
