@@ -26,20 +26,21 @@ CircuitBreaker::Admission CircuitBreaker::admit(Clock::time_point now, std::stri
   if (state_ == State::kProbing) {
     refusal += "a probe call is under way";
   } else {
+    // Open and not yet time to probe: at least 1 ms is left.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(probeAt_ - now);
-    refusal += "next try in " + std::to_string(std::max<int64_t>(left.count(), 0)) + " ms";
+    refusal += "next try in " + std::to_string(left.count()) + " ms";
   }
   return Admission::kRefused;
 }
 
 void CircuitBreaker::finish(Admission admission, Result result, Clock::time_point now) {
-  if (admission == Admission::kRefused) return;
+  // A call that sent nothing (a refused one among them) tells nothing, unless it held the probe.
+  if (result == Result::kNothingSent && admission != Admission::kProbe) return;
   // The common call: closed, nothing failing, and it went well.
   if (result == Result::kSucceeded && !open_.load(std::memory_order_acquire) &&
       !failing_.load(std::memory_order_acquire)) {
     return;
   }
-  if (result == Result::kNothingSent && admission == Admission::kPass) return;
   std::lock_guard lock(mutex_);
   const bool probe = admission == Admission::kProbe && state_ == State::kProbing;
   switch (result) {

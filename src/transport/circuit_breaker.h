@@ -42,8 +42,9 @@ class CircuitBreaker {
   // Whether a call starting at `now` may go out. When refused, `refusal` says why, for the call's error
   // text: "circuit open after 5 failed calls; next try in 4200 ms".
   Admission admit(Clock::time_point now, std::string& refusal);
-  // The end of an admitted call. A probe always leaves the probing state: closed on success, open for
-  // another wait on failure, open with the probe free for the next call when nothing was sent.
+  // The end of a call; one that sent nothing (a refused one among them) changes nothing unless it held
+  // the probe. A probe always leaves the probing state: closed on success, open for another wait on
+  // failure, open with the probe free for the next call when nothing was sent.
   void finish(Admission admission, Result result, Clock::time_point now);
 
   bool isOpen() const { return open_.load(std::memory_order_acquire); }
